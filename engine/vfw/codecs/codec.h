@@ -1,0 +1,59 @@
+// One open instance of a built-in compressor, behind the compressor manager's
+// message interface (engine/vfw/ic.h). Message() checks parameters and the
+// order of the compression messages and dispatches to the members a codec
+// implements; a codec never sees a null format or a compress before begin.
+//
+// A codec allocates its buffers in CompressBegin and never per frame, keeps
+// its own previous frame for delta frames, and makes a key frame for the
+// first frame after begin and whenever ICCOMPRESS_KEYFRAME asks for one.
+#pragma once
+
+#include <memory>
+
+#include "engine/vfw/ic.h"
+
+namespace vfw {
+
+class Codec {
+public:
+    virtual ~Codec() = default;
+
+    // The message procedure of this instance.
+    LRESULT Message(UINT msg, DWORD_PTR p1, DWORD_PTR p2);
+
+    bool compressing() const { return began_; }
+
+protected:
+    Codec() = default;
+
+    // Fills info (all of it: dwSize, type, handler, flags, names).
+    virtual void GetInfo(ICINFO* info) const = 0;
+    // ICERR_OK when `in` can be compressed (to `out`, when not null).
+    virtual LRESULT CompressQuery(const BITMAPINFOHEADER* in,
+                                  const BITMAPINFOHEADER* out) const = 0;
+    // Bytes of the output format for `in` (header plus colour table).
+    virtual LRESULT FormatSize(const BITMAPINFOHEADER* in) const = 0;
+    // Writes the output format for `in` into `out` (FormatSize bytes).
+    virtual LRESULT GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) const = 0;
+    // Largest compressed frame for `in`.
+    virtual LRESULT MaxFrameSize(const BITMAPINFOHEADER* in) const = 0;
+    virtual LRESULT CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) = 0;
+    // Compresses one frame: c.lpbiOutput->biSizeImage receives its size and
+    // *c.lpdwFlags AVIIF_KEYFRAME or 0. `keyFrame` is true when one is due.
+    virtual LRESULT Compress(const ICCOMPRESS& c, bool keyFrame) = 0;
+    virtual void CompressEnd() = 0;
+
+    virtual bool HasAbout() const { return false; }
+    virtual bool HasConfigure() const { return false; }
+    // Shows the dialog (Windows build); `window` is the parent.
+    virtual LRESULT About(void* window) { (void)window; return ICERR_UNSUPPORTED; }
+    virtual LRESULT Configure(void* window) { (void)window; return ICERR_UNSUPPORTED; }
+
+    virtual DWORD DefaultQuality() const { return 7500; }
+
+private:
+    bool began_ = false;
+    bool firstFrame_ = true;
+};
+
+}  // namespace vfw

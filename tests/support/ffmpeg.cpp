@@ -1,0 +1,163 @@
+#include "tests/support/ffmpeg.h"
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace kelvora::test {
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult r;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return r;
+    }
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) {
+        r.output.append(buf, n);
+    }
+    const int status = pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+VideoProbe ProbeVideo(const std::string& path) {
+    VideoProbe p;
+    const std::string cmd =
+        "ffprobe -v error -count_frames -count_packets -select_streams v:0 "
+        "-show_entries stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,"
+        "nb_read_packets -of default=noprint_wrappers=1 " +
+        ShellQuote(path) + " 2>&1";
+    const CommandResult r = RunCommand(cmd);
+    std::istringstream in(r.output);
+    std::string line;
+    bool sawWidth = false;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) {
+            p.error += line + "\n";
+            continue;
+        }
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        if (key == "codec_name") {
+            p.codecName = value;
+        } else if (key == "pix_fmt") {
+            p.pixFmt = value;
+        } else if (key == "width") {
+            p.width = std::stoi(value);
+            sawWidth = true;
+        } else if (key == "height") {
+            p.height = std::stoi(value);
+        } else if (key == "r_frame_rate") {
+            std::sscanf(value.c_str(), "%d/%d", &p.rateNum, &p.rateDen);
+        } else if (key == "nb_read_frames") {
+            p.frames = value == "N/A" ? -1 : std::stoll(value);
+        } else if (key == "nb_read_packets") {
+            p.packets = value == "N/A" ? -1 : std::stoll(value);
+        } else {
+            p.error += line + "\n";
+        }
+    }
+    p.ok = r.exitCode == 0 && sawWidth && p.error.empty();
+    if (r.exitCode != 0 && p.error.empty()) {
+        p.error = "ffprobe exit code " + std::to_string(r.exitCode);
+    }
+    return p;
+}
+
+namespace {
+
+bool ReadRawFrames(const std::string& cmd, size_t frameBytes,
+                   std::vector<std::vector<std::uint8_t>>* frames) {
+    frames->clear();
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) {
+        return false;
+    }
+    std::vector<std::uint8_t> frame(frameBytes);
+    bool whole = true;
+    for (;;) {
+        const size_t got = fread(frame.data(), 1, frameBytes, pipe);
+        if (got == frameBytes) {
+            frames->push_back(frame);
+            continue;
+        }
+        whole = got == 0;
+        break;
+    }
+    const int status = pclose(pipe);
+    return whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+bool DecodeFramesBgra(const std::string& path, int width, int height,
+                      std::vector<std::vector<std::uint8_t>>* frames) {
+    // -vsync passthrough keeps one output frame per stored entry, held
+    // (empty) entries included, without duplicating or dropping any.
+    const std::string cmd = "ffmpeg -v error -i " + ShellQuote(path) +
+                            " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgra -";
+    return ReadRawFrames(cmd, static_cast<size_t>(width) * height * 4, frames);
+}
+
+bool DecodeFrameBgra(const std::string& path, long long index, int width, int height,
+                     std::vector<std::uint8_t>* frame) {
+    const std::string cmd = "ffmpeg -v error -i " + ShellQuote(path) +
+                            " -map 0:v:0 -fps_mode passthrough -vf " +
+                            ShellQuote("select=eq(n\\," + std::to_string(index) + ")") +
+                            " -frames:v 1 -f rawvideo -pix_fmt bgra -";
+    std::vector<std::vector<std::uint8_t>> frames;
+    if (!ReadRawFrames(cmd, static_cast<size_t>(width) * height * 4, &frames) ||
+        frames.size() != 1) {
+        return false;
+    }
+    *frame = std::move(frames[0]);
+    return true;
+}
+
+double PsnrBgra(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0;
+    }
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = 0; i < a.size(); i += 4) {
+        for (size_t c = 0; c < 3; ++c) {
+            const double d = static_cast<double>(a[i + c]) - b[i + c];
+            sum += d * d;
+        }
+        count += 3;
+    }
+    if (sum == 0) {
+        return 99;
+    }
+    const double mse = sum / static_cast<double>(count);
+    return 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+std::uint64_t Fnv1a(const std::uint8_t* data, size_t size) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < size; ++i) {
+        h ^= data[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+}  // namespace kelvora::test

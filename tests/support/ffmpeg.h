@@ -1,0 +1,56 @@
+// The independent decoder of the tests: Debian's ffprobe and ffmpeg, run as
+// child processes (host tree only).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvora::test {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // standard output
+};
+
+// Runs a shell command and captures its standard output.
+CommandResult RunCommand(const std::string& command);
+
+// Quotes a string for the shell.
+std::string ShellQuote(const std::string& s);
+
+// What ffprobe reports of the first video stream.
+struct VideoProbe {
+    bool ok = false;
+    std::string codecName;    // codec_name, e.g. "rawvideo", "msvideo1", "zmbv", "mjpeg"
+    std::string pixFmt;       // pix_fmt
+    int width = 0;
+    int height = 0;
+    int rateNum = 0;          // r_frame_rate
+    int rateDen = 1;
+    long long frames = -1;    // nb_read_frames (every entry decoded)
+    long long packets = -1;   // nb_read_packets
+    std::string error;        // ffprobe's messages when !ok
+};
+
+// Probes `path`, counting frames and packets (reads the whole file).
+VideoProbe ProbeVideo(const std::string& path);
+
+// Decodes every frame of the first video stream to 32-bit B, G, R, A pixels,
+// top row first (ffmpeg's "bgra"); each frame is width*height*4 bytes.
+// Returns false if ffmpeg fails or the output size is not a whole number of frames.
+bool DecodeFramesBgra(const std::string& path, int width, int height,
+                      std::vector<std::vector<std::uint8_t>>* frames);
+
+// Decodes only frame `index` (0-based) to B, G, R, A pixels, top row first.
+bool DecodeFrameBgra(const std::string& path, long long index, int width, int height,
+                     std::vector<std::uint8_t>* frame);
+
+// PSNR in dB of two equally sized B, G, R, A pictures over B, G and R
+// (alpha ignored); 99 when they are identical.
+double PsnrBgra(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+// 64-bit FNV-1a hash, for per-frame comparisons in messages.
+std::uint64_t Fnv1a(const std::uint8_t* data, size_t size);
+
+}  // namespace kelvora::test

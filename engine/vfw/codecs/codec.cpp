@@ -1,6 +1,8 @@
 #include "engine/vfw/codecs/codec.h"
 
+#include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace vfw {
 
@@ -13,7 +15,41 @@ const BITMAPINFOHEADER* AsHeader(DWORD_PTR p) {
 // The query form of ICM_ABOUT / ICM_CONFIGURE: window -1.
 constexpr DWORD_PTR kQueryWindow = static_cast<DWORD_PTR>(-1);
 
+std::atomic<const CodecDialogs*> g_dialogs{nullptr};
+
 }  // namespace
+
+void SetCodecDialogs(const CodecDialogs* dialogs) { g_dialogs = dialogs; }
+
+LRESULT Codec::ShowAbout(void* window) {
+    const CodecDialogs* ui = g_dialogs;
+    if (ui == nullptr || ui->about == nullptr) {
+        return ICERR_UNSUPPORTED;
+    }
+    ICINFO info{};
+    GetInfo(&info);
+    ui->about(window, info, AboutText());
+    return ICERR_OK;
+}
+
+LRESULT Codec::ShowConfigure(void* window) {
+    const CodecDialogs* ui = g_dialogs;
+    if (ui == nullptr || ui->choose == nullptr) {
+        return ICERR_UNSUPPORTED;
+    }
+    ICINFO info{};
+    GetInfo(&info);
+    std::vector<const char*> labels;
+    for (int i = 0; i < SettingCount(); ++i) {
+        labels.push_back(SettingLabel(i));
+    }
+    const int chosen = ui->choose(window, info, labels.data(), SettingCount(), Setting());
+    if (chosen < 0) {
+        return ICERR_ABORT;
+    }
+    SetSetting(chosen);
+    return ICERR_OK;
+}
 
 LRESULT Codec::Message(UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
     switch (msg) {
@@ -95,15 +131,15 @@ LRESULT Codec::Message(UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
             began_ = false;
             return ICERR_OK;
         case ICM_ABOUT:
-            if (p1 == kQueryWindow) {
-                return HasAbout() ? ICERR_OK : ICERR_UNSUPPORTED;
+            if (AboutText() == nullptr) {
+                return ICERR_UNSUPPORTED;
             }
-            return HasAbout() ? About(reinterpret_cast<void*>(p1)) : ICERR_UNSUPPORTED;
+            return p1 == kQueryWindow ? ICERR_OK : ShowAbout(reinterpret_cast<void*>(p1));
         case ICM_CONFIGURE:
-            if (p1 == kQueryWindow) {
-                return HasConfigure() ? ICERR_OK : ICERR_UNSUPPORTED;
+            if (SettingCount() <= 0) {
+                return ICERR_UNSUPPORTED;
             }
-            return HasConfigure() ? Configure(reinterpret_cast<void*>(p1)) : ICERR_UNSUPPORTED;
+            return p1 == kQueryWindow ? ICERR_OK : ShowConfigure(reinterpret_cast<void*>(p1));
         case ICM_GETDEFAULTQUALITY:
             if (p1 == 0) {
                 return ICERR_BADPARAM;

@@ -14,6 +14,19 @@
 
 namespace vfw {
 
+// Dialogs of the compressors. The Windows build installs real ones
+// (SetCodecDialogs); without them ICM_ABOUT and ICM_CONFIGURE still answer
+// their query forms but show nothing.
+struct CodecDialogs {
+    // Modal about box over `window`.
+    void (*about)(void* window, const ICINFO& info, const char* text);
+    // Modal choice among `count` labels over `window`; returns the chosen
+    // index, or -1 when cancelled.
+    int (*choose)(void* window, const ICINFO& info, const char* const* labels, int count,
+                  int current);
+};
+void SetCodecDialogs(const CodecDialogs* dialogs);
+
 class Codec {
 public:
     virtual ~Codec() = default;
@@ -43,15 +56,23 @@ protected:
     virtual LRESULT Compress(const ICCOMPRESS& c, bool keyFrame) = 0;
     virtual void CompressEnd() = 0;
 
-    virtual bool HasAbout() const { return false; }
-    virtual bool HasConfigure() const { return false; }
-    // Shows the dialog (Windows build); `window` is the parent.
-    virtual LRESULT About(void* window) { (void)window; return ICERR_UNSUPPORTED; }
-    virtual LRESULT Configure(void* window) { (void)window; return ICERR_UNSUPPORTED; }
+    // About box: a codec that has one returns its text (UTF-8: what it is,
+    // its version and licence); null means no about box.
+    virtual const char* AboutText() const { return nullptr; }
+    // Configuration dialog: a choice among labelled settings (UTF-8) kept in
+    // the compressor's own state, shared by all its instances. A codec
+    // without a dialog has no choices.
+    virtual int SettingCount() const { return 0; }
+    virtual const char* SettingLabel(int index) const { (void)index; return nullptr; }
+    virtual int Setting() const { return 0; }
+    virtual void SetSetting(int index) { (void)index; }
 
     virtual DWORD DefaultQuality() const { return 7500; }
 
 private:
+    LRESULT ShowAbout(void* window);
+    LRESULT ShowConfigure(void* window);
+
     bool began_ = false;
     bool firstFrame_ = true;
 };

@@ -107,13 +107,19 @@ bool ReadRawFrames(const std::string& cmd, size_t frameBytes,
 
 }  // namespace
 
+bool DecodeFramesRaw(const std::string& path, const std::string& pixFmt, size_t frameBytes,
+                     std::vector<std::vector<std::uint8_t>>* frames) {
+    // passthrough keeps one output frame per stored entry, held (empty)
+    // entries included, without duplicating or dropping any.
+    const std::string cmd = "ffmpeg -v error -i " + ShellQuote(path) +
+                            " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " +
+                            ShellQuote(pixFmt) + " -";
+    return ReadRawFrames(cmd, frameBytes, frames);
+}
+
 bool DecodeFramesBgra(const std::string& path, int width, int height,
                       std::vector<std::vector<std::uint8_t>>* frames) {
-    // -vsync passthrough keeps one output frame per stored entry, held
-    // (empty) entries included, without duplicating or dropping any.
-    const std::string cmd = "ffmpeg -v error -i " + ShellQuote(path) +
-                            " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt bgra -";
-    return ReadRawFrames(cmd, static_cast<size_t>(width) * height * 4, frames);
+    return DecodeFramesRaw(path, "bgra", static_cast<size_t>(width) * height * 4, frames);
 }
 
 bool DecodeFrameBgra(const std::string& path, long long index, int width, int height,

@@ -22,15 +22,15 @@ std::string ShellQuote(const std::string& s);
 // What ffprobe reports of the first video stream.
 struct VideoProbe {
     bool ok = false;
-    std::string codecName;    // codec_name, e.g. "rawvideo", "msvideo1", "zmbv", "mjpeg"
-    std::string pixFmt;       // pix_fmt
+    std::string codecName;  // codec_name, e.g. "rawvideo", "msvideo1", "zmbv", "mjpeg"
+    std::string pixFmt;     // pix_fmt
     int width = 0;
     int height = 0;
-    int rateNum = 0;          // r_frame_rate
+    int rateNum = 0;  // r_frame_rate
     int rateDen = 1;
-    long long frames = -1;    // nb_read_frames (every entry decoded)
-    long long packets = -1;   // nb_read_packets
-    std::string error;        // ffprobe's messages when !ok
+    long long frames = -1;   // nb_read_frames (every entry decoded)
+    long long packets = -1;  // nb_read_packets
+    std::string error;       // ffprobe's messages when !ok
 };
 
 // Probes `path`, counting frames and packets (reads the whole file).
@@ -41,6 +41,11 @@ VideoProbe ProbeVideo(const std::string& path);
 // Returns false if ffmpeg fails or the output size is not a whole number of frames.
 bool DecodeFramesBgra(const std::string& path, int width, int height,
                       std::vector<std::vector<std::uint8_t>>* frames);
+
+// Decodes every frame to ffmpeg's raw pixel format `pixFmt` ("rgb555le",
+// "bgr24", "bgr0", "pal8", ...), top row first, `frameBytes` bytes a frame.
+bool DecodeFramesRaw(const std::string& path, const std::string& pixFmt, size_t frameBytes,
+                     std::vector<std::vector<std::uint8_t>>* frames);
 
 // Decodes only frame `index` (0-based) to B, G, R, A pixels, top row first.
 bool DecodeFrameBgra(const std::string& path, long long index, int width, int height,

@@ -19,7 +19,9 @@ const std::string& OutputDir() {
     return dir;
 }
 
-std::string OutputPath(const std::string& name) { return OutputDir() + "/" + name; }
+std::string OutputPath(const std::string& name) {
+    return OutputDir() + "/" + name;
+}
 
 unsigned long long FreeDiskBytes(const std::string& path) {
     std::error_code ec;

@@ -4,20 +4,25 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace win32 {
 
-// A handle with a release function; movable, not copyable.
-template <typename H, auto Release, H Invalid = H{}>
+// A handle with a release function; movable, not copyable. `InvalidBits`
+// is the bit pattern of the empty handle: INVALID_HANDLE_VALUE is a cast, which
+// C++ does not accept as a template argument of pointer type.
+template <typename H, auto Release, std::intptr_t InvalidBits = 0>
 class Owned {
+    static H Invalid() { return reinterpret_cast<H>(InvalidBits); }
+
 public:
     Owned() = default;
     explicit Owned(H h) : h_(h) {}
-    Owned(Owned&& o) noexcept : h_(std::exchange(o.h_, Invalid)) {}
+    Owned(Owned&& o) noexcept : h_(std::exchange(o.h_, Invalid())) {}
     Owned& operator=(Owned&& o) noexcept {
         if (this != &o) {
-            reset(std::exchange(o.h_, Invalid));
+            reset(std::exchange(o.h_, Invalid()));
         }
         return *this;
     }
@@ -26,17 +31,17 @@ public:
     ~Owned() { reset(); }
 
     H get() const { return h_; }
-    explicit operator bool() const { return h_ != Invalid; }
-    H release() { return std::exchange(h_, Invalid); }
-    void reset(H h = Invalid) {
-        if (h_ != Invalid) {
+    explicit operator bool() const { return h_ != Invalid(); }
+    H release() { return std::exchange(h_, Invalid()); }
+    void reset(H h = Invalid()) {
+        if (h_ != Invalid()) {
             Release(h_);
         }
         h_ = h;
     }
 
 private:
-    H h_ = Invalid;
+    H h_ = Invalid();
 };
 
 namespace detail {
@@ -49,7 +54,7 @@ inline void DestroyIconHandle(HICON h) { DestroyIcon(h); }
 }  // namespace detail
 
 // CreateFile and friends (INVALID_HANDLE_VALUE when empty).
-using File = Owned<HANDLE, detail::CloseKernelHandle, INVALID_HANDLE_VALUE>;
+using File = Owned<HANDLE, detail::CloseKernelHandle, -1>;
 // Events, threads, mutexes (null when empty).
 using Handle = Owned<HANDLE, detail::CloseKernelHandle>;
 using Bitmap = Owned<HBITMAP, detail::DeleteGdiObject>;

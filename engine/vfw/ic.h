@@ -17,6 +17,10 @@
 
 #include "engine/vfw/vfw.h"
 
+// mmsystem.h defines DRV_USER as a macro of the same value.
+#pragma push_macro("DRV_USER")
+#undef DRV_USER
+
 namespace vfw {
 
 class IcInstance;  // one open compressor (engine/vfw/ic_manager.cpp)
@@ -125,3 +129,5 @@ inline bool ICQueryConfigure(HIC hic) {
 }
 
 }  // namespace vfw
+
+#pragma pop_macro("DRV_USER")

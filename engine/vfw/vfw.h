@@ -15,6 +15,27 @@
 #include <cstddef>
 #include <cstdint>
 
+// windows.h and mmsystem.h define some of these names as macros with the
+// same values; the macros are set aside while the names are declared here
+// and restored at the end, so include order does not matter. Win32 files
+// use the plain macro where one exists.
+#pragma push_macro("mmioFOURCC")
+#undef mmioFOURCC
+#pragma push_macro("BI_RGB")
+#undef BI_RGB
+#pragma push_macro("BI_RLE8")
+#undef BI_RLE8
+#pragma push_macro("BI_RLE4")
+#undef BI_RLE4
+#pragma push_macro("BI_BITFIELDS")
+#undef BI_BITFIELDS
+#pragma push_macro("OF_READ")
+#undef OF_READ
+#pragma push_macro("OF_WRITE")
+#undef OF_WRITE
+#pragma push_macro("OF_CREATE")
+#undef OF_CREATE
+
 namespace vfw {
 
 using BYTE = std::uint8_t;
@@ -248,3 +269,12 @@ LONG AVIStreamLength(PAVISTREAM stream);
 HRESULT AVISaveOptionsFree(int count, AVICOMPRESSOPTIONS** options);
 
 }  // namespace vfw
+
+#pragma pop_macro("mmioFOURCC")
+#pragma pop_macro("BI_RGB")
+#pragma pop_macro("BI_RLE8")
+#pragma pop_macro("BI_RLE4")
+#pragma pop_macro("BI_BITFIELDS")
+#pragma pop_macro("OF_READ")
+#pragma pop_macro("OF_WRITE")
+#pragma pop_macro("OF_CREATE")

@@ -1,0 +1,455 @@
+#include "engine/vfw/avi_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "engine/vfw/avi_riff.h"
+
+namespace vfw {
+
+using namespace riff;
+
+namespace {
+
+constexpr std::size_t kMaxStreams = 100;  // chunk ids number streams with two digits
+constexpr std::uint32_t kMaxFormatSize = 1 << 20;
+constexpr std::uint32_t kMaxEntrySize = 0x7FFFFFFF;  // sizes are reported as LONG
+constexpr std::size_t kEntryBlock = 512;             // index entries read at a time
+constexpr std::uint16_t kIndexKind = 'i' | 'x' << 8;
+
+std::uint64_t PadTo2(std::uint64_t size) {
+    return size + (size & 1);
+}
+
+}  // namespace
+
+HRESULT AviReader::Open(const char* path, std::unique_ptr<AviReader>* reader) {
+    reader->reset();
+    try {
+        auto file = std::make_unique<FileReader>();
+        if (!file->Open(path)) {
+            return AVIERR_FILEOPEN;
+        }
+        return Open(std::move(file), reader);
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    }
+}
+
+HRESULT AviReader::Open(std::unique_ptr<FileReader> file, std::unique_ptr<AviReader>* reader) {
+    reader->reset();
+    try {
+        std::unique_ptr<AviReader> r(new AviReader());
+        r->file_ = std::move(file);
+        r->size_ = r->file_->size();
+        HRESULT hr = r->Parse();
+        if (hr == AVIERR_OK) {
+            hr = r->BuildIndexes();
+        }
+        if (hr != AVIERR_OK) {
+            return hr;
+        }
+        *reader = std::move(r);
+        return AVIERR_OK;
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    }
+}
+
+bool AviReader::Read(std::uint64_t offset, void* data, std::size_t size) {
+    if (!file_->ReadAt(offset, data, size)) {
+        readError_ = true;
+        return false;
+    }
+    return true;
+}
+
+HRESULT AviReader::Parse() {
+    std::uint8_t head[12];
+    if (size_ < sizeof head) {
+        return AVIERR_BADFORMAT;
+    }
+    if (!Read(0, head, sizeof head)) {
+        return AVIERR_FILEREAD;
+    }
+    if (Get32(head) != kRiff || Get32(head + 8) != kAvi) {
+        return AVIERR_BADFORMAT;
+    }
+    const std::uint64_t riffSize = Get32(head + 4);
+    const std::uint64_t riffEnd = std::min(8 + riffSize, size_);
+    std::uint64_t pos = 12;
+    while (pos + 8 <= riffEnd) {
+        std::uint8_t ch[12];
+        if (!Read(pos, ch, 8)) {
+            return AVIERR_FILEREAD;
+        }
+        const FOURCC id = Get32(ch);
+        const std::uint64_t size = Get32(ch + 4);
+        const std::uint64_t end = pos + 8 + size;
+        if (id == kList && size >= 4 && pos + 12 <= riffEnd) {
+            if (!Read(pos + 8, ch + 8, 4)) {
+                return AVIERR_FILEREAD;
+            }
+            const FOURCC type = Get32(ch + 8);
+            if (type == kHdrl && !sawHdrl_) {
+                sawHdrl_ = true;
+                if (const HRESULT hr = ParseHdrl(pos + 12, std::min(end, riffEnd));
+                    hr != AVIERR_OK) {
+                    return hr;
+                }
+            } else if (type == kMovi) {
+                movis_.push_back({pos + 8, std::min(end, riffEnd)});
+            }
+        } else if (id == kIdx1 && idx1_.offset == 0 && end <= riffEnd) {
+            idx1_ = {pos, size};
+        }
+        pos = pos + 8 + PadTo2(size);
+    }
+    if (!sawHdrl_) {
+        return AVIERR_BADFORMAT;
+    }
+    return ParseMoreRiffs(8 + PadTo2(riffSize));
+}
+
+HRESULT AviReader::ParseHdrl(std::uint64_t pos, std::uint64_t end) {
+    while (pos + 12 <= end) {
+        std::uint8_t ch[12];
+        if (!Read(pos, ch, sizeof ch)) {
+            return AVIERR_FILEREAD;
+        }
+        const std::uint64_t size = Get32(ch + 4);
+        if (Get32(ch) == kList && size >= 4 && Get32(ch + 8) == kStrl) {
+            if (streams_.size() >= kMaxStreams) {
+                return AVIERR_BADFORMAT;
+            }
+            if (const HRESULT hr = ParseStrl(pos + 12, std::min(pos + 8 + size, end));
+                hr != AVIERR_OK) {
+                return hr;
+            }
+        }
+        pos = pos + 8 + PadTo2(size);
+    }
+    return AVIERR_OK;
+}
+
+HRESULT AviReader::ParseStrl(std::uint64_t pos, std::uint64_t end) {
+    AviReaderStream s;
+    IndexChunk indx;
+    bool sawStrh = false;
+    while (pos + 8 <= end) {
+        std::uint8_t ch[8];
+        if (!Read(pos, ch, sizeof ch)) {
+            return AVIERR_FILEREAD;
+        }
+        const FOURCC id = Get32(ch);
+        const std::uint32_t size = Get32(ch + 4);
+        const bool whole = pos + 8 + size <= end;
+        if (id == kStrh) {
+            std::uint8_t h[kStrhSize] = {};
+            if (!whole || size < 48) {
+                return AVIERR_BADFORMAT;
+            }
+            if (!Read(pos + 8, h, std::min<std::uint32_t>(size, kStrhSize))) {
+                return AVIERR_FILEREAD;
+            }
+            AVISTREAMINFOA& i = s.info;
+            i.fccType = Get32(h);
+            i.fccHandler = Get32(h + 4);
+            i.dwFlags = Get32(h + 8);
+            i.wPriority = Get16(h + 12);
+            i.wLanguage = Get16(h + 14);
+            i.dwInitialFrames = Get32(h + 16);
+            i.dwScale = Get32(h + 20);
+            i.dwRate = Get32(h + 24);
+            i.dwStart = Get32(h + 28);
+            i.dwSuggestedBufferSize = Get32(h + 36);
+            i.dwQuality = Get32(h + 40);
+            i.dwSampleSize = Get32(h + 44);
+            i.rcFrame.left = static_cast<std::int16_t>(Get16(h + 48));
+            i.rcFrame.top = static_cast<std::int16_t>(Get16(h + 50));
+            i.rcFrame.right = static_cast<std::int16_t>(Get16(h + 52));
+            i.rcFrame.bottom = static_cast<std::int16_t>(Get16(h + 54));
+            sawStrh = true;
+        } else if (id == kStrf) {
+            if (!whole || size > kMaxFormatSize) {
+                return AVIERR_BADFORMAT;
+            }
+            s.format.resize(size);
+            if (size > 0 && !Read(pos + 8, s.format.data(), size)) {
+                return AVIERR_FILEREAD;
+            }
+        } else if (id == kStrn && whole) {
+            char name[sizeof s.info.szName] = {};
+            if (!Read(pos + 8, name, std::min<std::size_t>(size, sizeof name - 1))) {
+                return AVIERR_FILEREAD;
+            }
+            std::memcpy(s.info.szName, name, sizeof name);
+        } else if (id == kIndx && whole) {
+            indx = {pos, size};
+        }
+        pos = pos + 8 + PadTo2(size);
+    }
+    if (!sawStrh) {
+        return AVIERR_BADFORMAT;
+    }
+    streams_.push_back(std::move(s));
+    indx_.push_back(indx);
+    return AVIERR_OK;
+}
+
+HRESULT AviReader::ParseMoreRiffs(std::uint64_t pos) {
+    while (pos + 12 <= size_) {
+        std::uint8_t ch[12];
+        if (!Read(pos, ch, sizeof ch)) {
+            return AVIERR_FILEREAD;
+        }
+        const std::uint64_t size = Get32(ch + 4);
+        if (Get32(ch) != kRiff || Get32(ch + 8) != kAvix) {
+            break;  // trailing bytes that are no continuation RIFF
+        }
+        const std::uint64_t end = std::min(pos + 8 + size, size_);
+        for (std::uint64_t at = pos + 12; at + 12 <= end;) {
+            if (!Read(at, ch, sizeof ch)) {
+                return AVIERR_FILEREAD;
+            }
+            const std::uint64_t chunkSize = Get32(ch + 4);
+            if (Get32(ch) == kList && chunkSize >= 4 && Get32(ch + 8) == kMovi) {
+                movis_.push_back({at + 8, std::min(at + 8 + chunkSize, end)});
+            }
+            at = at + 8 + PadTo2(chunkSize);
+        }
+        pos = pos + 8 + PadTo2(size);
+    }
+    return AVIERR_OK;
+}
+
+HRESULT AviReader::BuildIndexes() {
+    bool indexed = false;
+    if (!streams_.empty()) {
+        const bool allIndx = std::all_of(indx_.begin(), indx_.end(),
+                                         [](const IndexChunk& c) { return c.offset != 0; });
+        indexed = allIndx && LoadOpenDml();
+        // idx1 covers the first RIFF only.
+        if (!indexed && !readError_ && idx1_.offset != 0 && movis_.size() == 1) {
+            indexed = LoadIdx1();
+        }
+    }
+    if (readError_) {
+        return AVIERR_FILEREAD;
+    }
+    if (!indexed) {
+        if (const HRESULT hr = Scan(); hr != AVIERR_OK) {
+            return hr;
+        }
+    }
+    for (AviReaderStream& s : streams_) {
+        s.info.dwLength = static_cast<DWORD>(s.entries.size());
+    }
+    return AVIERR_OK;
+}
+
+bool AviReader::LoadOpenDml() {
+    // Every real chunk takes at least 8 bytes of the file: more entries than
+    // that can only come from indexes listed twice.
+    std::uint64_t budget = size_ / 8 + 16;
+    bool ok = true;
+    for (std::size_t s = 0; s < streams_.size() && ok; ++s) {
+        std::vector<AviEntry>& entries = streams_[s].entries;
+        const IndexChunk& indx = indx_[s];
+        std::uint8_t h[kIndexHeaderSize];
+        if (indx.size < kIndexHeaderSize || !Read(indx.offset + 8, h, sizeof h)) {
+            ok = false;
+            break;
+        }
+        const std::uint16_t longsPerEntry = Get16(h);
+        const std::uint8_t subType = h[2];
+        const std::uint8_t type = h[3];
+        const std::uint32_t used = Get32(h + 4);
+        if (type == AVI_INDEX_OF_CHUNKS) {
+            ok = LoadStdIndex(&entries, indx.offset, &budget);
+            continue;
+        }
+        if (type != AVI_INDEX_OF_INDEXES || longsPerEntry != 4 || subType != 0 ||
+            used > (indx.size - kIndexHeaderSize) / sizeof(SuperIndexEntry)) {
+            ok = false;
+            break;
+        }
+        for (std::uint32_t i = 0; i < used && ok; ++i) {
+            std::uint8_t e[sizeof(SuperIndexEntry)];
+            ok = Read(indx.offset + 8 + kIndexHeaderSize + i * sizeof e, e, sizeof e) &&
+                 LoadStdIndex(&entries, Get64(e), &budget);
+        }
+    }
+    if (!ok) {
+        for (AviReaderStream& s : streams_) {
+            s.entries.clear();
+        }
+    }
+    return ok;
+}
+
+bool AviReader::LoadStdIndex(std::vector<AviEntry>* out, std::uint64_t chunk,
+                             std::uint64_t* budget) {
+    std::uint8_t h[8 + kIndexHeaderSize];
+    if (chunk > size_ || size_ - chunk < sizeof h || !Read(chunk, h, sizeof h)) {
+        return false;
+    }
+    const std::uint64_t size = Get32(h + 4);
+    const std::uint16_t longsPerEntry = Get16(h + 8);
+    const std::uint8_t subType = h[10];
+    const std::uint8_t type = h[11];
+    const std::uint32_t used = Get32(h + 12);
+    const std::uint64_t base = Get64(h + 20);
+    if (size < kIndexHeaderSize || size > size_ - chunk - 8 || longsPerEntry != 2 || subType != 0 ||
+        type != AVI_INDEX_OF_CHUNKS || base > size_ ||
+        used > (size - kIndexHeaderSize) / sizeof(StdIndexEntry) || used > *budget ||
+        out->size() + used > 0x7FFFFFFF) {
+        return false;
+    }
+    *budget -= used;
+    out->reserve(out->size() + used);
+    std::uint8_t block[kEntryBlock * sizeof(StdIndexEntry)];
+    std::uint64_t at = chunk + sizeof h;
+    for (std::uint32_t done = 0; done < used;) {
+        const std::uint32_t n = std::min<std::uint32_t>(used - done, kEntryBlock);
+        if (!Read(at, block, n * sizeof(StdIndexEntry))) {
+            return false;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint8_t* e = block + i * sizeof(StdIndexEntry);
+            const std::uint64_t data = base + Get32(e);
+            const std::uint32_t raw = Get32(e + 4);
+            const std::uint32_t bytes = raw & ~kNonKeyBit;
+            if (data > size_ || bytes > size_ - data) {
+                return false;
+            }
+            const bool key = (raw & kNonKeyBit) == 0 && bytes > 0;
+            out->push_back({data, bytes, key ? AVIIF_KEYFRAME : 0u});
+        }
+        done += n;
+        at += n * sizeof(StdIndexEntry);
+    }
+    return true;
+}
+
+bool AviReader::LoadIdx1() {
+    const std::uint64_t count = idx1_.size / sizeof(OldIndexEntry);
+    const std::uint64_t first = idx1_.offset + 8;
+    std::uint8_t block[kEntryBlock * sizeof(OldIndexEntry)];
+    // Offsets count from the 'movi' FOURCC, or (some writers) from the file
+    // start: the first data entry tells which, by the chunk id it points at.
+    bool baseKnown = false;
+    std::uint64_t base = 0;
+    for (std::uint64_t done = 0; done < count;) {
+        const auto n =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(count - done, kEntryBlock));
+        if (!Read(first + done * sizeof(OldIndexEntry), block, n * sizeof(OldIndexEntry))) {
+            return false;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint8_t* e = block + i * sizeof(OldIndexEntry);
+            const FOURCC id = Get32(e);
+            const std::uint32_t flags = Get32(e + 4);
+            const std::uint64_t offset = Get32(e + 8);
+            const std::uint32_t size = Get32(e + 12);
+            const int stream = StreamOfChunk(id);
+            if ((flags & AVIIF_LIST) != 0 || stream < 0 ||
+                static_cast<std::size_t>(stream) >= streams_.size() ||
+                ChunkKind(id) == kPaletteChange || ChunkKind(id) == kIndexKind) {
+                continue;
+            }
+            if (!baseKnown) {
+                std::uint8_t at[4];
+                const std::uint64_t relative = movis_[0].fourcc + offset;
+                if (relative + 8 <= size_ && Read(relative, at, 4) && Get32(at) == id) {
+                    base = movis_[0].fourcc;
+                } else if (offset + 8 <= size_ && Read(offset, at, 4) && Get32(at) == id) {
+                    base = 0;
+                } else {
+                    return false;
+                }
+                baseKnown = true;
+            }
+            const std::uint64_t data = base + offset + 8;
+            if (data > size_ || size > size_ - data || size > kMaxEntrySize) {
+                return false;
+            }
+            const std::uint32_t key = size > 0 ? (flags & AVIIF_KEYFRAME) : 0;
+            streams_[stream].entries.push_back({data, size, key});
+        }
+        done += n;
+    }
+    return true;
+}
+
+HRESULT AviReader::Scan() {
+    for (AviReaderStream& s : streams_) {
+        s.entries.clear();
+    }
+    for (const Movi& movi : movis_) {
+        std::uint64_t pos = movi.fourcc + 4;
+        while (pos + 8 <= movi.end) {
+            std::uint8_t ch[12];
+            if (!Read(pos, ch, 8)) {
+                return AVIERR_FILEREAD;
+            }
+            const FOURCC id = Get32(ch);
+            const std::uint32_t size = Get32(ch + 4);
+            if (id == kList) {
+                // Chunks grouped in 'rec ' lists belong to the same timeline.
+                if (pos + 12 <= movi.end && size >= 4) {
+                    if (!Read(pos + 8, ch + 8, 4)) {
+                        return AVIERR_FILEREAD;
+                    }
+                    if (Get32(ch + 8) == kRec) {
+                        pos += 12;
+                        continue;
+                    }
+                }
+                pos = pos + 8 + PadTo2(size);
+                continue;
+            }
+            const std::uint64_t data = pos + 8;
+            if (size > movi.end - data || size > kMaxEntrySize) {
+                break;  // a cut chunk: the list ends here
+            }
+            const int stream = StreamOfChunk(id);
+            if (stream >= 0 && static_cast<std::size_t>(stream) < streams_.size() &&
+                ChunkKind(id) != kPaletteChange && ChunkKind(id) != kIndexKind) {
+                // Without an index every frame counts as a key frame.
+                streams_[stream].entries.push_back({data, size, size > 0 ? AVIIF_KEYFRAME : 0u});
+            }
+            pos = data + PadTo2(size);
+        }
+    }
+    return AVIERR_OK;
+}
+
+HRESULT AviReader::ReadEntry(int index, std::int64_t entry, void* buffer, LONG bufferSize,
+                             LONG* bytes) {
+    if (index < 0 || index >= streamCount()) {
+        return AVIERR_BADPARAM;
+    }
+    const std::vector<AviEntry>& entries = streams_[index].entries;
+    if (entry < 0 || static_cast<std::uint64_t>(entry) >= entries.size()) {
+        return AVIERR_BADPARAM;
+    }
+    const AviEntry& e = entries[static_cast<std::size_t>(entry)];
+    if (bytes != nullptr) {
+        *bytes = static_cast<LONG>(e.size);
+    }
+    if (buffer == nullptr) {
+        return AVIERR_OK;
+    }
+    if (bufferSize < 0 || static_cast<std::uint32_t>(bufferSize) < e.size) {
+        return AVIERR_BUFFERTOOSMALL;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (e.size > 0 && !file_->ReadAt(e.offset, buffer, e.size)) {
+        return AVIERR_FILEREAD;
+    }
+    return AVIERR_OK;
+}
+
+}  // namespace vfw

@@ -1,0 +1,92 @@
+// Reads AVI files: ours, and those other programs write (single RIFF with
+// 'idx1', AVI 2.0 with 'indx'/'ix##' and 'AVIX' RIFFs, audio and other
+// streams beside the video).
+//
+// Open() walks the RIFF structure once and builds, for every stream, the
+// list of its entries (data position, size, key-frame flag). The entries
+// come from the OpenDML indexes when every stream has one, else from 'idx1'
+// (offsets from 'movi' or from the file start) when the file has a single
+// RIFF, else from a scan of the movi lists, which also recovers the whole
+// chunks of a cut file. Every entry is checked to lie inside the file, and
+// sizes from the file never drive an allocation larger than the file.
+//
+// Thread-safe: reads are serialised.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/vfw/file_io.h"
+#include "engine/vfw/vfw.h"
+
+namespace vfw {
+
+struct AviEntry {
+    std::uint64_t offset;  // of the data, from the file start
+    std::uint32_t size;
+    std::uint32_t flags;  // AVIIF_KEYFRAME or 0; 0 for empty entries
+};
+
+struct AviReaderStream {
+    AVISTREAMINFOA info{};             // strh and strn; dwLength = entries
+    std::vector<std::uint8_t> format;  // strf as stored
+    std::vector<AviEntry> entries;
+};
+
+class AviReader {
+  public:
+    // Opens `path`. AVIERR_FILEOPEN when it cannot be opened, AVIERR_BADFORMAT
+    // when it is no AVI file we can index, AVIERR_FILEREAD on read errors.
+    [[nodiscard]] static HRESULT Open(const char* path, std::unique_ptr<AviReader>* reader);
+    // The same from a file already opened (tests read from memory).
+    [[nodiscard]] static HRESULT Open(std::unique_ptr<FileReader> file,
+                                      std::unique_ptr<AviReader>* reader);
+
+    int streamCount() const { return static_cast<int>(streams_.size()); }
+    // Stream `index`, 0 <= index < streamCount().
+    const AviReaderStream& stream(int index) const { return streams_[index]; }
+
+    // Copies entry `entry` of stream `index` into `buffer` (bufferSize bytes);
+    // *bytes receives its size. With buffer == nullptr only the size is
+    // given. AVIERR_BADPARAM for an entry outside the stream,
+    // AVIERR_BUFFERTOOSMALL, AVIERR_FILEREAD.
+    [[nodiscard]] HRESULT ReadEntry(int index, std::int64_t entry, void* buffer, LONG bufferSize,
+                                    LONG* bytes);
+
+  private:
+    struct Movi {
+        std::uint64_t fourcc;  // position of the 'movi' FOURCC
+        std::uint64_t end;     // end of the list's data
+    };
+    struct IndexChunk {
+        std::uint64_t offset = 0;  // of the chunk header; 0 = none
+        std::uint64_t size = 0;    // of its data
+    };
+
+    AviReader() = default;
+
+    HRESULT Parse();
+    HRESULT ParseHdrl(std::uint64_t pos, std::uint64_t end);
+    HRESULT ParseStrl(std::uint64_t pos, std::uint64_t end);
+    HRESULT ParseMoreRiffs(std::uint64_t pos);
+    HRESULT BuildIndexes();
+    bool LoadOpenDml();
+    bool LoadStdIndex(std::vector<AviEntry>* out, std::uint64_t chunk, std::uint64_t* budget);
+    bool LoadIdx1();
+    HRESULT Scan();
+    bool Read(std::uint64_t offset, void* data, std::size_t size);
+
+    std::unique_ptr<FileReader> file_;
+    std::mutex mutex_;
+    std::uint64_t size_ = 0;
+    std::vector<AviReaderStream> streams_;
+    std::vector<IndexChunk> indx_;  // per stream
+    std::vector<Movi> movis_;
+    IndexChunk idx1_;
+    bool sawHdrl_ = false;
+    bool readError_ = false;
+};
+
+}  // namespace vfw

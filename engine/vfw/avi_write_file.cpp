@@ -1,0 +1,136 @@
+// A file being written and its one video stream: handles around AviWriter.
+// The file's mutex serialises the stream's calls, which the compressing
+// stream may make from its own thread; the writer completes the file when
+// the file's last reference goes (the stream holds one).
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "engine/vfw/avi_file.h"
+#include "engine/vfw/avi_stream.h"
+
+namespace vfw {
+
+namespace {
+
+class AviWriteFile final : public AviFile {
+  public:
+    explicit AviWriteFile(const AviWriterLimits& limits) : writer_(limits) {}
+
+    HRESULT Create(const char* path) { return writer_.Create(path); }
+
+    HRESULT CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) override;
+
+    HRESULT Info(AVISTREAMINFOA* info) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        writer_.StreamInfo(info);
+        return AVIERR_OK;
+    }
+    HRESULT SetFormat(LONG pos, const void* format, LONG size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.SetFormat(pos, format, size);
+    }
+    HRESULT ReadFormat(void* format, LONG* size) {
+        if (size == nullptr) {
+            return AVIERR_BADPARAM;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::vector<std::uint8_t>& f = writer_.format();
+        const auto needed = static_cast<LONG>(f.size());
+        if (format == nullptr) {
+            *size = needed;
+            return f.empty() ? AVIERR_NODATA : AVIERR_OK;
+        }
+        const LONG room = *size;
+        *size = needed;
+        if (room < needed) {
+            return AVIERR_BUFFERTOOSMALL;
+        }
+        if (needed > 0) {
+            std::memcpy(format, f.data(), f.size());
+        }
+        return f.empty() ? AVIERR_NODATA : AVIERR_OK;
+    }
+    HRESULT Write(LONG start, const void* data, LONG size, DWORD flags) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.Write(start, data, size, flags);
+    }
+
+  private:
+    // The last reference: the file is completed here. A failure cannot be
+    // reported any more; it was reported by the write that met it.
+    ~AviWriteFile() override { (void)writer_.Finish(); }
+
+    std::mutex mutex_;
+    AviWriter writer_;
+};
+
+class AviWriteStream final : public AviStream {
+  public:
+    explicit AviWriteStream(AviWriteFile* file) : file_(file) { file_->AddRef(); }
+
+    HRESULT Info(AVISTREAMINFOA* info) override { return file_->Info(info); }
+    HRESULT SetFormat(LONG pos, const void* format, LONG formatSize) override {
+        return file_->SetFormat(pos, format, formatSize);
+    }
+    HRESULT ReadFormat(LONG pos, void* format, LONG* formatSize) override {
+        (void)pos;
+        return file_->ReadFormat(format, formatSize);
+    }
+    HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
+                  LONG* samplesWritten, LONG* bytesWritten) override {
+        if (samples != 1) {
+            return AVIERR_BADPARAM;  // one frame per video sample
+        }
+        const HRESULT hr = file_->Write(start, buffer, bufferSize, flags);
+        if (hr == AVIERR_OK) {
+            if (samplesWritten != nullptr) {
+                *samplesWritten = 1;
+            }
+            if (bytesWritten != nullptr) {
+                *bytesWritten = bufferSize;
+            }
+        }
+        return hr;
+    }
+
+  private:
+    ~AviWriteStream() override { file_->Release(); }
+
+    AviWriteFile* file_;
+};
+
+HRESULT AviWriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) {
+    auto* s = new (std::nothrow) AviWriteStream(this);
+    if (s == nullptr) {
+        return AVIERR_MEMORY;
+    }
+    HRESULT hr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hr = writer_.AddStream(info);
+    }
+    if (hr != AVIERR_OK) {
+        s->Release();
+        return hr;
+    }
+    *stream = s;
+    return AVIERR_OK;
+}
+
+}  // namespace
+
+HRESULT CreateAviWriteFile(const char* path, const AviWriterLimits& limits, PAVIFILE* file) {
+    auto* f = new (std::nothrow) AviWriteFile(limits);
+    if (f == nullptr) {
+        return AVIERR_MEMORY;
+    }
+    if (const HRESULT hr = f->Create(path); hr != AVIERR_OK) {
+        f->Release();
+        return hr;
+    }
+    *file = f;
+    return AVIERR_OK;
+}
+
+}  // namespace vfw

@@ -1,0 +1,233 @@
+#include "engine/vfw/file_io.h"
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "engine/vfw/avi_testing.h"
+
+namespace vfw {
+
+namespace {
+
+// Large enough that compressed frames go out in few system calls; frames
+// bigger than this bypass it.
+constexpr std::size_t kWriteBuffer = 4u << 20;
+// Read-ahead for headers and index entries; frames bigger than this are read
+// straight into the caller's memory.
+constexpr std::size_t kReadBuffer = 64u << 10;
+
+std::atomic<std::uint64_t> g_writeLimit{0};
+
+bool Seek(std::FILE* f, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    static_assert(sizeof(off_t) >= 8, "64-bit file offsets are needed");
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool SizeOf(std::FILE* f, std::uint64_t* size) {
+#ifdef _WIN32
+    if (_fseeki64(f, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long long end = _ftelli64(f);
+#else
+    if (fseeko(f, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long long end = ftello(f);
+#endif
+    if (end < 0) {
+        return false;
+    }
+    *size = static_cast<std::uint64_t>(end);
+    return true;
+}
+
+// True when writing up to `end` would pass the test-only size limit.
+bool PastWriteLimit(std::uint64_t end) {
+    const std::uint64_t limit = g_writeLimit.load(std::memory_order_relaxed);
+    return limit != 0 && end > limit;
+}
+
+}  // namespace
+
+void SetWriteLimitForTesting(std::uint64_t bytes) {
+    g_writeLimit = bytes;
+}
+
+// ---- FileWriter ----
+
+FileWriter::~FileWriter() {
+    Discard();
+}
+
+bool FileWriter::Create(const char* path) {
+    Discard();
+    failed_ = false;
+    used_ = 0;
+    position_ = flushed_ = 0;
+    file_ = std::fopen(path, "wb");
+    if (file_ == nullptr) {
+        return false;
+    }
+    // Our buffer replaces stdio's: big writes then go straight to the system.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    if (!buffer_) {
+        buffer_ = std::make_unique<std::uint8_t[]>(kWriteBuffer);
+    }
+    return true;
+}
+
+bool FileWriter::Fail() {
+    failed_ = true;
+    return false;
+}
+
+bool FileWriter::WriteThrough(const void* data, std::size_t size) {
+    if (PastWriteLimit(flushed_ + size) || std::fwrite(data, 1, size, file_) != size) {
+        return Fail();
+    }
+    flushed_ += size;
+    return true;
+}
+
+bool FileWriter::Flush() {
+    if (used_ == 0) {
+        return true;
+    }
+    const std::size_t n = used_;
+    used_ = 0;
+    return WriteThrough(buffer_.get(), n);
+}
+
+bool FileWriter::Write(const void* data, std::size_t size) {
+    if (failed_ || file_ == nullptr) {
+        return Fail();
+    }
+    if (size == 0) {
+        return true;
+    }
+    position_ += size;
+    if (size <= kWriteBuffer - used_) {
+        std::memcpy(buffer_.get() + used_, data, size);
+        used_ += size;
+        return true;
+    }
+    if (!Flush()) {
+        return false;
+    }
+    if (size >= kWriteBuffer) {
+        return WriteThrough(data, size);
+    }
+    std::memcpy(buffer_.get(), data, size);
+    used_ = size;
+    return true;
+}
+
+bool FileWriter::WriteZeros(std::size_t size) {
+    static const std::uint8_t zeros[4096] = {};
+    while (size > 0) {
+        const std::size_t n = size < sizeof zeros ? size : sizeof zeros;
+        if (!Write(zeros, n)) {
+            return false;
+        }
+        size -= n;
+    }
+    return true;
+}
+
+bool FileWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+    if (failed_ || file_ == nullptr || offset > position_ || size > position_ - offset) {
+        return Fail();
+    }
+    if (!Flush()) {
+        return false;
+    }
+    if (!Seek(file_, offset) || std::fwrite(data, 1, size, file_) != size ||
+        !Seek(file_, flushed_)) {
+        return Fail();
+    }
+    return true;
+}
+
+bool FileWriter::Close() {
+    if (file_ == nullptr) {
+        return false;
+    }
+    const bool flushed = !failed_ && Flush();
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!flushed || !closed) {
+        return Fail();
+    }
+    return true;
+}
+
+void FileWriter::Discard() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    used_ = 0;
+}
+
+// ---- FileReader ----
+
+FileReader::~FileReader() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+bool FileReader::Open(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    return f != nullptr && Adopt(f);
+}
+
+bool FileReader::Adopt(std::FILE* file) {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+    file_ = file;
+    bufferUsed_ = 0;
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    if (!buffer_) {
+        buffer_ = std::make_unique<std::uint8_t[]>(kReadBuffer);
+    }
+    return SizeOf(file_, &size_);
+}
+
+bool FileReader::Fill(std::uint64_t offset) {
+    bufferUsed_ = 0;
+    bufferStart_ = offset;
+    const std::uint64_t left = size_ - offset;
+    const std::size_t want = left < kReadBuffer ? static_cast<std::size_t>(left) : kReadBuffer;
+    if (!Seek(file_, offset)) {
+        return false;
+    }
+    bufferUsed_ = std::fread(buffer_.get(), 1, want, file_);
+    return bufferUsed_ == want;
+}
+
+bool FileReader::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
+    if (file_ == nullptr || offset > size_ || size > size_ - offset) {
+        return false;
+    }
+    if (size >= kReadBuffer) {
+        return Seek(file_, offset) && std::fread(data, 1, size, file_) == size;
+    }
+    const bool inside = offset >= bufferStart_ && offset - bufferStart_ <= bufferUsed_ &&
+                        size <= bufferUsed_ - (offset - bufferStart_);
+    if (!inside && (!Fill(offset) || size > bufferUsed_)) {
+        return false;
+    }
+    std::memcpy(data, buffer_.get() + (offset - bufferStart_), size);
+    return true;
+}
+
+}  // namespace vfw

@@ -1,0 +1,188 @@
+#include "tests/engine/vfw/avi_test_util.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/vfw/avi_stream.h"
+
+namespace kelvora::test {
+
+using namespace vfw;
+
+AVISTREAMINFOA VideoInfo(const BITMAPINFOHEADER& bi, DWORD rate, const char* name) {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = kDibHandler;
+    info.dwFlags = 12;
+    info.dwScale = 1;
+    info.dwRate = rate;
+    info.dwSuggestedBufferSize = bi.biSizeImage;
+    info.rcFrame = {0, 0, bi.biWidth, bi.biHeight};
+    std::snprintf(info.szName, sizeof info.szName, "%s", name);
+    return info;
+}
+
+std::vector<ClipFrame> ScreenClip(int width, int height, int bitCount,
+                                  const std::vector<LONG>& positions) {
+    std::vector<ClipFrame> frames;
+    for (LONG pos : positions) {
+        const PackedDib dib = ToDib(ScreenFrame(width, height, pos), bitCount);
+        frames.push_back(
+            {pos, std::vector<std::uint8_t>(dib.bits(), dib.bits() + dib.bitsSize()), true});
+    }
+    return frames;
+}
+
+std::vector<std::uint8_t> ScreenClipFormat(int width, int height, int bitCount) {
+    const PackedDib dib = ToDib(ScreenFrame(width, height, 0), bitCount);
+    return {dib.bytes.begin(), dib.bytes.begin() + static_cast<long>(dib.formatSize())};
+}
+
+HRESULT WriteAvi(const std::string& path, const AVISTREAMINFOA& info,
+                 const std::vector<std::uint8_t>& format, const std::vector<ClipFrame>& frames) {
+    PAVIFILE file = nullptr;
+    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    PAVISTREAM stream = nullptr;
+    hr = AVIFileCreateStreamA(file, &stream, &info);
+    if (hr == AVIERR_OK) {
+        hr = AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size()));
+    }
+    for (size_t i = 0; hr == AVIERR_OK && i < frames.size(); ++i) {
+        const ClipFrame& f = frames[i];
+        hr = AVIStreamWrite(stream, f.pos, 1, f.bits.data(), static_cast<LONG>(f.bits.size()),
+                            f.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    }
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    return hr;
+}
+
+HRESULT ReadStream(PAVISTREAM stream, AviContent* content) {
+    *content = AviContent{};
+    HRESULT hr = AVIStreamInfoA(stream, &content->info, sizeof content->info);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    LONG formatSize = 0;
+    hr = AVIStreamReadFormat(stream, 0, nullptr, &formatSize);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    content->format.resize(static_cast<size_t>(formatSize));
+    hr = AVIStreamReadFormat(stream, 0, content->format.data(), &formatSize);
+    const LONG start = AVIStreamStart(stream);
+    const LONG length = AVIStreamLength(stream);
+    for (LONG pos = start; hr == AVIERR_OK && pos < start + length; ++pos) {
+        LONG bytes = -1;
+        hr = AVIStreamRead(stream, pos, 1, nullptr, 0, &bytes, nullptr);
+        if (hr != AVIERR_OK) {
+            break;
+        }
+        std::vector<std::uint8_t> data(static_cast<size_t>(bytes));
+        LONG got = -1;
+        LONG samples = 0;
+        hr = AVIStreamRead(stream, pos, 1, data.data(), bytes, &got, &samples);
+        if (hr == AVIERR_OK && (got != bytes || samples != 1)) {
+            hr = AVIERR_ERROR;
+        }
+        content->entries.push_back(std::move(data));
+        content->flags.push_back(stream->SampleFlags(pos));
+    }
+    return hr;
+}
+
+HRESULT ReadAvi(const std::string& path, AviContent* content) {
+    PAVIFILE file = nullptr;
+    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    PAVISTREAM stream = nullptr;
+    hr = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+    AVIFileRelease(file);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    hr = ReadStream(stream, content);
+    AVIStreamRelease(stream);
+    return hr;
+}
+
+std::vector<RiffSpan> ListRiffs(const std::string& path) {
+    std::vector<RiffSpan> riffs;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return riffs;
+    }
+    std::uint64_t pos = 0;
+    for (;;) {
+#ifdef _WIN32
+        if (_fseeki64(f, static_cast<long long>(pos), SEEK_SET) != 0) {
+#else
+        if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0) {
+#endif
+            break;
+        }
+        std::uint8_t h[12];
+        if (std::fread(h, 1, sizeof h, f) != sizeof h || std::memcmp(h, "RIFF", 4) != 0) {
+            break;
+        }
+        RiffSpan r{pos, 0, 0};
+        std::memcpy(&r.size, h + 4, 4);
+        std::memcpy(&r.type, h + 8, 4);
+        riffs.push_back(r);
+        pos += 8 + static_cast<std::uint64_t>(r.size) + (r.size & 1);
+    }
+    std::fclose(f);
+    return riffs;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return bytes;
+    }
+    std::uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        bytes.insert(bytes.end(), buf, buf + n);
+    }
+    std::fclose(f);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool FileExists(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    return f != nullptr;
+}
+
+size_t FindFourcc(const std::vector<std::uint8_t>& bytes, const char* fourcc, size_t from) {
+    if (bytes.size() < 4) {
+        return std::string::npos;
+    }
+    for (size_t i = from; i + 4 <= bytes.size(); ++i) {
+        if (std::memcmp(bytes.data() + i, fourcc, 4) == 0) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+}  // namespace kelvora::test

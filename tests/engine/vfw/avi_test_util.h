@@ -1,0 +1,66 @@
+// Helpers of the AVI library tests: writing a clip through the AVIFile calls,
+// reading a video stream back with our reader, and looking at a file's
+// top-level RIFFs and bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/vfw/vfw.h"
+#include "tests/support/synthetic_clip.h"
+
+namespace kelvora::test {
+
+inline constexpr vfw::FOURCC kDibHandler = vfw::mmioFOURCC('D', 'I', 'B', ' ');
+
+// Stream information as the engine fills it for a frame format.
+vfw::AVISTREAMINFOA VideoInfo(const vfw::BITMAPINFOHEADER& bi, vfw::DWORD rate,
+                              const char* name = "Test stream");
+
+struct ClipFrame {
+    vfw::LONG pos;
+    std::vector<std::uint8_t> bits;  // may be empty: an empty entry
+    bool key = true;
+};
+
+// Frames of the synthetic screen clip at `positions`; the picture of a frame
+// is ScreenFrame(pos), so a frame can be recomputed from its position.
+std::vector<ClipFrame> ScreenClip(int width, int height, int bitCount,
+                                  const std::vector<vfw::LONG>& positions);
+// The format (header and colour table) of the clip's frames.
+std::vector<std::uint8_t> ScreenClipFormat(int width, int height, int bitCount);
+
+// Creates `path` with one video stream and writes `frames`; returns the first
+// failing call's code.
+vfw::HRESULT WriteAvi(const std::string& path, const vfw::AVISTREAMINFOA& info,
+                      const std::vector<std::uint8_t>& format,
+                      const std::vector<ClipFrame>& frames);
+
+struct AviContent {
+    vfw::AVISTREAMINFOA info{};
+    std::vector<std::uint8_t> format;
+    std::vector<std::vector<std::uint8_t>> entries;  // every entry, empty ones too
+    std::vector<vfw::DWORD> flags;
+};
+
+// Reads the first video stream of `path` with our reader.
+vfw::HRESULT ReadAvi(const std::string& path, AviContent* content);
+// Reads every entry of an open stream.
+vfw::HRESULT ReadStream(vfw::PAVISTREAM stream, AviContent* content);
+
+struct RiffSpan {
+    std::uint64_t offset;
+    std::uint32_t size;  // as stored: data bytes after the size field
+    vfw::FOURCC type;    // 'AVI ' or 'AVIX'
+};
+// The top-level RIFF chunks of a file, in order.
+std::vector<RiffSpan> ListRiffs(const std::string& path);
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool FileExists(const std::string& path);
+// Position of the first occurrence of `fourcc` in `bytes`, or npos.
+size_t FindFourcc(const std::vector<std::uint8_t>& bytes, const char* fourcc, size_t from = 0);
+
+}  // namespace kelvora::test

@@ -1,0 +1,5 @@
+// ZMBV compressor benchmark (bench/codec_bench.sh zmbv).
+#include "bench/codec_bench_main.h"
+#include "engine/vfw/codecs/builtin.h"
+
+int main(int argc, char** argv) { return RunCodecBench(argc, argv, vfw::CreateZmbvCodec); }

@@ -41,7 +41,7 @@ VideoProbe ProbeVideo(const std::string& path) {
     const std::string cmd =
         "ffprobe -v error -count_frames -count_packets -select_streams v:0 "
         "-show_entries stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,"
-        "nb_read_packets -of default=noprint_wrappers=1 " +
+        "nb_read_packets,nb_frames -of default=noprint_wrappers=1 " +
         ShellQuote(path) + " 2>&1";
     const CommandResult r = RunCommand(cmd);
     std::istringstream in(r.output);
@@ -70,6 +70,8 @@ VideoProbe ProbeVideo(const std::string& path) {
             p.frames = value == "N/A" ? -1 : std::stoll(value);
         } else if (key == "nb_read_packets") {
             p.packets = value == "N/A" ? -1 : std::stoll(value);
+        } else if (key == "nb_frames") {
+            p.entries = value == "N/A" ? -1 : std::stoll(value);
         } else {
             p.error += line + "\n";
         }
@@ -79,6 +81,21 @@ VideoProbe ProbeVideo(const std::string& path) {
         p.error = "ffprobe exit code " + std::to_string(r.exitCode);
     }
     return p;
+}
+
+std::vector<long long> PacketTimes(const std::string& path) {
+    const CommandResult r = RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                       "packet=pts -of csv=p=0 " +
+                                       ShellQuote(path));
+    std::vector<long long> times;
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line != "N/A") {
+            times.push_back(std::stoll(line));
+        }
+    }
+    return times;
 }
 
 namespace {

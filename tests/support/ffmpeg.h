@@ -28,13 +28,18 @@ struct VideoProbe {
     int height = 0;
     int rateNum = 0;  // r_frame_rate
     int rateDen = 1;
-    long long frames = -1;   // nb_read_frames (every entry decoded)
-    long long packets = -1;  // nb_read_packets
+    long long frames = -1;   // nb_read_frames: frames the decoder produced
+    long long packets = -1;  // nb_read_packets: non-empty chunks read
+    long long entries = -1;  // nb_frames: the stream length, empty entries included
     std::string error;       // ffprobe's messages when !ok
 };
 
 // Probes `path`, counting frames and packets (reads the whole file).
 VideoProbe ProbeVideo(const std::string& path);
+
+// Presentation times of the first video stream's packets, in its time base
+// (for AVI: stream positions). Empty entries have no packet.
+std::vector<long long> PacketTimes(const std::string& path);
 
 // Decodes every frame of the first video stream to 32-bit B, G, R, A pixels,
 // top row first (ffmpeg's "bgra"); each frame is width*height*4 bytes.

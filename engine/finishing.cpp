@@ -1,0 +1,153 @@
+// Finishing a kept recording: the video stream of the temporary file is
+// copied into the user's file without recompressing. When that fails for any
+// reason but the user's cancel, the recording is not lost: the temporary file
+// is moved beside the target under a free name and the user is told where.
+#include <cstdio>
+
+#include "engine/camera_platform.h"
+#include "engine/screen_camera.h"
+#include "engine/temp_files.h"
+
+namespace {
+
+constexpr const char* kSavingCaption = "Saving Video...";
+
+std::string Hex(vfw::HRESULT code) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
+    return buf;
+}
+
+// "dir\name.avi" -> "dir\name (n).avi"
+std::string NumberedName(const std::string& path, int n) {
+    const size_t slash = path.find_last_of("\\/");
+    const size_t dot = path.find_last_of('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string stem = hasExt ? path.substr(0, dot) : path;
+    const std::string ext = hasExt ? path.substr(dot) : ".avi";
+    return stem + " (" + std::to_string(n) + ")" + ext;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+vfw::LONG VFW_CALLBACK SaveCallback(int Percent) {
+    TScreenCamera* camera = CurrentCamera;
+    if (camera == nullptr || !camera->FOnProgress) {
+        return 0;
+    }
+    bool Continue = true;
+    camera->FOnProgress(camera, Percent, kSavingCaption, Continue);
+    return Continue ? 0 : -1;
+}
+
+void TScreenCamera::OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream) {
+    if (!platform_.FileExists(FileName)) {
+        return;
+    }
+    vfw::PAVIFILE file = nullptr;
+    if (vfw::AVIFileOpenA(&file, FileName.c_str(), vfw::OF_READ, nullptr) != vfw::AVIERR_OK) {
+        RaiseError(kRecordError);
+        return;
+    }
+    if (vfw::AVIFileGetStream(file, &Stream, 0, 0) != vfw::AVIERR_OK) {
+        Stream = nullptr;
+        RaiseError(kRecordError);
+    }
+    vfw::AVIFileRelease(file);
+}
+
+TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
+                                                 std::int32_t StreamCount,
+                                                 vfw::PAVISTREAM* Streams, std::string* Problem) {
+    const std::string shown = platform_.FileNameForDisplay(FileName);
+    bool cancelled = false;
+    if (!WipeAndDelete(FileName, &cancelled)) {
+        if (cancelled) {
+            RaiseError(kRecordError);
+            return SaveResult::Cancelled;
+        }
+        if (Problem != nullptr) {
+            *Problem = "Не удалось удалить старый файл " + shown + ".";
+        }
+        return SaveResult::Failed;
+    }
+    platform_.SetBusyCursor(true);
+    vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+    const vfw::HRESULT r =
+        vfw::AVISaveV(FileName.c_str(), nullptr, &SaveCallback, StreamCount, Streams, options);
+    platform_.SetBusyCursor(false);
+    RaiseProgress(100, "");
+
+    if (r == vfw::AVIERR_OK) {
+        return SaveResult::Saved;
+    }
+    if (r == vfw::AVIERR_USERABORT) {
+        return SaveResult::Cancelled;
+    }
+    if (Problem != nullptr) {
+        *Problem = "Не удалось записать файл " + shown + " (код " +
+                   std::to_string(static_cast<std::uint32_t>(r)) + ", " + Hex(r) + ").";
+    }
+    return SaveResult::Failed;
+}
+
+void TScreenCamera::FinishRecording(const std::string& FileName) {
+    FSaveStreams = {nullptr, nullptr};
+    OpenAVIStream(VideoTempFile, FSaveStreams[0]);
+    const std::int32_t count = FSaveStreams[1] != nullptr ? 2 : 1;
+    SaveResult result = SaveResult::Cancelled;
+    std::string problem;
+    const bool haveStream = FSaveStreams[0] != nullptr;
+    if (haveStream) {
+        result = SaveAVI(FileName, count, FSaveStreams.data(), &problem);
+    }
+    for (vfw::PAVISTREAM& s : FSaveStreams) {
+        if (s != nullptr) {
+            vfw::AVIStreamRelease(s);
+            s = nullptr;
+        }
+    }
+    // The temporary file could not be read as a recording: still keep it,
+    // a damaged recording is worth more than none.
+    if (!haveStream && platform_.FileExists(VideoTempFile)) {
+        KeepFailedRecording(FileName, "Не удалось прочитать временный файл записи.");
+    } else if (result == SaveResult::Failed) {
+        KeepFailedRecording(FileName, problem);
+    }
+}
+
+void TScreenCamera::KeepFailedRecording(const std::string& FileName, const std::string& reason) {
+    const std::string temp = VideoTempFile;
+    std::string kept;
+    for (int n = 1; n < 1000 && kept.empty(); ++n) {
+        const std::string candidate = NumberedName(FileName, n);
+        if (!platform_.FileExists(candidate) && platform_.RenameFile(temp, candidate)) {
+            kept = candidate;
+        }
+    }
+    // The output folder cannot take it: keep it in the temporary folder.
+    const std::string tempDir = DirectoryOf(temp);
+    for (int n = 1; n < 1000 && kept.empty(); ++n) {
+        const std::string candidate = NumberedName(tempDir + "Kelvora " + FileNameOf(FileName), n);
+        if (!platform_.FileExists(candidate) && platform_.RenameFile(temp, candidate)) {
+            kept = candidate;
+        }
+    }
+    if (kept.empty()) {
+        // Nowhere to move it: leave the temporary file itself unwiped.
+        keepVideoTemp_ = true;
+        kept = temp;
+    }
+    RaiseError(std::string(kRecordError) + "\n" + reason + "\nЗапись сохранена в файле " +
+               platform_.FileNameForDisplay(kept));
+}

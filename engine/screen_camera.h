@@ -1,0 +1,293 @@
+// TScreenCamera: the recorder's engine object. The controller creates one per
+// run, assigns its events, writes its configuration fields and drives it;
+// the recording worker (TRecordAVIThread) runs a session on it.
+//
+// Threads: fields that the worker and the UI thread share while a recording
+// runs are std::atomic. A stop is two stores in a fixed order: StopReason
+// first, then FRecording cleared; the worker reads StopReason only after it
+// has seen FRecording false.
+//
+// Strings: file names are in the system's ANSI code page (the A functions
+// take them as they are); texts shown to the user are UTF-8.
+//
+// What the engine needs from the system (screen, clock, files, message boxes,
+// the UI thread) goes through CameraPlatform (camera_platform.h), so that
+// tests can control time and frames.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/vfw/ic.h"
+#include "engine/vfw/vfw.h"
+
+class TScreenCamera;
+class TBitmap;  // the preview picture (frame_grabber_win32.cpp)
+class CameraPlatform;
+
+// ---- Events: a handler is raised only when assigned (non-empty). ----
+using TNotifyEvent = std::function<void(TScreenCamera* Sender)>;
+using TCameraErrorEvent = std::function<void(TScreenCamera* Sender, const std::string& Msg)>;
+using TCameraPreviewEvent = std::function<void(TScreenCamera* Sender, TBitmap* Bitmap,
+                                               bool PreviewShown, bool Recording)>;
+// Continue arrives true; a handler clears it to cancel.
+using TCameraProgressEvent = std::function<void(TScreenCamera* Sender, std::int32_t Percent,
+                                                const std::string& Caption, bool& Continue)>;
+
+// A string written by one thread and read by another.
+class SharedText {
+public:
+    SharedText() = default;
+    explicit SharedText(std::string s) : text_(std::move(s)) {}
+    SharedText& operator=(const std::string& s) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        text_ = s;
+        return *this;
+    }
+    std::string get() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+    operator std::string() const { return get(); }
+
+private:
+    mutable std::mutex mutex_;
+    std::string text_;
+};
+
+// ---- Unit-level state, one set per process ----
+
+// The camera constructed last; DeleteTempFile and the save progress raise
+// FOnProgress on it.
+extern std::atomic<TScreenCamera*> CurrentCamera;
+// Why the last recording ended: 0 none yet, 1 stop and keep, 2 abort.
+extern std::atomic<std::uint8_t> StopReason;
+// The temporary directory followed by "~vstream.avi" / "~astream.wav".
+extern SharedText VideoTempFile;
+extern SharedText AudioTempFile;
+// Target file name of the last start request; the worker records into it.
+extern SharedText RecordFileName;
+// A start request waits for the user to select the area.
+extern std::atomic<bool> PendingStart;
+
+inline constexpr std::uint8_t kStopNone = 0;
+inline constexpr std::uint8_t kStopKeep = 1;
+inline constexpr std::uint8_t kStopDiscard = 2;
+
+// The error text of every engine failure.
+inline constexpr const char* kRecordError = "Ошибка записи";
+
+// Overwrites a file three times with random bytes, flushing after each
+// pass, then deletes it; a file that cannot be opened exclusively is
+// scheduled for deletion at the next restart instead. Progress goes to
+// CurrentCamera's FOnProgress, whose handler may cancel. True when the file
+// is gone (or its deletion was scheduled).
+bool DeleteTempFile(const std::string& FileName);
+// True when the file exists and cannot be opened for exclusive read/write.
+bool IsFileLocked(const std::string& FileName);
+// Fills the 4096-byte wipe buffer with pseudo-random bytes.
+inline constexpr size_t kWipeBlockSize = 4096;
+void FillRandomBlock(std::uint8_t (&Buffer)[kWipeBlockSize]);
+
+// Progress callback of AVISaveV while saving; reaches the camera through
+// CurrentCamera. Returns non-zero to cancel.
+vfw::LONG VFW_CALLBACK SaveCallback(int Percent);
+
+// The recording worker: runs RecordAVI for its camera (again while it
+// answers -1), then wipes the temporary files, then reports its end on the
+// UI thread (TScreenCamera::ThreadTerminated), which frees it.
+class TRecordAVIThread {
+public:
+    // Starts running at once.
+    explicit TRecordAVIThread(TScreenCamera* Camera);
+    // Waits for the thread to end.
+    ~TRecordAVIThread();
+    TRecordAVIThread(const TRecordAVIThread&) = delete;
+    TRecordAVIThread& operator=(const TRecordAVIThread&) = delete;
+
+    TScreenCamera* const FCamera;
+    // The thread's system handle, for its priority (null where there is none).
+    void* NativeHandle() const { return nativeHandle_.load(); }
+
+private:
+    void Execute();
+
+    std::atomic<void*> nativeHandle_{nullptr};
+    std::atomic<bool> started_{false};
+    std::thread thread_;
+};
+
+// The timed stop, copied as one 4-byte unit.
+struct TTimerCapture {
+    std::uint8_t Enabled;  // 0 or 1
+    std::uint8_t Hours;
+    std::uint8_t Minutes;
+    std::uint8_t Seconds;
+};
+static_assert(sizeof(TTimerCapture) == 4);
+
+class TScreenCamera {
+public:
+    // Owner: the main form's window (an HWND in the Windows build), the
+    // parent of the camera's windows and message boxes.
+    explicit TScreenCamera(void* Owner);
+    virtual ~TScreenCamera();
+    TScreenCamera(const TScreenCamera&) = delete;
+    TScreenCamera& operator=(const TScreenCamera&) = delete;
+
+    // ---- Configuration (written by the controller) ----
+    void* const FOwnerForm;
+    std::atomic<std::uint8_t> FRegionType{2};  // 0 pick window .. 4 full screen
+    std::atomic<std::int32_t> FLeft{0};
+    std::atomic<std::int32_t> FTop{0};
+    std::atomic<std::int32_t> FWidth{300};
+    std::atomic<std::int32_t> FHeight{300};
+    std::atomic<std::int32_t> FColorDepth{0};  // changed only through SetColorDepth
+    std::atomic<std::int32_t> FBitCount{32};
+    std::atomic<std::int32_t> FFilterColor{0};  // 1 inverts colours
+    std::atomic<bool> FRecordCursor{true};
+    std::atomic<bool> FDrawAreaCapture{true};
+    std::atomic<bool> FLineRectClear{true};
+    std::atomic<bool> FRestoreAppWindowAfterCapture{true};
+    std::atomic<bool> FMinimizeAppOnStart{true};
+    std::atomic<std::int32_t> FVideoPriority{3};  // 0 idle .. 6 time-critical
+    std::atomic<std::int32_t> FMSPFRecord{25};     // milliseconds per frame slot
+    std::atomic<std::int32_t> FFrameRatePlayback{40};
+    std::atomic<std::int32_t> FKeyFramesEvery{15};
+    std::atomic<std::int32_t> FCompressionQuality{9000};
+    std::atomic<std::int32_t> FCodecIndex{-1};
+    std::atomic<TTimerCapture> FTimerCapture{TTimerCapture{}};
+    std::atomic<bool> FRecordAudio{false};
+
+    // ---- Compressor table (codec_catalogue.cpp) ----
+    // Built on the UI thread; a session reads its entry under FCodecsLock.
+    static constexpr int kMaxCodecs = 32;
+    std::array<vfw::ICINFO, kMaxCodecs> FCodecs{};
+    std::int32_t FCodecCount = 0;
+    std::vector<std::string> FCodecNames;  // descriptions of the valid entries, UTF-8
+    SharedText FCodecName;                 // short name of the compressor in use
+    std::atomic<vfw::FOURCC> FVideoCodecHandler{0};
+    mutable std::mutex FCodecsLock;
+
+    // ---- Screen ----
+    std::int32_t FScreenWidth = 0;
+    std::int32_t FScreenHeight = 0;
+
+    // ---- Run-time state shared with the worker ----
+    std::atomic<bool> FRecording{false};
+    std::atomic<TRecordAVIThread*> FRecordThread{nullptr};
+    std::atomic<bool> FPreview{false};
+    std::atomic<bool> FPickWindowPending{false};
+    std::atomic<bool> FSelectRegionPending{false};
+    std::atomic<bool> FFollowMouse{false};
+    std::atomic<bool> FFullScreen{false};
+    TBitmap* FFrameBitmap = nullptr;  // owned; preview grabs only
+
+    // ---- Recording statistics (record_session.cpp) ----
+    std::atomic<double> FLastFrameInterval{0};
+    std::atomic<std::int32_t> FCurrentFrame{0};
+    std::atomic<std::int32_t> FFramesWritten{0};
+    std::atomic<std::int32_t> FFramesDropped{0};
+    std::atomic<std::int32_t> FFrameWidth{0};
+    std::atomic<std::int32_t> FFrameHeight{0};
+    SharedText FRecordTimeText;
+    std::array<vfw::PAVISTREAM, 2> FSaveStreams{};
+
+    // ---- Events ----
+    TNotifyEvent FOnRecordTime;
+    TNotifyEvent FOnRecordStart;
+    TNotifyEvent FOnRecordStop;
+    TCameraErrorEvent FOnError;
+    TCameraPreviewEvent FOnPreview;
+    TCameraProgressEvent FOnProgress;
+
+    // ---- Screen camera ----
+    void SetColorDepth(std::int32_t Index);
+    // Stop and keep: StopReason 1, then FRecording cleared.
+    void StopRecording();
+
+    // ---- Frame grabber ----
+    // The preview picture: FFrameBitmap resized and filled (UI thread).
+    TBitmap* GrabToBitmap(std::int32_t Left, std::int32_t Top, std::int32_t Width,
+                          std::int32_t Height, std::int32_t Filter);
+    // A packed DIB of the rectangle, cursor painted in, FBitCount bits, owned
+    // by the caller until FreeFrame; null when it cannot be made.
+    vfw::BITMAPINFOHEADER* GrabFrame(std::int32_t Left, std::int32_t Top, std::int32_t Width,
+                                     std::int32_t Height, std::int32_t Filter);
+    // Releases a frame of GrabFrame and clears the pointer (null is ignored).
+    void FreeFrame(vfw::BITMAPINFOHEADER*& Frame);
+
+    // ---- Recording control ----
+    // Starts a recording into FileName in the current region mode; false
+    // when one is running or still finishing, or when the area must be
+    // selected first (PendingStart).
+    bool StartRecording(const std::string& FileName);
+    // Sets the four mode flags from FRegionType (values above 4 change nothing).
+    void ApplyRegionMode();
+
+    // ---- Recording session ----
+    // One session: 1 ran to its end, 0 failed and was stopped, -1 run again
+    // (the user accepted the default compressor). Runs on the worker.
+    std::int32_t RecordAVI(const std::string& FileName);
+    // The worker's end, on the UI thread: FRecording false, worker freed.
+    void ThreadTerminated();
+
+    // ---- Codec catalogue (UI thread) ----
+    // Rebuilds the table from the compressors that accept a frame of the
+    // current area, depth and filter; returns FCodecNames.
+    const std::vector<std::string>& GetVideoCompressors();
+    void CompressorAbout(std::uint8_t Index, void* ParentWindow);
+    void CompressorConfigure(std::uint8_t Index, void* ParentWindow);
+    void CompressorQuery(std::uint8_t Index, bool& CanAbout, bool& CanConfigure);
+
+    // ---- Finishing ----
+    // The first stream of an AVI file, or Stream left null.
+    void OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
+    // Copies the streams into FileName with progress through FOnProgress.
+    // A failure is not reported here: *Problem receives why (UTF-8), and the
+    // caller keeps the recording and reports both.
+    enum class SaveResult { Saved, Cancelled, Failed };
+    SaveResult SaveAVI(const std::string& FileName, std::int32_t StreamCount,
+                       vfw::PAVISTREAM* Streams, std::string* Problem = nullptr);
+
+    // ---- Events, raised only when assigned ----
+    void RaiseError(const std::string& Msg);
+    void RaiseNotify(const TNotifyEvent& Event);
+    void RaisePreview(TBitmap* Bitmap, bool PreviewShown, bool Recording);
+    // Returns Continue.
+    bool RaiseProgress(std::int32_t Percent, const std::string& Caption);
+
+    CameraPlatform& Platform() const { return platform_; }
+
+private:
+    friend class TRecordAVIThread;
+
+    void SetDefaultCompressor();
+    // The failure stop of a session; `preview` false for the version failure.
+    void FailureStop(bool preview);
+    void RestoreAppIfWanted();
+    // Opens the compressor of this run: the catalogue entry FCodecIndex, or
+    // the default one when the user accepted it after a failure.
+    vfw::HIC OpenSessionCompressor(vfw::FOURCC* handler, std::string* name);
+    // Steps 14 of a session: returns the failing write's code, or AVIERR_OK.
+    vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream);
+    // Finishing a kept recording (step 16).
+    void FinishRecording(const std::string& FileName);
+    // Saving failed: moves the temporary file beside the target under a
+    // free name (or keeps it in the temporary folder) and says where.
+    void KeepFailedRecording(const std::string& FileName, const std::string& reason);
+
+    CameraPlatform& platform_;
+    // Saving failed and the recording could not be moved anywhere: the
+    // worker leaves the temporary file for the user instead of wiping it.
+    std::atomic<bool> keepVideoTemp_{false};
+    // Set when the user accepted the default compressor: the next session
+    // records with 'MSVC' whatever the catalogue holds.
+    std::atomic<bool> useDefaultCompressor_{false};
+};

@@ -1,0 +1,263 @@
+#include "engine/vfw/compressed_stream.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/vfw/avi_stream.h"
+#include "engine/vfw/dib.h"
+#include "engine/vfw/ic.h"
+
+namespace vfw {
+
+namespace {
+
+HRESULT FromIcError(LRESULT r) {
+    switch (r) {
+        case ICERR_BADFORMAT:
+        case ICERR_BADBITDEPTH:
+        case ICERR_BADIMAGESIZE:
+            return AVIERR_BADFORMAT;
+        case ICERR_MEMORY:
+            return AVIERR_MEMORY;
+        case ICERR_BADSIZE:
+            return AVIERR_BADSIZE;
+        default:
+            return AVIERR_COMPRESSOR;
+    }
+}
+
+class CompressedStream : public AviStream {
+public:
+    CompressedStream(PAVISTREAM target, HIC hic, const AVICOMPRESSOPTIONS& options)
+        : target_(target), hic_(hic), options_(options) {
+        target_->AddRef();
+    }
+
+    HRESULT Info(AVISTREAMINFOA* info) override { return target_->Info(info); }
+
+    HRESULT SetFormat(LONG pos, const void* format, LONG formatSize) override {
+        if (began_) {
+            return AVIERR_UNSUPPORTED;  // the frame format is fixed for the run
+        }
+        if (format == nullptr || formatSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER))) {
+            return AVIERR_BADPARAM;
+        }
+        const auto* in = static_cast<const BITMAPINFOHEADER*>(format);
+        if (in->biSize < sizeof(BITMAPINFOHEADER) ||
+            formatSize < static_cast<LONG>(in->biSize + (in->biBitCount <= 8 ? in->biClrUsed * 4 : 0))) {
+            return AVIERR_BADFORMAT;
+        }
+        inFormat_.assign(static_cast<const BYTE*>(format),
+                         static_cast<const BYTE*>(format) + formatSize);
+        const auto* input = reinterpret_cast<const BITMAPINFOHEADER*>(inFormat_.data());
+        const auto p = [](const void* x) { return reinterpret_cast<DWORD_PTR>(x); };
+
+        if (ICCompressQuery(hic_, input, nullptr) != ICERR_OK) {
+            return AVIERR_BADFORMAT;
+        }
+        const LRESULT outSize = ICSendMessage(hic_, ICM_COMPRESS_GET_FORMAT, p(input), 0);
+        if (outSize < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER))) {
+            return AVIERR_BADFORMAT;
+        }
+        outFormat_.assign(static_cast<size_t>(outSize), 0);
+        auto* output = reinterpret_cast<BITMAPINFOHEADER*>(outFormat_.data());
+        LRESULT r = ICSendMessage(hic_, ICM_COMPRESS_GET_FORMAT, p(input), p(output));
+        if (r != ICERR_OK) {
+            return FromIcError(r);
+        }
+        const LRESULT maxFrame = ICSendMessage(hic_, ICM_COMPRESS_GET_SIZE, p(input), p(output));
+        if (maxFrame <= 0) {
+            return AVIERR_COMPRESSOR;
+        }
+        inputBytes_ = input->biSizeImage != 0
+                          ? input->biSizeImage
+                          : DibRowBytes(input->biWidth, input->biBitCount) *
+                                static_cast<std::uint64_t>(input->biHeight < 0 ? -input->biHeight
+                                                                               : input->biHeight);
+        HRESULT hr = target_->SetFormat(pos, outFormat_.data(), static_cast<LONG>(outFormat_.size()));
+        if (hr != AVIERR_OK) {
+            return hr;
+        }
+        r = ICSendMessage(hic_, ICM_COMPRESS_BEGIN, p(input), p(output));
+        if (r != ICERR_OK) {
+            return FromIcError(r);
+        }
+        began_ = true;
+        output_.assign(static_cast<size_t>(maxFrame), 0);
+        for (auto& slot : free_) {
+            slot.assign(static_cast<size_t>(inputBytes_), 0);
+        }
+        worker_ = std::thread([this] { Run(); });
+        return AVIERR_OK;
+    }
+
+    HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
+                  LONG* samplesWritten, LONG* bytesWritten) override {
+        (void)flags;  // the compressor decides which frames are key frames
+        if (!began_) {
+            return AVIERR_BADFORMAT;  // no format set yet
+        }
+        if (buffer == nullptr || samples != 1 || start < 0 || bufferSize < 0 ||
+            static_cast<std::uint64_t>(bufferSize) < inputBytes_) {
+            return AVIERR_BADPARAM;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (start <= lastQueued_) {
+            return AVIERR_BADPARAM;  // positions grow
+        }
+        // Wait for a free slot: the caller slows down to the compressor's
+        // pace instead of queueing without bound.
+        slotFree_.wait(lock, [this] { return failure_ != AVIERR_OK || freeCount_ > 0; });
+        if (failure_ != AVIERR_OK) {
+            return failure_;
+        }
+        std::vector<BYTE> slot = std::move(free_[--freeCount_]);
+        lock.unlock();
+        std::memcpy(slot.data(), buffer, static_cast<size_t>(inputBytes_));
+        lock.lock();
+        queue_.push_back({start, std::move(slot)});
+        lastQueued_ = start;
+        work_.notify_one();
+        if (samplesWritten != nullptr) {
+            *samplesWritten = 1;
+        }
+        if (bytesWritten != nullptr) {
+            *bytesWritten = bufferSize;
+        }
+        return AVIERR_OK;
+    }
+
+protected:
+    ~CompressedStream() override {
+        if (worker_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stopping_ = true;
+            }
+            work_.notify_one();
+            worker_.join();
+        }
+        if (began_) {
+            ICSendMessage(hic_, ICM_COMPRESS_END, 0, 0);
+        }
+        ICClose(hic_);
+        target_->Release();
+    }
+
+private:
+    struct Frame {
+        LONG pos;
+        std::vector<BYTE> bits;
+    };
+
+    // The compression thread: takes queued frames in order until the stream
+    // is released and the queue is empty.
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                return;
+            }
+            Frame frame = std::move(queue_.front());
+            queue_.pop_front();
+            const bool failed = failure_ != AVIERR_OK;
+            lock.unlock();
+            const HRESULT r = failed ? AVIERR_OK : CompressAndWrite(frame);
+            lock.lock();
+            if (r != AVIERR_OK) {
+                failure_ = r;
+            }
+            free_[freeCount_++] = std::move(frame.bits);
+            slotFree_.notify_one();
+        }
+    }
+
+    HRESULT CompressAndWrite(const Frame& frame) {
+        const auto* input = reinterpret_cast<BITMAPINFOHEADER*>(inFormat_.data());
+        BITMAPINFOHEADER out = *reinterpret_cast<const BITMAPINFOHEADER*>(outFormat_.data());
+        DWORD chunkFlags = 0;
+        DWORD ckid = 0;
+        ICCOMPRESS c{};
+        const bool keyDue = framesSinceKey_ < 0 || (options_.dwKeyFrameEvery != 0 &&
+                                                     static_cast<DWORD>(framesSinceKey_) + 1 >=
+                                                         options_.dwKeyFrameEvery);
+        c.dwFlags = keyDue ? ICCOMPRESS_KEYFRAME : 0;
+        c.lpbiOutput = &out;
+        c.lpOutput = output_.data();
+        c.lpbiInput = const_cast<BITMAPINFOHEADER*>(input);
+        c.lpInput = const_cast<BYTE*>(frame.bits.data());
+        c.lpckid = &ckid;
+        c.lpdwFlags = &chunkFlags;
+        c.lFrameNum = frame.pos;
+        c.dwQuality = options_.dwQuality;
+        const LRESULT r =
+            ICSendMessage(hic_, ICM_COMPRESS, reinterpret_cast<DWORD_PTR>(&c), sizeof(c));
+        if (r != ICERR_OK) {
+            return FromIcError(r);
+        }
+        if (out.biSizeImage > output_.size()) {
+            return AVIERR_COMPRESSOR;  // the compressor overran its own bound
+        }
+        const bool key = (chunkFlags & AVIIF_KEYFRAME) != 0;
+        framesSinceKey_ = key ? 0 : framesSinceKey_ + 1;
+        return target_->Write(frame.pos, 1, output_.data(), static_cast<LONG>(out.biSizeImage),
+                              key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    }
+
+    PAVISTREAM target_;
+    HIC hic_;
+    AVICOMPRESSOPTIONS options_;
+    std::vector<BYTE> inFormat_;
+    std::vector<BYTE> outFormat_;
+    std::uint64_t inputBytes_ = 0;
+    bool began_ = false;
+
+    // Used by the compression thread only.
+    std::vector<BYTE> output_;
+    long framesSinceKey_ = -1;  // -1: no key frame yet
+
+    std::mutex mutex_;
+    std::condition_variable work_;      // a frame was queued, or stopping
+    std::condition_variable slotFree_;  // a buffer came back, or a failure
+    std::deque<Frame> queue_;
+    std::vector<BYTE> free_[kCompressQueueDepth];
+    int freeCount_ = kCompressQueueDepth;
+    LONG lastQueued_ = -1;
+    HRESULT failure_ = AVIERR_OK;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+}  // namespace
+
+HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source,
+                                const AVICOMPRESSOPTIONS* options, const void* handler) {
+    if (compressed == nullptr) {
+        return AVIERR_BADPARAM;
+    }
+    *compressed = nullptr;
+    if (source == nullptr) {
+        return AVIERR_BADHANDLE;
+    }
+    if (options == nullptr || handler != nullptr) {
+        return AVIERR_BADPARAM;
+    }
+    // The options name the stream type ('vids'); video streams are
+    // compressed by video compressors ('vidc').
+    if (options->fccType != 0 && options->fccType != streamtypeVIDEO) {
+        return AVIERR_UNSUPPORTED;
+    }
+    HIC hic = ICOpen(ICTYPE_VIDEO, options->fccHandler, ICMODE_COMPRESS);
+    if (hic == nullptr) {
+        return AVIERR_NOCOMPRESSOR;
+    }
+    *compressed = new CompressedStream(source, hic, *options);
+    return AVIERR_OK;
+}
+
+}  // namespace vfw

@@ -1,0 +1,478 @@
+// Recording sessions run on the test thread with a clock and frames the test
+// controls, real compressors and real AVI files, checked by ffprobe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/screen_camera.h"
+#include "engine/vfw/vfw.h"
+#include "tests/engine/fake_platform.h"
+#include "tests/engine/test_codecs.h"
+#include "tests/support/ffmpeg.h"
+#include "tests/support/test_paths.h"
+
+namespace {
+
+constexpr vfw::FOURCC kMsvc = vfw::mmioFOURCC('M', 'S', 'V', 'C');
+constexpr const char* kError = "Ошибка записи";
+constexpr const char* kQuestion =
+    "Уведомление: Не выбран кодек. Использовать кодек по умолчанию?";
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = kelvora::test::OutputPath(
+            std::string("session-") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_ + "/temp");
+        fake_.tempDirectory = dir_ + "/temp/";
+        InstallPlatform(&fake_);
+        test_.codecs = {
+            {vfw::mmioFOURCC('T', 'A', '4', ' '), "aligned by 4", 4},
+            {vfw::mmioFOURCC('T', 'A', '1', '6'), "aligned by 16", 16},
+            {vfw::mmioFOURCC('T', 'F', 'M', 'T'), "no format", 1, false, false, true},
+            {vfw::mmioFOURCC('T', 'O', 'P', 'N'), "query only", 1, false, true},
+            {vfw::mmioFOURCC('T', 'C', 'M', 'P'), "fails at frame 3", 1, false, false, false, 3},
+        };
+        scoped_ = std::make_unique<ScopedTestCodecs>(test_);
+        camera_ = std::make_unique<TScreenCamera>(nullptr);
+        camera_->FRegionType = 3;
+        camera_->FWidth = 96;
+        camera_->FHeight = 64;
+        camera_->FOnError = [this](TScreenCamera*, const std::string& m) { errors_.push_back(m); };
+        camera_->FOnRecordStart = [this](TScreenCamera*) { ++starts_; };
+        camera_->FOnRecordStop = [this](TScreenCamera*) { ++stops_; };
+        camera_->FOnRecordTime = [this](TScreenCamera*) { ++ticks_; };
+        camera_->FOnPreview = [this](TScreenCamera*, TBitmap* b, bool shown, bool recording) {
+            previews_.push_back(b == nullptr && !shown && !recording);
+        };
+        camera_->GetVideoCompressors();
+        StopReason = kStopNone;
+        fake_.grabs.clear();
+    }
+    void TearDown() override {
+        camera_.reset();
+        scoped_.reset();
+        InstallPlatform(nullptr);
+    }
+
+    // Index of the catalogue entry whose description is `description`.
+    int Slot(const std::string& description) {
+        for (size_t i = 0; i < camera_->FCodecNames.size(); ++i) {
+            if (camera_->FCodecNames[i] == description) {
+                return static_cast<int>(i);
+            }
+        }
+        ADD_FAILURE() << "no compressor " << description;
+        return -1;
+    }
+    int SlotOf(vfw::FOURCC handler) {
+        for (int i = 0; i < camera_->FCodecCount; ++i) {
+            if (camera_->FCodecs[static_cast<size_t>(i)].fccHandler == handler) {
+                return i;
+            }
+        }
+        ADD_FAILURE() << "no compressor " << handler;
+        return -1;
+    }
+
+    // Stops the recording (keep) once `loopGrabs` grabs of the loop were made;
+    // grabs before the loop (the test frame and size trials) do not count.
+    void StopAfter(int loopGrabs) {
+        fake_.onGrab = [this, loopGrabs](int) {
+            if (starts_ > 0 && ++loopGrabs_ >= loopGrabs) {
+                camera_->StopRecording();
+            }
+            return true;
+        };
+    }
+
+    std::int32_t Run(const std::string& name = "out.avi") {
+        target_ = dir_ + "/" + name;
+        camera_->FRecording = true;
+        return camera_->RecordAVI(target_);
+    }
+
+    FakePlatform fake_;
+    TestCodecProvider test_;
+    std::unique_ptr<ScopedTestCodecs> scoped_;
+    std::unique_ptr<TScreenCamera> camera_;
+    std::string dir_;
+    std::string target_;
+    std::vector<std::string> errors_;
+    std::vector<bool> previews_;
+    int starts_ = 0, stops_ = 0, ticks_ = 0, loopGrabs_ = 0;
+};
+
+TEST_F(SessionTest, FastGrabsWriteOneFramePerSlot) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    fake_.step = 10;  // every grab takes 10 ms; slots are 25 ms
+    StopAfter(40);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(camera_->FFramesDropped, 0);
+    EXPECT_EQ(camera_->FCurrentFrame, 16);  // 400 ms / 25 ms
+    EXPECT_EQ(camera_->FFramesWritten, 17);
+    EXPECT_DOUBLE_EQ(camera_->FLastFrameInterval, 20);  // slot 15 at 370 ms, 16 at 390 ms
+    EXPECT_EQ(ticks_, 6) << "raised at 60, 120, ... 360 ms: at most once per 50 ms";
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.frames, 17);
+    EXPECT_EQ(p.entries, 17);
+    EXPECT_EQ(p.width, 96);
+    EXPECT_EQ(p.height, 64);
+    EXPECT_EQ(p.rateNum, 40);
+    EXPECT_EQ(starts_, 1);
+    EXPECT_EQ(stops_, 1);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(fake_.framesLive, 0);
+}
+
+TEST_F(SessionTest, SlowGrabsSkipPositionsAndCountThem) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    fake_.step = 80;
+    StopAfter(4);
+    ASSERT_EQ(Run(), 1);
+    // Grabs at 80, 160, 240, 320 ms land at 3, 6, 10, 13.
+    EXPECT_EQ(camera_->FCurrentFrame, 13);
+    EXPECT_EQ(camera_->FFramesWritten, 4);
+    EXPECT_EQ(camera_->FFramesDropped, 2 + 2 + 3 + 2);
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.entries, 14) << "the stream is last position + 1 long";
+    EXPECT_EQ(kelvora::test::PacketTimes(target_), (std::vector<long long>{3, 6, 10, 13}));
+}
+
+TEST_F(SessionTest, FirstFrameInSlotThreeIsWrittenThere) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    fake_.step = 75;
+    StopAfter(1);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(camera_->FCurrentFrame, 3);
+    EXPECT_EQ(camera_->FFramesWritten, 1);
+    EXPECT_EQ(camera_->FFramesDropped, 2);
+    EXPECT_EQ(kelvora::test::ProbeVideo(target_).entries, 4);
+    EXPECT_EQ(kelvora::test::PacketTimes(target_), std::vector<long long>{3});
+}
+
+TEST_F(SessionTest, TimedStopsEndTheSessionAndKeepIt) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    camera_->FTimerCapture = TTimerCapture{1, 0, 0, 0};
+    fake_.step = 10;
+    ASSERT_EQ(Run("zero.avi"), 1);
+    EXPECT_EQ(camera_->FFramesWritten, 1) << "stops in its first turn";
+    EXPECT_EQ(StopReason.load(), kStopKeep);
+    EXPECT_TRUE(std::filesystem::exists(target_));
+
+    camera_->FTimerCapture = TTimerCapture{1, 1, 30, 0};
+    camera_->FMSPFRecord = 1000;
+    fake_.step = 60000;  // a minute per grab
+    ASSERT_EQ(Run("ninety.avi"), 1);
+    EXPECT_EQ(camera_->FFramesWritten, 90);
+    EXPECT_EQ(camera_->FRecordTimeText.get(), "1:30:0");
+    EXPECT_EQ(kelvora::test::ProbeVideo(target_).entries, 5401);
+    const std::vector<long long> times = kelvora::test::PacketTimes(target_);
+    ASSERT_EQ(times.size(), 90u);
+    EXPECT_EQ(times.front(), 60);
+    EXPECT_EQ(times.back(), 5400);
+}
+
+TEST_F(SessionTest, RecordTimeTextReadsHoursMinutesSeconds) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    camera_->FMSPFRecord = 1000;
+    fake_.step = 3725000;
+    StopAfter(1);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(camera_->FRecordTimeText.get(), "1:2:5");
+}
+
+TEST_F(SessionTest, FollowMouseCentresTheAreaWithoutClamping) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    camera_->FFollowMouse = true;
+    camera_->FWidth = 300;
+    camera_->FHeight = 300;
+    fake_.cursorX = 10;
+    fake_.cursorY = 501;
+    fake_.step = 10;
+    StopAfter(2);
+    ASSERT_EQ(Run(), 1);
+    const FakePlatform::Grab& last = fake_.grabs.back();
+    EXPECT_EQ(last.left, -140);
+    EXPECT_EQ(last.top, 351);
+    EXPECT_EQ(camera_->FLeft, -140);
+}
+
+TEST_F(SessionTest, SizeIsAdjustedToWhatTheCompressorTakes) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FWidth = 301;
+    camera_->FHeight = 299;
+    fake_.step = 10;
+    StopAfter(3);
+    ASSERT_EQ(Run(), 1);
+    // 301 x 299 and 302 x 300 are refused, 304 x 300 is taken.
+    ASSERT_GE(fake_.grabs.size(), 3u);
+    EXPECT_EQ(fake_.grabs[0].width, 301);
+    EXPECT_EQ(fake_.grabs[1].width, 302);
+    EXPECT_EQ(fake_.grabs[1].height, 300);
+    EXPECT_EQ(fake_.grabs[2].width, 304);
+    EXPECT_EQ(fake_.grabs[2].height, 300);
+    EXPECT_EQ(camera_->FWidth, 304);
+    EXPECT_EQ(camera_->FHeight, 300);
+    EXPECT_EQ(camera_->FFrameWidth, 304);
+    EXPECT_EQ(camera_->FLeft, 0);
+    EXPECT_EQ(camera_->FCodecName.get(), "MS Video Codec");
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.codecName, "msvideo1");
+    EXPECT_EQ(p.width, 304);
+    EXPECT_EQ(p.height, 300);
+
+    // Rounding up would pass the screen's bottom: round down instead.
+    fake_.grabs.clear();
+    camera_->FScreenHeight = 766;
+    camera_->FWidth = 300;
+    camera_->FHeight = 765;
+    ASSERT_EQ(Run("tall.avi"), 1);
+    EXPECT_EQ(camera_->FHeight, 764);
+    EXPECT_EQ(camera_->FWidth, 300);
+}
+
+TEST_F(SessionTest, MissingTestFrameFailsWithoutStopping) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    fake_.onGrab = [](int) { return false; };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(errors_, std::vector<std::string>{kError});
+    EXPECT_TRUE(camera_->FRecording) << "flags stay until the thread ends";
+    EXPECT_EQ(StopReason.load(), kStopNone);
+    EXPECT_EQ(fake_.restores, 1);
+    EXPECT_FALSE(std::filesystem::exists(VideoTempFile.get()));
+}
+
+TEST_F(SessionTest, NoCompressorChosenIsAFailureStop) {
+    camera_->FCodecIndex = -1;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(errors_, std::vector<std::string>{kError});
+    EXPECT_FALSE(camera_->FRecording);
+    EXPECT_EQ(StopReason.load(), kStopDiscard);
+    EXPECT_EQ(previews_, std::vector<bool>{true});
+    EXPECT_FALSE(std::filesystem::exists(VideoTempFile.get())) << "no temporary file";
+    EXPECT_EQ(fake_.framesLive, 0);
+    EXPECT_EQ(starts_ + stops_, 0);
+}
+
+TEST_F(SessionTest, CompressorThatCannotBeUsedFallsBackToTheDefault) {
+    // An index outside the catalogue, and a compressor that takes none of
+    // 97, 98, 100 and 104 pixels of width.
+    for (int index : {99, Slot("aligned by 16")}) {
+        SCOPED_TRACE(index);
+        errors_.clear();
+        camera_->FWidth = 97;
+        camera_->FCodecIndex = index;
+        camera_->FVideoCodecHandler = 0;
+        camera_->FCodecName = "x";
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(errors_, std::vector<std::string>{kError});
+        EXPECT_EQ(camera_->FVideoCodecHandler, kMsvc);
+        EXPECT_EQ(camera_->FCodecName.get(), "MS Video Codec");
+        EXPECT_EQ(StopReason.load(), kStopDiscard);
+        EXPECT_EQ(fake_.framesLive, 0);
+    }
+}
+
+TEST_F(SessionTest, SetUpFailuresAskForTheDefaultCompressor) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+    };
+    const std::string lockedTemp = VideoTempFile;
+    const std::vector<Case> cases = {
+        {"temporary file cannot be wiped",
+         [&] {
+             std::ofstream(lockedTemp) << "held";
+             fake_.locked.insert(lockedTemp);
+             fake_.failDeleteAtRestart = true;
+             camera_->FCodecIndex = Slot("aligned by 4");
+         }},
+        {"file cannot be created",
+         [&] {
+             fake_.locked.clear();
+             std::filesystem::remove(lockedTemp);
+             std::filesystem::remove_all(dir_ + "/temp");  // no folder to create it in
+             camera_->FCodecIndex = Slot("aligned by 4");
+         }},
+        {"compressed stream refused",
+         [&] {
+             std::filesystem::create_directories(dir_ + "/temp");
+             camera_->FCodecIndex = Slot("query only");
+         }},
+        {"format refused", [&] { camera_->FCodecIndex = Slot("no format"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        errors_.clear();
+        fake_.questions.clear();
+        starts_ = stops_ = 0;
+        fake_.answerYes = false;
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(errors_, (std::vector<std::string>{kError, kError}));
+        EXPECT_EQ(fake_.questions, std::vector<std::string>{kQuestion});
+        EXPECT_EQ(starts_, 0);
+        EXPECT_EQ(stops_, 1);
+        EXPECT_EQ(StopReason.load(), kStopDiscard);
+        EXPECT_FALSE(std::filesystem::exists(target_));
+        EXPECT_EQ(fake_.framesLive, 0);
+    }
+}
+
+TEST_F(SessionTest, WithTheDefaultCompressorAlreadyInUseThereIsNoQuestion) {
+    std::ofstream(VideoTempFile.get()) << "held";
+    fake_.locked.insert(VideoTempFile);
+    fake_.failDeleteAtRestart = true;
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(errors_, (std::vector<std::string>{kError, kError}));
+    EXPECT_TRUE(fake_.questions.empty());
+    EXPECT_FALSE(camera_->FRecording);
+}
+
+TEST_F(SessionTest, AcceptingTheDefaultCompressorRecordsAgainWithIt) {
+    camera_->FCodecIndex = Slot("no format");
+    fake_.answerYes = true;
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(StopReason.load(), kStopDiscard);
+    EXPECT_EQ(camera_->FVideoCodecHandler, kMsvc);
+    // The repeated run records with 'MSVC' although the catalogue entry has
+    // not changed.
+    errors_.clear();
+    fake_.step = 10;
+    StopAfter(10);
+    EXPECT_EQ(camera_->RecordAVI(target_), 1);
+    EXPECT_TRUE(errors_.empty());
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.codecName, "msvideo1");
+}
+
+TEST_F(SessionTest, RefusedFrameWriteEndsTheSessionWithTheQuestion) {
+    camera_->FCodecIndex = Slot("fails at frame 3");
+    fake_.step = 10;
+    EXPECT_EQ(Run(), 0);
+    // The write's error, then the question, then the failure stop's.
+    EXPECT_EQ(errors_, (std::vector<std::string>{kError, kError}));
+    EXPECT_EQ(fake_.questions.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(target_)) << "nothing is saved";
+    EXPECT_EQ(fake_.framesLive, 0);
+}
+
+TEST_F(SessionTest, FrameLostInTheLoopEndsItWithoutFailure) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    fake_.step = 10;
+    fake_.onGrab = [this](int) { return starts_ == 0 || ++loopGrabs_ < 5; };
+    EXPECT_EQ(Run("discarded.avi"), 1);
+    EXPECT_EQ(errors_, std::vector<std::string>{kError});
+    EXPECT_FALSE(std::filesystem::exists(target_)) << "StopReason was not 1";
+
+    StopReason = kStopKeep;  // left from an earlier stop: kept
+    loopGrabs_ = 0;
+    EXPECT_EQ(Run("kept.avi"), 1);
+    EXPECT_EQ(kelvora::test::ProbeVideo(target_).entries, camera_->FCurrentFrame + 1);
+}
+
+TEST_F(SessionTest, DiscardedRecordingLeavesNoUserFile) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    fake_.step = 10;
+    fake_.onGrab = [this](int) {
+        if (starts_ > 0 && ++loopGrabs_ == 5) {
+            StopReason = kStopDiscard;
+            camera_->FRecording = false;
+        }
+        return true;
+    };
+    EXPECT_EQ(Run(), 1);
+    EXPECT_FALSE(std::filesystem::exists(target_));
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(SessionTest, SaveReportsProgressAndReplacesAnOldFile) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    std::vector<std::pair<int, std::string>> progress;
+    camera_->FOnProgress = [&](TScreenCamera*, std::int32_t p, const std::string& c, bool&) {
+        progress.emplace_back(p, c);
+    };
+    std::ofstream(dir_ + "/out.avi") << "an older file of that name";
+    fake_.step = 10;
+    StopAfter(50);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_EQ(kelvora::test::ProbeVideo(target_).frames, 21);
+    // The old file's wipe, the copy's percentages rising to 100, the final 100.
+    const auto wipe = std::find(progress.begin(), progress.end(),
+                                std::make_pair(4, std::string("Delete Temp File")));
+    ASSERT_NE(wipe, progress.end());
+    int last = -1;
+    for (auto it = wipe; it != progress.end(); ++it) {
+        if (it->second == "Saving Video...") {
+            EXPECT_GE(it->first, last);
+            last = it->first;
+        }
+    }
+    EXPECT_EQ(last, 100);
+    EXPECT_EQ(progress.back(), std::make_pair(100, std::string()));
+    camera_->FOnProgress = nullptr;  // `progress` ends here; the camera lives on
+}
+
+TEST_F(SessionTest, CancelledSaveLeavesNoRecording) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FOnProgress = [](TScreenCamera*, std::int32_t, const std::string& c, bool& go) {
+        if (c == "Saving Video...") {
+            go = false;
+        }
+    };
+    fake_.step = 10;
+    StopAfter(10);
+    ASSERT_EQ(Run(), 1);
+    EXPECT_TRUE(errors_.empty()) << "a cancel is not an error";
+    EXPECT_FALSE(std::filesystem::exists(target_));
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        EXPECT_EQ(entry.path().filename().string().find("out ("), std::string::npos);
+    }
+}
+
+TEST_F(SessionTest, FailedSaveKeepsTheRecordingBesideTheTarget) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    // A folder stands where the file should go: the copy cannot be created.
+    std::filesystem::create_directories(dir_ + "/out.avi");
+    fake_.step = 10;
+    StopAfter(12);
+    ASSERT_EQ(Run(), 1);
+    const std::string kept = dir_ + "/out (1).avi";
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
+    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(kept);
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.entries, camera_->FCurrentFrame + 1);
+    EXPECT_FALSE(std::filesystem::exists(VideoTempFile.get()));
+}
+
+TEST_F(SessionTest, FailedSaveKeepsTheRecordingInTheTemporaryFolderWhenNeeded) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    const std::string missing = dir_ + "/no-such-folder";
+    fake_.refuseRename = [&](const std::string& to) { return to.rfind(missing, 0) == 0; };
+    fake_.step = 10;
+    StopAfter(8);
+    const std::string video = VideoTempFile;
+    ASSERT_EQ(Run("no-such-folder/out.avi"), 1);
+    const std::string kept =
+        video.substr(0, video.find_last_of("\\/") + 1) + "Kelvora out (1).avi";
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
+    EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+}
+
+}  // namespace

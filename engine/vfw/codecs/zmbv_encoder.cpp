@@ -36,32 +36,55 @@ std::uint64_t Blocks(std::int64_t width, std::int64_t height) {
            static_cast<std::uint64_t>((height + kBlockSize - 1) / kBlockSize);
 }
 
-// One DIB row into output pixels.
-void ConvertRow(const std::uint8_t* src, std::uint8_t* dst, int width) {
-    std::memcpy(dst, src, static_cast<std::size_t>(width));
-}
-
-void ConvertRow(const std::uint8_t* src, std::uint16_t* dst, int width) {
-    for (int x = 0; x < width; ++x) {
+// Pixel converters from DIB bytes: 8 bits as they are, 16 bits as 5-5-5
+// without the unused top bit, 24 and 32 bits as B, G, R, 0.
+struct From8 {
+    static std::uint8_t At(const std::uint8_t* src, int x) { return src[x]; }
+};
+struct From16 {
+    static std::uint16_t At(const std::uint8_t* src, int x) {
         std::uint16_t v;
         std::memcpy(&v, src + 2 * x, 2);
-        dst[x] = v & 0x7FFF;  // 5-5-5; the top bit is unused
+        return v & 0x7FFF;
     }
-}
-
-void ConvertRow24(const std::uint8_t* src, std::uint32_t* dst, int width) {
-    for (int x = 0; x < width; ++x) {
-        dst[x] = static_cast<std::uint32_t>(src[3 * x]) |
-                 static_cast<std::uint32_t>(src[3 * x + 1]) << 8 |
-                 static_cast<std::uint32_t>(src[3 * x + 2]) << 16;
+};
+struct From24 {
+    static std::uint32_t At(const std::uint8_t* src, int x) {
+        return static_cast<std::uint32_t>(src[3 * x]) |
+               static_cast<std::uint32_t>(src[3 * x + 1]) << 8 |
+               static_cast<std::uint32_t>(src[3 * x + 2]) << 16;
     }
-}
-
-void ConvertRow32(const std::uint8_t* src, std::uint32_t* dst, int width) {
-    for (int x = 0; x < width; ++x) {
+};
+struct From32 {
+    static std::uint32_t At(const std::uint8_t* src, int x) {
         std::uint32_t v;
         std::memcpy(&v, src + 4 * x, 4);
-        dst[x] = v & 0x00FFFFFF;  // B, G, R, 0
+        return v & 0x00FFFFFF;
+    }
+};
+
+// Converts one DIB row into `dst`.
+template <typename From, typename T>
+void ConvertRow(const std::uint8_t* src, T* dst, int width) {
+    for (int x = 0; x < width; ++x) {
+        dst[x] = From::At(src, x);
+    }
+}
+
+// Converts one DIB row into `dst` and flags in `changed` each block whose
+// piece of the row differs from `prev`.
+template <typename From, typename T>
+void ConvertRowAndCompare(const std::uint8_t* src, T* dst, const T* prev, int width,
+                          std::uint8_t* changed) {
+    for (int x0 = 0, bx = 0; x0 < width; x0 += kBlockSize, ++bx) {
+        const int n = std::min(kBlockSize, width - x0);
+        T diff = 0;
+        for (int i = x0; i < x0 + n; ++i) {
+            const T v = From::At(src, i);
+            diff |= static_cast<T>(v ^ prev[i]);
+            dst[i] = v;
+        }
+        changed[bx] |= diff != 0;
     }
 }
 
@@ -91,9 +114,6 @@ int CountDiffs(const T* cur, const T* prev, const BlockRef& b, Vector v, int lim
         const T* p = prev + static_cast<std::size_t>(sy) * b.width;
         if (inside) {
             p += sx;
-            if (std::memcmp(c, p, sizeof(T) * static_cast<std::size_t>(b.bw)) == 0) {
-                continue;
-            }
             for (int i = 0; i < b.bw; ++i) {
                 count += c[i] != p[i];
             }
@@ -217,7 +237,7 @@ void Encoder::End() {
     lastVectors_.reset();
 }
 
-template <typename T>
+template <typename T, typename From>
 void Encoder::Load(const std::uint8_t* bits, bool compare) {
     T* cur = reinterpret_cast<T*>(cur_.get());
     const T* prev = reinterpret_cast<const T*>(prev_.get());
@@ -226,30 +246,13 @@ void Encoder::Load(const std::uint8_t* bits, bool compare) {
     }
     for (int y = 0; y < height_; ++y) {
         const std::uint8_t* src = bits + rowBytes_ * static_cast<std::size_t>(height_ - 1 - y);
-        T* dst = cur + static_cast<std::size_t>(y) * width_;
-        if constexpr (sizeof(T) == 4) {
-            if (inBits_ == 24) {
-                ConvertRow24(src, dst, width_);
-            } else {
-                ConvertRow32(src, dst, width_);
-            }
+        const std::size_t row = static_cast<std::size_t>(y) * width_;
+        if (compare) {
+            ConvertRowAndCompare<From>(
+                src, cur + row, prev + row, width_,
+                changed_.get() + static_cast<std::size_t>(y / kBlockSize) * blocksX_);
         } else {
-            ConvertRow(src, dst, width_);
-        }
-        if (!compare) {
-            continue;
-        }
-        // Compare while the row is still in cache.
-        std::uint8_t* changed =
-            changed_.get() + static_cast<std::size_t>(y / kBlockSize) * blocksX_;
-        const T* p = prev + static_cast<std::size_t>(y) * width_;
-        for (int bx = 0; bx < blocksX_; ++bx) {
-            if (changed[bx] != 0) {
-                continue;
-            }
-            const int x = bx * kBlockSize;
-            const int n = std::min(kBlockSize, width_ - x);
-            changed[bx] = std::memcmp(dst + x, p + x, sizeof(T) * static_cast<std::size_t>(n)) != 0;
+            ConvertRow<From>(src, cur + row, width_);
         }
     }
 }
@@ -360,15 +363,18 @@ Status Encoder::Encode(const std::uint8_t* bits, bool wantKey, std::uint8_t* out
         return Status::kOutputTooSmall;
     }
     stats_ = FrameStats{.key = keyFrame, .blocks = blocksX_ * blocksY_};
-    switch (bpp_) {
-        case 1:
-            Load<std::uint8_t>(bits, !keyFrame);
+    switch (inBits_) {
+        case 8:
+            Load<std::uint8_t, From8>(bits, !keyFrame);
             break;
-        case 2:
-            Load<std::uint16_t>(bits, !keyFrame);
+        case 16:
+            Load<std::uint16_t, From16>(bits, !keyFrame);
+            break;
+        case 24:
+            Load<std::uint32_t, From24>(bits, !keyFrame);
             break;
         default:
-            Load<std::uint32_t>(bits, !keyFrame);
+            Load<std::uint32_t, From32>(bits, !keyFrame);
             break;
     }
     std::size_t written = 0;

@@ -77,7 +77,9 @@ class Encoder {
     const FrameStats& stats() const { return stats_; }
 
   private:
-    template <typename T>
+    // Converts the DIB into cur_ and, for a delta frame, flags the blocks
+    // that differ in place.
+    template <typename T, typename From>
     void Load(const std::uint8_t* bits, bool compare);
     template <typename T>
     std::size_t BuildDelta();

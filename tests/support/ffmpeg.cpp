@@ -50,7 +50,7 @@ VideoProbe ProbeVideo(const std::string& path) {
     while (std::getline(in, line)) {
         const auto eq = line.find('=');
         if (eq == std::string::npos) {
-            p.error += line + "\n";
+            p.warnings += line + "\n";
             continue;
         }
         const std::string key = line.substr(0, eq);
@@ -73,12 +73,12 @@ VideoProbe ProbeVideo(const std::string& path) {
         } else if (key == "nb_frames") {
             p.entries = value == "N/A" ? -1 : std::stoll(value);
         } else {
-            p.error += line + "\n";
+            p.warnings += line + "\n";
         }
     }
-    p.ok = r.exitCode == 0 && sawWidth && p.error.empty();
-    if (r.exitCode != 0 && p.error.empty()) {
-        p.error = "ffprobe exit code " + std::to_string(r.exitCode);
+    p.ok = r.exitCode == 0 && sawWidth;
+    if (!p.ok) {
+        p.error = "ffprobe exit code " + std::to_string(r.exitCode) + ": " + p.warnings;
     }
     return p;
 }

@@ -31,7 +31,8 @@ struct VideoProbe {
     long long frames = -1;   // nb_read_frames: frames the decoder produced
     long long packets = -1;  // nb_read_packets: non-empty chunks read
     long long entries = -1;  // nb_frames: the stream length, empty entries included
-    std::string error;       // ffprobe's messages when !ok
+    std::string error;     // why ffprobe failed, when !ok
+    std::string warnings;  // what the demuxer or decoder complained about
 };
 
 // Probes `path`, counting frames and packets (reads the whole file).

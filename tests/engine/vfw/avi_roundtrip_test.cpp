@@ -3,11 +3,15 @@
 // timeline with skipped positions, and the writer's refusals.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/vfw/avi_riff.h"
 #include "engine/vfw/avi_stream.h"
+#include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
 #include "tests/engine/vfw/avi_test_util.h"
 #include "tests/support/test_paths.h"
@@ -178,6 +182,301 @@ TEST(AviRoundTrip, WriterRefusesBadCalls) {
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ASSERT_EQ(got.entries.size(), 3u);
     EXPECT_EQ(got.entries[2], bits);
+}
+
+
+BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& format) {
+    BITMAPINFOHEADER bi;
+    std::memcpy(&bi, format.data(), sizeof bi);
+    return bi;
+}
+
+// A clip with key frames every third frame and two skipped positions.
+std::vector<ClipFrame> MixedClip(int count) {
+    std::vector<LONG> positions;
+    for (LONG p = 0; static_cast<int>(positions.size()) < count; ++p) {
+        if (p != 5 && p != 6) {
+            positions.push_back(p);
+        }
+    }
+    std::vector<ClipFrame> frames = ScreenClip(40, 30, 24, positions);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        frames[i].key = i % 3 == 0;
+    }
+    return frames;
+}
+
+// Checks `got` against `frames`; with `keyFlags` false every non-empty entry
+// is expected as a key frame (a reader without an index cannot know better).
+void ExpectClip(const AviContent& got, const std::vector<ClipFrame>& frames, bool keyFlags) {
+    ASSERT_EQ(got.entries.size(), static_cast<size_t>(frames.back().pos + 1));
+    size_t next = 0;
+    for (LONG pos = 0; pos <= frames.back().pos; ++pos) {
+        if (frames[next].pos == pos) {
+            EXPECT_EQ(got.entries[pos], frames[next].bits) << pos;
+            const bool key = frames[next].key || !keyFlags;
+            EXPECT_EQ(got.flags[pos], key ? AVIIF_KEYFRAME : 0u) << pos;
+            ++next;
+        } else {
+            EXPECT_TRUE(got.entries[pos].empty()) << pos;
+            EXPECT_EQ(got.flags[pos], 0u) << pos;
+        }
+    }
+}
+
+class AviIndexes : public ::testing::Test {
+protected:
+    void TearDown() override {
+        SetRiffLimitForTesting(0);
+        SetSuperIndexCapacityForTesting(0);
+    }
+};
+
+TEST_F(AviIndexes, SingleRiffReadsThroughIdx1RelativeOrAbsoluteAndByScanning) {
+    const std::string path = OutputPath("idx1.avi");
+    const std::vector<std::uint8_t> format = ScreenClipFormat(40, 30, 24);
+    const std::vector<ClipFrame> frames = MixedClip(12);
+    ASSERT_EQ(WriteAvi(path, VideoInfo(HeaderOf(format), 15), format, frames), AVIERR_OK);
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    ASSERT_EQ(ListRiffs(path).size(), 1u);
+    EXPECT_EQ(FindFourcc(bytes, "indx"), std::string::npos);  // a plain AVI 1.0 file
+    EXPECT_EQ(FindFourcc(bytes, "AVIX"), std::string::npos);
+
+    AviContent got;
+    ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
+    ExpectClip(got, frames, true);
+
+    // The same index with offsets from the file start, as some writers make it.
+    const size_t movi = FindFourcc(bytes, "movi");
+    const size_t idx1 = FindFourcc(bytes, "idx1");
+    ASSERT_NE(idx1, std::string::npos);
+    std::vector<std::uint8_t> absolute = bytes;
+    for (size_t e = idx1 + 8; e + 16 <= absolute.size(); e += 16) {
+        std::uint32_t offset;
+        std::memcpy(&offset, &absolute[e + 8], 4);
+        offset += static_cast<std::uint32_t>(movi);
+        std::memcpy(&absolute[e + 8], &offset, 4);
+    }
+    const std::string absolutePath = OutputPath("idx1_absolute.avi");
+    ASSERT_TRUE(WriteFileBytes(absolutePath, absolute));
+    ASSERT_EQ(ReadAvi(absolutePath, &got), AVIERR_OK);
+    ExpectClip(got, frames, true);
+
+    // No index at all: the movi list is scanned.
+    std::vector<std::uint8_t> noIndex = bytes;
+    std::memcpy(&noIndex[idx1], "JUNK", 4);
+    const std::string noIndexPath = OutputPath("idx1_missing.avi");
+    ASSERT_TRUE(WriteFileBytes(noIndexPath, noIndex));
+    ASSERT_EQ(ReadAvi(noIndexPath, &got), AVIERR_OK);
+    ExpectClip(got, frames, false);
+}
+
+TEST_F(AviIndexes, SeveralRiffsReadThroughOpenDmlIndexesOrByScanning) {
+    SetRiffLimitForTesting(20 << 10);  // about five frames of 3.6 KiB per RIFF
+    SetSuperIndexCapacityForTesting(100);
+    const std::string path = OutputPath("odml.avi");
+    const std::vector<std::uint8_t> format = ScreenClipFormat(40, 30, 24);
+    const std::vector<ClipFrame> frames = MixedClip(60);
+    ASSERT_EQ(WriteAvi(path, VideoInfo(HeaderOf(format), 15), format, frames), AVIERR_OK);
+    const std::vector<RiffSpan> riffs = ListRiffs(path);
+    ASSERT_GE(riffs.size(), 10u);
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    ASSERT_NE(FindFourcc(bytes, "indx"), std::string::npos);
+    ASSERT_NE(FindFourcc(bytes, "dmlh"), std::string::npos);
+
+    AviContent got;
+    ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
+    ExpectClip(got, frames, true);
+    EXPECT_EQ(got.info.dwLength, 62u);
+
+    // Without the super index, idx1 covers only the first RIFF: the reader
+    // scans every RIFF's movi list instead.
+    std::vector<std::uint8_t> noSuper = bytes;
+    std::memcpy(&noSuper[FindFourcc(bytes, "indx")], "JUNK", 4);
+    const std::string noSuperPath = OutputPath("odml_no_super_index.avi");
+    ASSERT_TRUE(WriteFileBytes(noSuperPath, noSuper));
+    ASSERT_EQ(ReadAvi(noSuperPath, &got), AVIERR_OK);
+    ExpectClip(got, frames, false);
+
+    // A standard index that points past the file: the indexes are not
+    // trusted and the movi lists are scanned.
+    std::vector<std::uint8_t> badStd = bytes;
+    const size_t ix = FindFourcc(bytes, "ix00", bytes.size() / 2);
+    ASSERT_NE(ix, std::string::npos);
+    const std::uint64_t far = bytes.size() * 2;
+    std::memcpy(&badStd[ix + 8 + 12], &far, 8);  // qwBaseOffset
+    const std::string badStdPath = OutputPath("odml_bad_std_index.avi");
+    ASSERT_TRUE(WriteFileBytes(badStdPath, badStd));
+    ASSERT_EQ(ReadAvi(badStdPath, &got), AVIERR_OK);
+    ExpectClip(got, frames, false);
+}
+
+TEST_F(AviIndexes, FullSuperIndexEndsTheFileCleanly) {
+    SetRiffLimitForTesting(16 << 10);
+    SetSuperIndexCapacityForTesting(3);
+    const std::string path = OutputPath("index_full.avi");
+    const std::vector<std::uint8_t> format = ScreenClipFormat(40, 30, 24);
+    std::vector<ClipFrame> frames = ScreenClip(40, 30, 24, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
+                                                            10, 11, 12, 13, 14, 15, 16, 17});
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
+    const AVISTREAMINFOA info = VideoInfo(HeaderOf(format), 15);
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size())),
+              AVIERR_OK);
+    size_t written = 0;
+    HRESULT hr = AVIERR_OK;
+    for (const ClipFrame& f : frames) {
+        hr = AVIStreamWrite(stream, f.pos, 1, f.bits.data(), static_cast<LONG>(f.bits.size()),
+                            AVIIF_KEYFRAME, nullptr, nullptr);
+        if (hr != AVIERR_OK) {
+            break;
+        }
+        ++written;
+    }
+    EXPECT_EQ(hr, AVIERR_FILEWRITE);
+    ASSERT_GT(written, 3u);
+    ASSERT_LT(written, frames.size());
+    // Later writes keep failing.
+    EXPECT_EQ(AVIStreamWrite(stream, 100, 1, frames[0].bits.data(), 8, 0, nullptr, nullptr),
+              AVIERR_FILEWRITE);
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+
+    EXPECT_EQ(ListRiffs(path).size(), 3u);
+    AviContent got;
+    ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
+    ASSERT_EQ(got.entries.size(), written);
+    for (size_t i = 0; i < written; ++i) {
+        EXPECT_EQ(got.entries[i], frames[i].bits) << i;
+    }
+}
+
+TEST(AviHandles, StreamsKeepTheirFilesAlive) {
+    const std::string path = OutputPath("references.avi");
+    const std::vector<std::uint8_t> format = ScreenClipFormat(24, 16, 32);
+    const std::vector<ClipFrame> frames = ScreenClip(24, 16, 32, {0, 1, 2, 3});
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
+    const AVISTREAMINFOA info = VideoInfo(HeaderOf(format), 15);
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    PAVISTREAM none = nullptr;
+    EXPECT_EQ(AVIFileGetStream(file, &none, 0, 0), AVIERR_UNSUPPORTED);
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size())),
+              AVIERR_OK);
+    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, frames[0].bits.data(),
+                             static_cast<LONG>(frames[0].bits.size()), AVIIF_KEYFRAME, nullptr,
+                             nullptr),
+              AVIERR_OK);
+    // The stream holds the file: releasing the file first leaves it open.
+    EXPECT_EQ(AVIFileRelease(file), 1u);
+    for (size_t i = 1; i < frames.size(); ++i) {
+        ASSERT_EQ(AVIStreamWrite(stream, frames[i].pos, 1, frames[i].bits.data(),
+                                 static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME,
+                                 nullptr, nullptr),
+                  AVIERR_OK);
+    }
+    EXPECT_EQ(AVIStreamRelease(stream), 0u);  // completes the file
+
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
+    PAVISTREAM first = nullptr;
+    PAVISTREAM again = nullptr;
+    ASSERT_EQ(AVIFileGetStream(file, &first, streamtypeVIDEO, 0), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file, &again, 0, 0), AVIERR_OK);
+    EXPECT_EQ(AVIFileGetStream(file, &none, streamtypeVIDEO, 1), AVIERR_NODATA);
+    EXPECT_EQ(AVIFileGetStream(file, &none, 0, -1), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIFileCreateStreamA(file, &none, &info), AVIERR_READONLY);
+    EXPECT_EQ(AVIFileRelease(file), 2u);
+    EXPECT_EQ(AVIStreamRelease(again), 0u);
+    // The last stream still reads after its file was released.
+    AviContent got;
+    ASSERT_EQ(ReadStream(first, &got), AVIERR_OK);
+    ASSERT_EQ(got.entries.size(), 4u);
+    EXPECT_EQ(got.entries[3], frames[3].bits);
+    EXPECT_EQ(AVIStreamSetFormat(first, 0, format.data(), 40), AVIERR_READONLY);
+    EXPECT_EQ(AVIStreamWrite(first, 4, 1, format.data(), 4, 0, nullptr, nullptr),
+              AVIERR_READONLY);
+    LONG bytes = 0;
+    std::vector<std::uint8_t> small(10);
+    EXPECT_EQ(AVIStreamRead(first, 0, 1, small.data(), 10, &bytes, nullptr),
+              AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(bytes, static_cast<LONG>(frames[0].bits.size()));
+    EXPECT_EQ(AVIStreamRead(first, 4, 1, nullptr, 0, &bytes, nullptr), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamRead(first, -1, 1, nullptr, 0, &bytes, nullptr), AVIERR_BADPARAM);
+    LONG formatSize = 8;
+    EXPECT_EQ(AVIStreamReadFormat(first, 0, small.data(), &formatSize), AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(formatSize, static_cast<LONG>(format.size()));
+    EXPECT_EQ(AVIStreamReadFormat(first, 0, small.data(), nullptr), AVIERR_BADPARAM);
+    EXPECT_EQ(AVIStreamRelease(first), 0u);
+}
+
+// The compressing stream writes from its own thread and the last of the two
+// threads to let go releases the stream: the file must be complete whichever
+// thread that is.
+TEST(AviHandles, StreamWrittenAndReleasedFromAnotherThread) {
+    const std::vector<std::uint8_t> format = ScreenClipFormat(32, 24, 24);
+    const std::vector<ClipFrame> frames = ScreenClip(32, 24, 24, {0, 1, 2, 4, 5, 7, 8, 9});
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        const std::string path = OutputPath("threads_" + std::to_string(round) + ".avi");
+        PAVIFILE file = nullptr;
+        ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+        PAVISTREAM stream = nullptr;
+        const AVISTREAMINFOA info = VideoInfo(HeaderOf(format), 15);
+        ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+        stream->AddRef();  // the worker's reference
+        HRESULT workerResult = AVIERR_ERROR;
+        std::thread worker([&] {
+            HRESULT hr = AVIStreamSetFormat(stream, 0, format.data(),
+                                            static_cast<LONG>(format.size()));
+            for (size_t i = 0; hr == AVIERR_OK && i < frames.size(); ++i) {
+                hr = AVIStreamWrite(stream, frames[i].pos, 1, frames[i].bits.data(),
+                                    static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME,
+                                    nullptr, nullptr);
+            }
+            workerResult = hr;
+            AVIStreamRelease(stream);
+        });
+        if (round % 2 == 0) {
+            std::this_thread::yield();
+        }
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+        worker.join();
+        ASSERT_EQ(workerResult, AVIERR_OK);
+        AviContent got;
+        ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
+        ASSERT_EQ(got.entries.size(), 10u);
+        EXPECT_EQ(got.entries[9], frames.back().bits);
+    }
+}
+
+TEST(AviLibrary, VersionInitExitAndOptionRecords) {
+    EXPECT_GE(VideoForWindowsVersion() >> 16, 0x010Au);
+    AVIFileInit();
+    AVIFileInit();
+    AVIFileExit();
+    AVIFileExit();
+    AVIFileExit();  // one too many does no harm
+
+    AVICOMPRESSOPTIONS filled{};
+    filled.lpFormat = std::malloc(40);
+    filled.cbFormat = 40;
+    filled.lpParms = std::malloc(16);
+    filled.cbParms = 16;
+    AVICOMPRESSOPTIONS empty{};
+    AVICOMPRESSOPTIONS* options[3] = {&filled, nullptr, &empty};
+    EXPECT_EQ(AVISaveOptionsFree(3, options), AVIERR_OK);
+    EXPECT_EQ(filled.lpFormat, nullptr);
+    EXPECT_EQ(filled.lpParms, nullptr);
+    EXPECT_EQ(filled.cbFormat, 0u);
+    EXPECT_EQ(filled.cbParms, 0u);
+    EXPECT_EQ(AVISaveOptionsFree(3, options), AVIERR_OK);  // nothing left to free
+    EXPECT_EQ(AVISaveOptionsFree(1, nullptr), AVIERR_BADPARAM);
+    EXPECT_EQ(AVISaveOptionsFree(-1, options), AVIERR_BADPARAM);
+    EXPECT_EQ(AVISaveOptionsFree(0, nullptr), AVIERR_OK);
 }
 
 }  // namespace

@@ -76,6 +76,9 @@ HRESULT ReadStream(PAVISTREAM stream, AviContent* content) {
     hr = AVIStreamReadFormat(stream, 0, content->format.data(), &formatSize);
     const LONG start = AVIStreamStart(stream);
     const LONG length = AVIStreamLength(stream);
+    if (start < 0 || length < 0 || static_cast<std::int64_t>(start) + length > 0x7FFFFFFF) {
+        return AVIERR_ERROR;
+    }
     for (LONG pos = start; hr == AVIERR_OK && pos < start + length; ++pos) {
         LONG bytes = -1;
         hr = AVIStreamRead(stream, pos, 1, nullptr, 0, &bytes, nullptr);
@@ -161,7 +164,8 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
     if (f == nullptr) {
         return false;
     }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool ok =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
 

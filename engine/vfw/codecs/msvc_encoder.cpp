@@ -1,0 +1,198 @@
+#include "engine/vfw/codecs/msvc_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "engine/vfw/dib.h"
+
+namespace vfw::msvc {
+
+namespace {
+
+template <int Bytes>
+void LoadBlock(const std::uint8_t* p, std::size_t stride, const std::uint32_t* palette, Block* b) {
+    for (int i = 0; i < 16; ++i) {
+        const std::uint8_t* s = p + static_cast<std::size_t>(i >> 2) * stride + (i & 3) * Bytes;
+        if constexpr (Bytes == 1) {
+            const std::uint32_t c = palette[*s];
+            b->r[i] = static_cast<int>(c >> 16 & 0xFF);
+            b->g[i] = static_cast<int>(c >> 8 & 0xFF);
+            b->b[i] = static_cast<int>(c & 0xFF);
+        } else if constexpr (Bytes == 2) {
+            const int v = s[0] | s[1] << 8;
+            b->r[i] = Widen(v >> 10 & 31);
+            b->g[i] = Widen(v >> 5 & 31);
+            b->b[i] = Widen(v & 31);
+        } else {
+            b->b[i] = s[0];
+            b->g[i] = s[1];
+            b->r[i] = s[2];
+        }
+    }
+    b->Finish();
+}
+
+template <int Bytes>
+bool SameBlock(const std::uint8_t* a, const std::uint8_t* b, std::size_t stride) {
+    for (int k = 0; k < 4; ++k) {
+        if (std::memcmp(a + k * stride, b + k * stride, 4 * Bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <int Bytes>
+void CopyBlock(std::uint8_t* to, const std::uint8_t* from, std::size_t stride) {
+    for (int k = 0; k < 4; ++k) {
+        std::memcpy(to + k * stride, from + k * stride, 4 * Bytes);
+    }
+}
+
+// Little-endian words into the output.
+struct Writer {
+    std::uint8_t* p;
+
+    void Word(std::uint16_t w) {
+        p[0] = static_cast<std::uint8_t>(w);
+        p[1] = static_cast<std::uint8_t>(w >> 8);
+        p += 2;
+    }
+    void Skips(unsigned* pending) {
+        while (*pending > 0) {
+            const unsigned n = std::min(*pending, kMaxSkipRun);
+            Word(static_cast<std::uint16_t>(kSkipBase + n));
+            *pending -= n;
+        }
+    }
+};
+
+// Lambda at quality 0; it falls with the square of the distance from 10000.
+long long kLambdaAtZero = 30000;
+
+}  // namespace
+
+Limits LimitsForQuality(DWORD quality) {
+    const long long d = 10000 - std::min<DWORD>(quality, 10000);
+    Limits limits;
+    limits.lambda = static_cast<int>(kLambdaAtZero * d * d / 100000000);
+    return limits;
+}
+
+std::size_t Encoder::MaxFrameBytes(int width, int height) {
+    const std::size_t blocks = static_cast<std::size_t>(std::max(width, 0) / 4) *
+                               static_cast<std::size_t>(std::max(height, 0) / 4);
+    return blocks * 18 + 2;
+}
+
+bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette, int paletteSize) {
+    End();
+    if (width <= 0 || height <= 0 || width % 4 != 0 || height % 4 != 0 ||
+        (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) || paletteSize < 0 ||
+        paletteSize > 256 || (paletteSize > 0 && palette == nullptr)) {
+        return false;
+    }
+    const std::size_t stride = DibRowBytes(width, static_cast<unsigned>(bitCount));
+    try {
+        previous_.resize(stride * static_cast<std::size_t>(height));
+        picture_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    } catch (const std::bad_alloc&) {
+        End();
+        return false;
+    }
+    std::fill(std::begin(palette_), std::end(palette_), 0u);
+    if (bitCount == 8) {
+        for (int i = 0; i < paletteSize; ++i) {
+            palette_[i] = static_cast<std::uint32_t>(palette[i].rgbRed) << 16 |
+                          static_cast<std::uint32_t>(palette[i].rgbGreen) << 8 | palette[i].rgbBlue;
+        }
+    }
+    width_ = width;
+    height_ = height;
+    bitCount_ = bitCount;
+    stride_ = stride;
+    havePrevious_ = false;
+    return true;
+}
+
+void Encoder::End() {
+    std::vector<std::uint8_t>().swap(previous_);
+    std::vector<std::uint16_t>().swap(picture_);
+    width_ = height_ = bitCount_ = 0;
+    stride_ = 0;
+    havePrevious_ = false;
+}
+
+std::size_t Encoder::Encode(const std::uint8_t* bits, const Limits& limits, bool keyFrame,
+                            std::uint8_t* out) {
+    switch (bitCount_) {
+        case 8:
+            return EncodeFrame<1>(bits, limits, keyFrame, out);
+        case 16:
+            return EncodeFrame<2>(bits, limits, keyFrame, out);
+        case 24:
+            return EncodeFrame<3>(bits, limits, keyFrame, out);
+        case 32:
+            return EncodeFrame<4>(bits, limits, keyFrame, out);
+        default:
+            return 0;
+    }
+}
+
+template <int Bytes>
+std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits, bool keyFrame,
+                                 std::uint8_t* out) {
+    const bool key = keyFrame || !havePrevious_;
+    const std::size_t width = static_cast<std::size_t>(width_);
+    Writer w{out};
+    unsigned skips = 0;
+    for (int y = 0; y < height_; y += 4) {
+        const std::uint8_t* src = bits + static_cast<std::size_t>(y) * stride_;
+        std::uint8_t* prev = previous_.data() + static_cast<std::size_t>(y) * stride_;
+        std::uint16_t* pic = picture_.data() + static_cast<std::size_t>(y) * width;
+        for (int x = 0; x < width_; x += 4) {
+            const std::size_t at = static_cast<std::size_t>(x) * Bytes;
+            const bool unchanged = havePrevious_ && SameBlock<Bytes>(src + at, prev + at, stride_);
+            if (unchanged && !key) {
+                ++skips;
+                continue;
+            }
+            if (!unchanged) {
+                CopyBlock<Bytes>(prev + at, src + at, stride_);
+            }
+            Block b;
+            LoadBlock<Bytes>(src + at, stride_, palette_, &b);
+            // A skip costs no bytes, but its error stays on screen for as
+            // long as the block keeps still: it wins only while a code would
+            // lower the error by less than a quarter of its bytes' worth.
+            const long long keep = key ? LLONG_MAX : KeepError(b, pic + x, width);
+            const long long skipWorth = limits.lambda / 4;  // per byte
+            if (keep <= 2 * skipWorth) {
+                ++skips;
+                continue;
+            }
+            Code code;
+            CodeBlock(b, limits.lambda, &code);
+            if (keep <= code.error + 2 * skipWorth * code.words) {
+                ++skips;
+                continue;
+            }
+            w.Skips(&skips);
+            for (int i = 0; i < code.words; ++i) {
+                w.Word(code.word[i]);
+            }
+            for (int i = 0; i < 16; ++i) {
+                pic[static_cast<std::size_t>(i >> 2) * width + x + (i & 3)] = code.px[i];
+            }
+        }
+    }
+    w.Skips(&skips);
+    w.Word(0);  // customary end word; decoders stop by counting blocks
+    havePrevious_ = true;
+    return static_cast<std::size_t>(w.p - out);
+}
+
+}  // namespace vfw::msvc

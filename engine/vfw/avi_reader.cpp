@@ -245,6 +245,11 @@ HRESULT AviReader::BuildIndexes() {
     }
     for (AviReaderStream& s : streams_) {
         s.info.dwLength = static_cast<DWORD>(s.entries.size());
+        // Positions are LONG: a start that would push the stream past the
+        // largest one is nonsense and ignored.
+        if (s.info.dwStart > 0x7FFFFFFFu - s.info.dwLength) {
+            s.info.dwStart = 0;
+        }
     }
     return AVIERR_OK;
 }
@@ -417,8 +422,12 @@ HRESULT AviReader::Scan() {
             const int stream = StreamOfChunk(id);
             if (stream >= 0 && static_cast<std::size_t>(stream) < streams_.size() &&
                 ChunkKind(id) != kPaletteChange && ChunkKind(id) != kIndexKind) {
+                std::vector<AviEntry>& entries = streams_[stream].entries;
+                if (entries.size() >= 0x7FFFFFFF) {
+                    return AVIERR_BADFORMAT;  // more than positions can number
+                }
                 // Without an index every frame counts as a key frame.
-                streams_[stream].entries.push_back({data, size, size > 0 ? AVIIF_KEYFRAME : 0u});
+                entries.push_back({data, size, size > 0 ? AVIIF_KEYFRAME : 0u});
             }
             pos = data + PadTo2(size);
         }

@@ -184,7 +184,6 @@ TEST(AviRoundTrip, WriterRefusesBadCalls) {
     EXPECT_EQ(got.entries[2], bits);
 }
 
-
 BITMAPINFOHEADER HeaderOf(const std::vector<std::uint8_t>& format) {
     BITMAPINFOHEADER bi;
     std::memcpy(&bi, format.data(), sizeof bi);
@@ -225,7 +224,7 @@ void ExpectClip(const AviContent& got, const std::vector<ClipFrame>& frames, boo
 }
 
 class AviIndexes : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         SetRiffLimitForTesting(0);
         SetSuperIndexCapacityForTesting(0);
@@ -316,8 +315,8 @@ TEST_F(AviIndexes, FullSuperIndexEndsTheFileCleanly) {
     SetSuperIndexCapacityForTesting(3);
     const std::string path = OutputPath("index_full.avi");
     const std::vector<std::uint8_t> format = ScreenClipFormat(40, 30, 24);
-    std::vector<ClipFrame> frames = ScreenClip(40, 30, 24, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                                            10, 11, 12, 13, 14, 15, 16, 17});
+    std::vector<ClipFrame> frames =
+        ScreenClip(40, 30, 24, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17});
     PAVIFILE file = nullptr;
     ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
     PAVISTREAM stream = nullptr;
@@ -366,16 +365,16 @@ TEST(AviHandles, StreamsKeepTheirFilesAlive) {
     EXPECT_EQ(AVIFileGetStream(file, &none, 0, 0), AVIERR_UNSUPPORTED);
     ASSERT_EQ(AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size())),
               AVIERR_OK);
-    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, frames[0].bits.data(),
-                             static_cast<LONG>(frames[0].bits.size()), AVIIF_KEYFRAME, nullptr,
-                             nullptr),
-              AVIERR_OK);
+    ASSERT_EQ(
+        AVIStreamWrite(stream, 0, 1, frames[0].bits.data(),
+                       static_cast<LONG>(frames[0].bits.size()), AVIIF_KEYFRAME, nullptr, nullptr),
+        AVIERR_OK);
     // The stream holds the file: releasing the file first leaves it open.
     EXPECT_EQ(AVIFileRelease(file), 1u);
     for (size_t i = 1; i < frames.size(); ++i) {
         ASSERT_EQ(AVIStreamWrite(stream, frames[i].pos, 1, frames[i].bits.data(),
-                                 static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME,
-                                 nullptr, nullptr),
+                                 static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME, nullptr,
+                                 nullptr),
                   AVIERR_OK);
     }
     EXPECT_EQ(AVIStreamRelease(stream), 0u);  // completes the file
@@ -396,12 +395,10 @@ TEST(AviHandles, StreamsKeepTheirFilesAlive) {
     ASSERT_EQ(got.entries.size(), 4u);
     EXPECT_EQ(got.entries[3], frames[3].bits);
     EXPECT_EQ(AVIStreamSetFormat(first, 0, format.data(), 40), AVIERR_READONLY);
-    EXPECT_EQ(AVIStreamWrite(first, 4, 1, format.data(), 4, 0, nullptr, nullptr),
-              AVIERR_READONLY);
+    EXPECT_EQ(AVIStreamWrite(first, 4, 1, format.data(), 4, 0, nullptr, nullptr), AVIERR_READONLY);
     LONG bytes = 0;
     std::vector<std::uint8_t> small(10);
-    EXPECT_EQ(AVIStreamRead(first, 0, 1, small.data(), 10, &bytes, nullptr),
-              AVIERR_BUFFERTOOSMALL);
+    EXPECT_EQ(AVIStreamRead(first, 0, 1, small.data(), 10, &bytes, nullptr), AVIERR_BUFFERTOOSMALL);
     EXPECT_EQ(bytes, static_cast<LONG>(frames[0].bits.size()));
     EXPECT_EQ(AVIStreamRead(first, 4, 1, nullptr, 0, &bytes, nullptr), AVIERR_BADPARAM);
     EXPECT_EQ(AVIStreamRead(first, -1, 1, nullptr, 0, &bytes, nullptr), AVIERR_BADPARAM);
@@ -429,8 +426,8 @@ TEST(AviHandles, StreamWrittenAndReleasedFromAnotherThread) {
         stream->AddRef();  // the worker's reference
         HRESULT workerResult = AVIERR_ERROR;
         std::thread worker([&] {
-            HRESULT hr = AVIStreamSetFormat(stream, 0, format.data(),
-                                            static_cast<LONG>(format.size()));
+            HRESULT hr =
+                AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size()));
             for (size_t i = 0; hr == AVIERR_OK && i < frames.size(); ++i) {
                 hr = AVIStreamWrite(stream, frames[i].pos, 1, frames[i].bits.data(),
                                     static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME,

@@ -1,0 +1,161 @@
+// Writes the seed corpus of the AVI reader fuzz target: small files of each
+// shape the writer makes (plain AVI 1.0, skipped positions and non-key
+// frames, palettised, several RIFFs, empty), plus the shapes of other
+// writers' files (idx1 offsets from the file start, no index).
+//
+//   avi_fuzz_seeds <folder>   fills <folder>/seeds and empties <folder>/corpus
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/vfw/avi_testing.h"
+#include "engine/vfw/vfw.h"
+
+namespace {
+
+using namespace vfw;
+
+struct Shape {
+    const char* name;
+    int bits;
+    int frames;
+    int skipEvery;  // 0: no skipped positions
+    std::uint64_t riffLimit;
+};
+
+bool WriteShape(const std::string& path, const Shape& shape) {
+    SetSuperIndexCapacityForTesting(8);
+    SetRiffLimitForTesting(shape.riffLimit);
+    constexpr int kSide = 6;
+    const int colors = shape.bits == 8 ? 256 : 0;
+    std::vector<std::uint8_t> format(sizeof(BITMAPINFOHEADER) + colors * 4);
+    BITMAPINFOHEADER bi{};
+    bi.biSize = sizeof bi;
+    bi.biWidth = kSide;
+    bi.biHeight = kSide;
+    bi.biPlanes = 1;
+    bi.biBitCount = static_cast<WORD>(shape.bits);
+    bi.biClrUsed = static_cast<DWORD>(colors);
+    bi.biSizeImage = static_cast<DWORD>(((kSide * shape.bits + 31) / 32) * 4 * kSide);
+    std::memcpy(format.data(), &bi, sizeof bi);
+    for (int c = 0; c < colors; ++c) {
+        format[sizeof bi + c * 4] = static_cast<std::uint8_t>(c);
+    }
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    info.dwScale = 1;
+    info.dwRate = 25;
+    std::snprintf(info.szName, sizeof info.szName, "%s", shape.name);
+
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+    if (hr == AVIERR_OK) {
+        hr = AVIFileCreateStreamA(file, &stream, &info);
+    }
+    if (hr == AVIERR_OK) {
+        hr = AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size()));
+    }
+    std::vector<std::uint8_t> bits(bi.biSizeImage);
+    LONG pos = 0;
+    for (int i = 0; hr == AVIERR_OK && i < shape.frames; ++i, ++pos) {
+        if (shape.skipEvery != 0 && i % shape.skipEvery == shape.skipEvery - 1) {
+            pos += 2;
+        }
+        for (size_t b = 0; b < bits.size(); ++b) {
+            bits[b] = static_cast<std::uint8_t>(b * 7 + static_cast<size_t>(i) * 13);
+        }
+        hr = AVIStreamWrite(stream, pos, 1, bits.data(), static_cast<LONG>(bits.size()),
+                            i % 3 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    }
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    SetSuperIndexCapacityForTesting(0);
+    SetRiffLimitForTesting(0);
+    return hr == AVIERR_OK;
+}
+
+std::vector<std::uint8_t> Load(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) {
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+size_t Find(const std::vector<std::uint8_t>& bytes, const char* id) {
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
+        if (std::memcmp(&bytes[i], id, 4) == 0) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: avi_fuzz_seeds <folder>\n");
+        return 2;
+    }
+    namespace fs = std::filesystem;
+    const fs::path root = argv[1];
+    std::error_code ec;
+    fs::remove_all(root / "corpus", ec);
+    fs::create_directories(root / "corpus", ec);
+    fs::create_directories(root / "seeds", ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot create %s\n", root.string().c_str());
+        return 1;
+    }
+    const Shape shapes[] = {
+        {"plain", 24, 3, 0, 0},    {"gaps", 24, 6, 2, 0},  {"palette", 8, 2, 0, 0},
+        {"riffs", 32, 12, 4, 600}, {"empty", 16, 0, 0, 0},
+    };
+    for (const Shape& s : shapes) {
+        const std::string path = (root / "seeds" / (std::string(s.name) + ".avi")).string();
+        if (!WriteShape(path, s)) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            return 1;
+        }
+    }
+    // Other writers' shapes, derived from the plain file.
+    const std::vector<std::uint8_t> plain = Load((root / "seeds" / "plain.avi").string());
+    const size_t movi = Find(plain, "movi");
+    const size_t idx1 = Find(plain, "idx1");
+    if (movi == std::string::npos || idx1 == std::string::npos) {
+        std::fprintf(stderr, "unexpected layout of plain.avi\n");
+        return 1;
+    }
+    std::vector<std::uint8_t> absolute = plain;
+    for (size_t e = idx1 + 8; e + 16 <= absolute.size(); e += 16) {
+        std::uint32_t offset;
+        std::memcpy(&offset, &absolute[e + 8], 4);
+        offset += static_cast<std::uint32_t>(movi);
+        std::memcpy(&absolute[e + 8], &offset, 4);
+    }
+    const std::vector<std::uint8_t> noIndex(plain.begin(), plain.begin() + static_cast<long>(idx1));
+    if (!Save((root / "seeds" / "idx1_absolute.avi").string(), absolute) ||
+        !Save((root / "seeds" / "no_index.avi").string(), noIndex)) {
+        return 1;
+    }
+    return 0;
+}

@@ -266,41 +266,52 @@ Vector Encoder::ChooseVector(const T* cur, const T* prev, int bx, int by, int* c
                      by * kBlockSize,
                      std::min(kBlockSize, width_ - bx * kBlockSize),
                      std::min(kBlockSize, height_ - by * kBlockSize)};
-    // Candidates, cheapest hints first: the block's own, its neighbours'
-    // choices, its choice in the last frame, then the frame-wide ones.
-    Vector tried[8 + MotionSearch::kMaxGlobal];
+    // Candidates: the block's own hint, its neighbours' choices, its choice
+    // in the last frame, then the frame-wide ones. Moved content usually
+    // matches one of them exactly, which a first pass finds cheaply (a wrong
+    // candidate fails on its first rows).
+    Vector candidates[4 + MotionSearch::kMaxGlobal];
     int n = 0;
-    Vector best{};
-    int bestCost = CountDiffs(cur, prev, b, best, b.bw * b.bh + 1);
-    const auto consider = [&](Vector v) {
-        if (bestCost == 0 || v == Vector{}) {
-            return;
+    const auto add = [&](Vector v) {
+        if (v == Vector{}) {
+            return;  // in place: known to differ
         }
         for (int k = 0; k < n; ++k) {
-            if (tried[k] == v) {
+            if (candidates[k] == v) {
                 return;
             }
         }
-        tried[n++] = v;
-        const int c = CountDiffs(cur, prev, b, v, bestCost);
-        if (c < bestCost) {
-            bestCost = c;
-            best = v;
-        }
+        candidates[n++] = v;
     };
     Vector hint;
     if (motion_.local(static_cast<int>(i), &hint)) {
-        consider(hint);
+        add(hint);
     }
     if (bx > 0) {
-        consider(vectors_[i - 1]);
+        add(vectors_[i - 1]);
     }
     if (by > 0) {
-        consider(vectors_[i - blocksX_]);
+        add(vectors_[i - blocksX_]);
     }
-    consider(lastVectors_[i]);
+    add(lastVectors_[i]);
     for (int k = 0; k < motion_.globalCount(); ++k) {
-        consider(motion_.global()[k]);
+        add(motion_.global()[k]);
+    }
+    for (int k = 0; k < n; ++k) {
+        if (CountDiffs(cur, prev, b, candidates[k], 1) == 0) {
+            *cost = 0;
+            return candidates[k];
+        }
+    }
+    // No exact match: the fewest differing pixels, in place if no better.
+    Vector best{};
+    int bestCost = CountDiffs(cur, prev, b, best, b.bw * b.bh + 1);
+    for (int k = 0; k < n && bestCost > 0; ++k) {
+        const int c = CountDiffs(cur, prev, b, candidates[k], bestCost);
+        if (c < bestCost) {
+            bestCost = c;
+            best = candidates[k];
+        }
     }
     *cost = bestCost;
     return best;

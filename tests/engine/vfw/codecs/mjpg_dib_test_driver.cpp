@@ -36,12 +36,14 @@ LRESULT CodecDriver::Begin(const BITMAPINFOHEADER* format) {
     return SendPointers(ICM_COMPRESS_BEGIN, in, outputFormat_.data());
 }
 
-LRESULT CodecDriver::Compress(const void* bits, DWORD quality, DWORD icFlags) {
+LRESULT CodecDriver::Compress(const void* bits, DWORD quality, DWORD icFlags,
+                              const BITMAPINFOHEADER* claimed) {
     ICCOMPRESS c{};
     c.dwFlags = icFlags;
     c.lpbiOutput = reinterpret_cast<BITMAPINFOHEADER*>(outputFrame_.data());
     c.lpOutput = buffer_.data();
-    c.lpbiInput = reinterpret_cast<BITMAPINFOHEADER*>(inputFormat_.data());
+    c.lpbiInput = const_cast<BITMAPINFOHEADER*>(
+        claimed != nullptr ? claimed : reinterpret_cast<BITMAPINFOHEADER*>(inputFormat_.data()));
     c.lpInput = const_cast<void*>(bits);
     c.lpdwFlags = &frameFlags_;
     c.lFrameNum = frameNumber_++;

@@ -31,8 +31,9 @@ class CodecDriver {
     // and begins; ICERR_OK or the first failure.
     vfw::LRESULT Begin(const vfw::BITMAPINFOHEADER* format);
     // Compresses one frame of the begun format; icFlags: ICCOMPRESS_KEYFRAME.
+    // `claimed`, when given, is the input format the frame claims instead.
     vfw::LRESULT Compress(const void* bits, vfw::DWORD quality = vfw::ICQUALITY_DEFAULT,
-                          vfw::DWORD icFlags = 0);
+                          vfw::DWORD icFlags = 0, const vfw::BITMAPINFOHEADER* claimed = nullptr);
     vfw::LRESULT End() { return Send(vfw::ICM_COMPRESS_END, 0, 0); }
 
     // Results of the last successful Compress.

@@ -378,6 +378,49 @@ TEST(ZmbvCodec, MotionBlocksFollowScrollingAndMovingContent) {
     EXPECT_LT(with * 4, without) << with << " vs " << without;
 }
 
+// The frame-wide hint is the displacement itself, whatever its sign and up
+// to the format's limit, at every pixel size.
+TEST(ZmbvMotionSearch, FindsTheDisplacementOfMovedContent) {
+    const struct {
+        int dx, dy;
+    } moves[] = {{0, -13}, {0, 63}, {-63, 0}, {17, -9}, {-40, 33}, {1, 1}};
+    const int width = 192, height = 128, margin = 64;
+    const Picture big = ScreenFrame(width + 2 * margin, height + 2 * margin, 5);
+    for (const int bytes : {1, 2, 4}) {
+        for (const auto& m : moves) {
+            // The new frame shows at (x, y) what the old one showed at
+            // (x + dx, y + dy).
+            std::vector<std::uint32_t> prev(static_cast<size_t>(width) * height), cur(prev.size());
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    prev[static_cast<size_t>(y) * width + x] = big.at(x + margin, y + margin);
+                    cur[static_cast<size_t>(y) * width + x] =
+                        big.at(x + margin + m.dx, y + margin + m.dy);
+                }
+            }
+            // The same pictures as 8, 16 or 32-bit pixels.
+            const auto narrow = [&](const std::vector<std::uint32_t>& px) {
+                std::vector<std::uint8_t> out(px.size() * bytes);
+                for (size_t i = 0; i < px.size(); ++i) {
+                    const std::uint32_t v = bytes == 4 ? px[i] : (px[i] * 2654435761u) >> 16;
+                    std::memcpy(&out[i * bytes], &v, static_cast<size_t>(bytes));
+                }
+                return out;
+            };
+            const std::vector<std::uint8_t> p8 = narrow(prev), c8 = narrow(cur);
+            vfw::zmbv::MotionSearch search;
+            ASSERT_TRUE(search.Begin(width, height, bytes));
+            const std::vector<std::uint8_t> changed(12 * 8, 1);
+            search.Analyse(p8.data(), c8.data(), changed.data());
+            ASSERT_GT(search.globalCount(), 0) << bytes << " " << m.dx << "," << m.dy;
+            EXPECT_EQ(search.global()[0], (vfw::zmbv::Vector{static_cast<std::int8_t>(m.dx),
+                                                             static_cast<std::int8_t>(m.dy)}))
+                << bytes << " bytes, " << m.dx << "," << m.dy << ": got "
+                << int{search.global()[0].dx} << "," << int{search.global()[0].dy};
+        }
+    }
+}
+
 TEST(ZmbvCodec, CompressesWithoutAllocating) {
     for (const int bits : {8, 16, 24, 32}) {
         std::vector<PackedDib> frames;

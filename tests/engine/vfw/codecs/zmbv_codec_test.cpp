@@ -1,6 +1,6 @@
 // The 'ZMBV' compressor through its messages: formats it takes and refuses,
 // the frame layout and zlib stream, key-frame rules, bad values, its dialog
-// setting, motion blocks on scrolling content and allocation-free frames.
+// setting, the motion hints and allocation-free frames.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -193,31 +193,6 @@ TEST(ZmbvCodec, FramesFormOneZlibStreamResetAtKeyFrames) {
     EXPECT_EQ(p.data[7] & 0x0F, Z_DEFLATED);
 }
 
-TEST(ZmbvCodec, EightBitKeyFramesCarryThePalette) {
-    const PackedDib dib = Frame(8, 3, 20, 10);
-    ZmbvSession s(dib.header());
-    ASSERT_TRUE(s.ok());
-    ZmbvPacket p;
-    ASSERT_EQ(s.Compress(dib.bits(), false, &p), vfw::ICERR_OK);
-    EXPECT_EQ(p.data[4], 4);  // palettised
-    Inflater z;
-    const std::vector<std::uint8_t> payload = z.Next(p.data.data() + 7, p.data.size() - 7);
-    ASSERT_EQ(payload.size(), 768u + 20 * 10);
-    const auto& pal = TestPalette();
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(payload[3 * i], pal[i].rgbRed);
-        EXPECT_EQ(payload[3 * i + 1], pal[i].rgbGreen);
-        EXPECT_EQ(payload[3 * i + 2], pal[i].rgbBlue);
-    }
-    // Top row first, without the DIB's row padding.
-    const size_t rowBytes = vfw::DibRowBytes(20, 8);
-    for (int y = 0; y < 10; ++y) {
-        EXPECT_EQ(std::memcmp(payload.data() + 768 + y * 20, dib.bits() + rowBytes * (9 - y), 20),
-                  0)
-            << y;
-    }
-}
-
 TEST(ZmbvCodec, AnswersBadCallsWithErrorsAndKeepsItsStream) {
     const PackedDib dib = Frame(32, 0);
     auto codec = vfw::CreateZmbvCodec();
@@ -331,51 +306,6 @@ TEST(ZmbvCodec, DialogLevelIsSharedAndTradesSpeedForSize) {
     g_choice = 0;
     ASSERT_EQ(second->Message(vfw::ICM_CONFIGURE, 0, 0), vfw::ICERR_OK);
     vfw::SetCodecDialogs(nullptr);
-}
-
-// Text that scrolls by 7 pixels a frame and a picture that slides sideways:
-// displaced blocks make the delta frames a fraction of in-place XOR.
-TEST(ZmbvCodec, MotionBlocksFollowScrollingAndMovingContent) {
-    const int width = 160, height = 96, frames = 10;
-    const Picture tall = ScreenFrame(width + 5 * frames, height + 7 * frames, 0);
-    const auto run = [&](bool motion, int* moved) {
-        vfw::zmbv::Encoder enc;
-        Picture view;
-        view.width = width;
-        view.height = height;
-        view.px.resize(static_cast<size_t>(width) * height);
-        view.px.assign(view.px.size(), 0);
-        PackedDib first = ToDib(view, 32);
-        EXPECT_EQ(enc.Begin(*first.header(), {.level = 1, .motionSearch = motion}),
-                  vfw::zmbv::Status::kOk);
-        std::vector<std::uint8_t> out(vfw::zmbv::Encoder::MaxFrameBytes(*first.header()));
-        size_t deltaBytes = 0;
-        *moved = 0;
-        for (int i = 0; i < frames; ++i) {
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    // Left half scrolls up, right half slides left.
-                    view.at(x, y) = x < width / 2 ? tall.at(x, y + 7 * i) : tall.at(x + 5 * i, y);
-                }
-            }
-            const PackedDib dib = ToDib(view, 32);
-            size_t size = 0;
-            bool key = false;
-            EXPECT_EQ(enc.Encode(dib.bits(), false, out.data(), out.size(), &size, &key),
-                      vfw::zmbv::Status::kOk);
-            if (!key) {
-                deltaBytes += size;
-                *moved += enc.stats().moved;
-            }
-        }
-        return deltaBytes;
-    };
-    int moved = 0, movedWithout = 0;
-    const size_t with = run(true, &moved);
-    const size_t without = run(false, &movedWithout);
-    EXPECT_EQ(movedWithout, 0);
-    EXPECT_GT(moved, (frames - 1) * 20);  // most of the 60 blocks, every frame
-    EXPECT_LT(with * 4, without) << with << " vs " << without;
 }
 
 // The frame-wide hint is the displacement itself, whatever its sign and up

@@ -211,17 +211,15 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Displaced blocks, including those that reach past the frame's edges (read
-// as zero there), decode exactly: text scrolls up 7 pixels a frame on the
-// left, a picture slides 5 pixels left on the right.
-TEST(ZmbvMotion, DisplacedBlocksDecodeExactly) {
+// as zero there), decode exactly and make delta frames a fraction of what
+// in-place XOR costs: text scrolls up 7 pixels a frame on the left, a picture
+// slides 5 pixels left on the right.
+TEST(ZmbvMotion, DisplacedBlocksDecodeExactlyAndShrinkDeltaFrames) {
     const int width = 160, height = 96, count = 40;
     const Picture tall = ScreenFrame(width + 5 * count, height + 7 * count, 0);
     std::vector<PackedDib> frames;
     std::vector<long> positions;
-    Picture view;
-    view.width = width;
-    view.height = height;
-    view.px.resize(static_cast<size_t>(width) * height);
+    Picture view = ScreenFrame(width, height, 0);
     for (int i = 0; i < count; ++i) {
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
@@ -231,21 +229,32 @@ TEST(ZmbvMotion, DisplacedBlocksDecodeExactly) {
         frames.push_back(ToDib(view, 32));
         positions.push_back(i);
     }
-    vfw::zmbv::Encoder enc;
-    ASSERT_EQ(enc.Begin(*frames[0].header(), {}), vfw::zmbv::Status::kOk);
-    std::vector<std::uint8_t> out(vfw::zmbv::Encoder::MaxFrameBytes(*frames[0].header()));
     std::vector<ZmbvPacket> packets(frames.size());
-    int moved = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        size_t size = 0;
-        bool key = false;
-        ASSERT_EQ(enc.Encode(frames[i].bits(), i == 20, out.data(), out.size(), &size, &key),
+    const auto encode = [&](bool motion, int* moved) {
+        vfw::zmbv::Encoder enc;
+        EXPECT_EQ(enc.Begin(*frames[0].header(), {.level = 1, .motionSearch = motion}),
                   vfw::zmbv::Status::kOk);
-        packets[i].data.assign(out.begin(), out.begin() + static_cast<long>(size));
-        packets[i].key = key;
-        moved += enc.stats().moved;
-    }
+        std::vector<std::uint8_t> out(vfw::zmbv::Encoder::MaxFrameBytes(*frames[0].header()));
+        size_t deltaBytes = 0;
+        *moved = 0;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            size_t size = 0;
+            bool key = false;
+            EXPECT_EQ(enc.Encode(frames[i].bits(), i == 20, out.data(), out.size(), &size, &key),
+                      vfw::zmbv::Status::kOk);
+            packets[i].data.assign(out.begin(), out.begin() + static_cast<long>(size));
+            packets[i].key = key;
+            deltaBytes += key ? 0 : size;
+            *moved += enc.stats().moved;
+        }
+        return deltaBytes;
+    };
+    int moved = 0;
+    const size_t without = encode(false, &moved);
+    EXPECT_EQ(moved, 0);
+    const size_t with = encode(true, &moved);
     EXPECT_GT(moved, 38 * 40);  // most of the 60 blocks in each delta frame
+    EXPECT_LT(with * 4, without) << with << " vs " << without;
 
     std::vector<std::uint8_t> format(sizeof(vfw::BITMAPINFOHEADER));
     auto* bi = reinterpret_cast<vfw::BITMAPINFOHEADER*>(format.data());

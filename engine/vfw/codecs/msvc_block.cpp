@@ -35,6 +35,21 @@ constexpr std::array<int, 17> MakeReciprocals() {
 }
 constexpr std::array<int, 17> kReciprocal = MakeReciprocals();
 
+// Mask bit of each pixel. Masks are built as sum of (bit & -condition), which
+// vectorises, rather than by shifting each condition into place.
+constexpr std::array<unsigned, 16> MakeBits() {
+    std::array<unsigned, 16> t{};
+    for (unsigned i = 0; i < 16; ++i) {
+        t[i] = 1u << i;
+    }
+    return t;
+}
+constexpr std::array<unsigned, 16> kBit = MakeBits();
+
+unsigned BitIf(int i, bool condition) {
+    return kBit[static_cast<std::size_t>(i)] & (0u - static_cast<unsigned>(condition));
+}
+
 // Pixels of each quadrant, in the order of kQuadrantBits.
 constexpr int kQuadrantPixels[4][4] = {
     {0, 1, 4, 5}, {2, 3, 6, 7}, {8, 9, 12, 13}, {10, 11, 14, 15}};
@@ -130,7 +145,7 @@ unsigned SplitBlock(const Block& b, const Sums& all) {
     }
     unsigned above = 0;
     for (int i = 0; i < 16; ++i) {
-        above |= static_cast<unsigned>(luma[i] * 16 > total) << i;
+        above |= BitIf(i, luma[i] * 16 > total);
     }
     if (above != 0) {
         return above;
@@ -144,7 +159,7 @@ unsigned SplitBlock(const Block& b, const Sums& all) {
     const int* key = vr >= vg && vr >= vb ? b.r : (vg >= vb ? b.g : b.b);
     const int keyTotal = vr >= vg && vr >= vb ? all.r : (vg >= vb ? all.g : all.b);
     for (int i = 0; i < 16; ++i) {
-        above |= static_cast<unsigned>(key[i] * 16 > keyTotal) << i;
+        above |= BitIf(i, key[i] * 16 > keyTotal);
     }
     return above;
 }
@@ -159,7 +174,7 @@ unsigned SplitQuadrant(const Block& b, int q) {
     const int total = luma[0] + luma[1] + luma[2] + luma[3];
     unsigned above = 0;
     for (int k = 0; k < 4; ++k) {
-        above |= static_cast<unsigned>(luma[k] * 4 > total) << px[k];
+        above |= BitIf(px[k], luma[k] * 4 > total);
     }
     if (above != 0) {
         return above;
@@ -167,7 +182,7 @@ unsigned SplitQuadrant(const Block& b, int q) {
     for (const int* key : {b.r, b.g, b.b}) {
         const int t = key[px[0]] + key[px[1]] + key[px[2]] + key[px[3]];
         for (int k = 0; k < 4; ++k) {
-            above |= static_cast<unsigned>(key[px[k]] * 4 > t) << px[k];
+            above |= BitIf(px[k], key[px[k]] * 4 > t);
         }
         if (above != 0) {
             break;
@@ -227,7 +242,7 @@ void Two(const Block& b, const Sums& all, Code* code) {
     // One pass that moves each pixel to the nearer colour.
     unsigned moved = 0;
     for (int i = 0; i < 16; ++i) {
-        moved |= static_cast<unsigned>(Distance(b, i, a) < Distance(b, i, c)) << i;
+        moved |= BitIf(i, Distance(b, i, a) < Distance(b, i, c));
     }
     if (moved != mask && moved != 0 && moved != 0xFFFFu) {
         Colour a2, c2;
@@ -325,11 +340,17 @@ void CodeBlock(const Block& b, int lambda, Code* best) {
 }
 
 int KeepError(const Block& b, const std::uint16_t* shown, std::size_t stride) {
+    int v[16];
+    for (int k = 0; k < 4; ++k) {
+        for (int x = 0; x < 4; ++x) {
+            v[k * 4 + x] =
+                shown[static_cast<std::size_t>(k) * stride + static_cast<std::size_t>(x)];
+        }
+    }
     int error = 0;
     for (int i = 0; i < 16; ++i) {
-        const int v = shown[static_cast<std::size_t>(i >> 2) * stride + (i & 3)];
-        const int dr = b.r[i] - Widen(v >> 10 & 31), dg = b.g[i] - Widen(v >> 5 & 31),
-                  db = b.b[i] - Widen(v & 31);
+        const int dr = b.r[i] - Widen(v[i] >> 10 & 31), dg = b.g[i] - Widen(v[i] >> 5 & 31),
+                  db = b.b[i] - Widen(v[i] & 31);
         error += dr * dr + dg * dg + db * db;
     }
     return error;

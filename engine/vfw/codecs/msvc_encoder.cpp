@@ -99,6 +99,8 @@ bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette,
     try {
         previous_.resize(stride * static_cast<std::size_t>(height));
         picture_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+        shownCodes_.resize(static_cast<std::size_t>(width / 4) *
+                           static_cast<std::size_t>(height / 4));
     } catch (const std::bad_alloc&) {
         End();
         return false;
@@ -121,6 +123,7 @@ bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette,
 void Encoder::End() {
     std::vector<std::uint8_t>().swap(previous_);
     std::vector<std::uint16_t>().swap(picture_);
+    std::vector<ShownCode>().swap(shownCodes_);
     width_ = height_ = bitCount_ = 0;
     stride_ = 0;
     havePrevious_ = false;
@@ -149,20 +152,27 @@ std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits,
     const std::size_t width = static_cast<std::size_t>(width_);
     Writer w{out};
     unsigned skips = 0;
+    ShownCode* shown = shownCodes_.data();
     for (int y = 0; y < height_; y += 4) {
         const std::uint8_t* src = bits + static_cast<std::size_t>(y) * stride_;
         std::uint8_t* prev = previous_.data() + static_cast<std::size_t>(y) * stride_;
         std::uint16_t* pic = picture_.data() + static_cast<std::size_t>(y) * width;
-        for (int x = 0; x < width_; x += 4) {
+        for (int x = 0; x < width_; x += 4, ++shown) {
             const std::size_t at = static_cast<std::size_t>(x) * Bytes;
             const bool unchanged = havePrevious_ && SameBlock<Bytes>(src + at, prev + at, stride_);
-            if (unchanged && !key) {
-                ++skips;
+            if (unchanged) {
+                // The decoder's block still stands for this source: a delta
+                // frame skips it, a key frame repeats the code that made it.
+                if (key) {
+                    for (int i = 0; i < shown->words; ++i) {
+                        w.Word(shown->word[i]);
+                    }
+                } else {
+                    ++skips;
+                }
                 continue;
             }
-            if (!unchanged) {
-                CopyBlock<Bytes>(prev + at, src + at, stride_);
-            }
+            CopyBlock<Bytes>(prev + at, src + at, stride_);
             Block b;
             LoadBlock<Bytes>(src + at, stride_, palette_, &b);
             // A skip costs no bytes, but its error stays on screen for as
@@ -181,8 +191,10 @@ std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits,
                 continue;
             }
             w.Skips(&skips);
+            shown->words = static_cast<std::uint8_t>(code.words);
             for (int i = 0; i < code.words; ++i) {
                 w.Word(code.word[i]);
+                shown->word[i] = code.word[i];
             }
             for (int i = 0; i < 16; ++i) {
                 pic[static_cast<std::size_t>(i >> 2) * width + x + (i & 3)] = code.px[i];

@@ -7,7 +7,9 @@
 // frame writes into a caller's buffer of MaxFrameBytes() and allocates
 // nothing; End() (or the destructor) frees. A delta frame is measured against
 // the decoder's current picture (the encoder's own reconstruction), so coding
-// errors never accumulate across frames.
+// errors never accumulate across frames. A source block equal to the previous
+// frame's is skipped in a delta frame and, in a key frame, gets the code that
+// made the decoder's block again, without any coding work.
 #pragma once
 
 #include <cstddef>
@@ -73,9 +75,16 @@ class Encoder {
     int bitCount_ = 0;
     std::size_t stride_ = 0;
     bool havePrevious_ = false;
-    std::uint32_t palette_[256] = {};     // 0x00RRGGBB for 8-bit input
+    std::uint32_t palette_[256] = {};  // 0x00RRGGBB for 8-bit input
+    // The last code written for a block: what made the decoder's block.
+    struct ShownCode {
+        std::uint8_t words;
+        std::uint16_t word[9];
+    };
+
     std::vector<std::uint8_t> previous_;  // last source frame, for the unchanged-block test
     std::vector<std::uint16_t> picture_;  // what a decoder shows now
+    std::vector<ShownCode> shownCodes_;   // per block, bottom block row first
 };
 
 }  // namespace vfw::msvc

@@ -195,6 +195,10 @@ bool FileReader::Adopt(std::FILE* file) {
     }
     file_ = file;
     bufferUsed_ = 0;
+    size_ = 0;
+    if (file_ == nullptr) {
+        return false;
+    }
     std::setvbuf(file_, nullptr, _IONBF, 0);
     if (!buffer_) {
         buffer_ = std::make_unique<std::uint8_t[]>(kReadBuffer);

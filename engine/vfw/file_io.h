@@ -68,7 +68,8 @@ class FileReader {
 
     // Opens `path` for reading. False when it cannot be opened or sized.
     [[nodiscard]] bool Open(const char* path);
-    // Takes ownership of an open stdio stream (tests read from memory).
+    // Takes ownership of an open stdio stream (tests read from memory); false
+    // for a null stream or one that cannot be sized.
     [[nodiscard]] bool Adopt(std::FILE* file);
 
     // Size of the file when it was opened.

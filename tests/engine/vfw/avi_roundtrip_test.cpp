@@ -33,6 +33,7 @@ TEST(AviRoundTrip, StreamDescriptionFormatAndFramesComeBack) {
         const std::vector<ClipFrame> frames = ScreenClip(64, 48, bits, {0, 1, 2});
         ASSERT_EQ(WriteAvi(path, info, format, frames), AVIERR_OK);
 
+        ExpectFfmpegAgrees(path);
         AviContent got;
         ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
         EXPECT_EQ(got.info.fccType, streamtypeVIDEO);
@@ -64,6 +65,7 @@ TEST(AviRoundTrip, SkippedPositionsBecomeEmptyEntriesAndFlagsAreKept) {
     std::vector<ClipFrame> frames = ScreenClip(32, 32, 24, {0, 3, 4, 10});
     frames[2].key = false;
     ASSERT_EQ(WriteAvi(path, VideoInfo(bi, 25), format, frames), AVIERR_OK);
+    ExpectFfmpegAgrees(path);
 
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
@@ -89,12 +91,37 @@ TEST(AviRoundTrip, LeadingGapAndAppendPosition) {
     std::memcpy(&bi, format.data(), sizeof bi);
     std::vector<ClipFrame> frames = ScreenClip(16, 16, 32, {3, -1});
     ASSERT_EQ(WriteAvi(path, VideoInfo(bi, 10), format, frames), AVIERR_OK);
+    ExpectFfmpegAgrees(path);
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ASSERT_EQ(got.entries.size(), 5u);
     EXPECT_TRUE(got.entries[0].empty() && got.entries[1].empty() && got.entries[2].empty());
     EXPECT_EQ(got.entries[3], frames[0].bits);
     EXPECT_EQ(got.entries[4], frames[1].bits);  // -1 appends at the next position
+}
+
+TEST(AviRoundTrip, FilesWithoutFramesAreComplete) {
+    // Created and released at once: an AVI file without streams.
+    const std::string bare = OutputPath("no_stream.avi");
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, bare.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    EXPECT_EQ(AVIFileRelease(file), 0u);
+    ASSERT_EQ(AVIFileOpenA(&file, bare.c_str(), OF_READ, nullptr), AVIERR_OK);
+    PAVISTREAM stream = nullptr;
+    EXPECT_EQ(AVIFileGetStream(file, &stream, 0, 0), AVIERR_NODATA);
+    AVIFileRelease(file);
+
+    // A stream with its format and no frame.
+    const std::string empty = OutputPath("no_frames.avi");
+    const std::vector<std::uint8_t> format = ScreenClipFormat(16, 16, 8);
+    BITMAPINFOHEADER bi;
+    std::memcpy(&bi, format.data(), sizeof bi);
+    ASSERT_EQ(WriteAvi(empty, VideoInfo(bi, 25), format, {}), AVIERR_OK);
+    ExpectFfmpegAgrees(empty);
+    AviContent got;
+    ASSERT_EQ(ReadAvi(empty, &got), AVIERR_OK);
+    EXPECT_EQ(got.info.dwLength, 0u);
+    EXPECT_EQ(got.format, format);
 }
 
 TEST(AviRoundTrip, WriterRefusesBadCalls) {
@@ -178,6 +205,7 @@ TEST(AviRoundTrip, WriterRefusesBadCalls) {
 
     AVIStreamRelease(stream);
     AVIFileRelease(file);
+    ExpectFfmpegAgrees(path);
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ASSERT_EQ(got.entries.size(), 3u);
@@ -241,6 +269,7 @@ TEST_F(AviIndexes, SingleRiffReadsThroughIdx1RelativeOrAbsoluteAndByScanning) {
     EXPECT_EQ(FindFourcc(bytes, "indx"), std::string::npos);  // a plain AVI 1.0 file
     EXPECT_EQ(FindFourcc(bytes, "AVIX"), std::string::npos);
 
+    ExpectFfmpegAgrees(path);
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ExpectClip(got, frames, true);
@@ -258,6 +287,7 @@ TEST_F(AviIndexes, SingleRiffReadsThroughIdx1RelativeOrAbsoluteAndByScanning) {
     }
     const std::string absolutePath = OutputPath("idx1_absolute.avi");
     ASSERT_TRUE(WriteFileBytes(absolutePath, absolute));
+    ExpectFfmpegAgrees(absolutePath);
     ASSERT_EQ(ReadAvi(absolutePath, &got), AVIERR_OK);
     ExpectClip(got, frames, true);
 
@@ -266,6 +296,7 @@ TEST_F(AviIndexes, SingleRiffReadsThroughIdx1RelativeOrAbsoluteAndByScanning) {
     std::memcpy(&noIndex[idx1], "JUNK", 4);
     const std::string noIndexPath = OutputPath("idx1_missing.avi");
     ASSERT_TRUE(WriteFileBytes(noIndexPath, noIndex));
+    ExpectFfmpegAgrees(noIndexPath);
     ASSERT_EQ(ReadAvi(noIndexPath, &got), AVIERR_OK);
     ExpectClip(got, frames, false);
 }
@@ -283,6 +314,7 @@ TEST_F(AviIndexes, SeveralRiffsReadThroughOpenDmlIndexesOrByScanning) {
     ASSERT_NE(FindFourcc(bytes, "indx"), std::string::npos);
     ASSERT_NE(FindFourcc(bytes, "dmlh"), std::string::npos);
 
+    ExpectFfmpegAgrees(path);
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ExpectClip(got, frames, true);
@@ -344,6 +376,7 @@ TEST_F(AviIndexes, FullSuperIndexEndsTheFileCleanly) {
     AVIFileRelease(file);
 
     EXPECT_EQ(ListRiffs(path).size(), 3u);
+    ExpectFfmpegAgrees(path);
     AviContent got;
     ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
     ASSERT_EQ(got.entries.size(), written);
@@ -378,6 +411,7 @@ TEST(AviHandles, StreamsKeepTheirFilesAlive) {
                   AVIERR_OK);
     }
     EXPECT_EQ(AVIStreamRelease(stream), 0u);  // completes the file
+    ExpectFfmpegAgrees(path);
 
     ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
     PAVISTREAM first = nullptr;
@@ -443,6 +477,7 @@ TEST(AviHandles, StreamWrittenAndReleasedFromAnotherThread) {
         AVIFileRelease(file);
         worker.join();
         ASSERT_EQ(workerResult, AVIERR_OK);
+        ExpectFfmpegAgrees(path);
         AviContent got;
         ASSERT_EQ(ReadAvi(path, &got), AVIERR_OK);
         ASSERT_EQ(got.entries.size(), 10u);

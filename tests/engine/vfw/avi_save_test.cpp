@@ -49,6 +49,7 @@ class AviSave : public ::testing::Test {
         std::memcpy(&bi, format_.data(), sizeof bi);
         frames_ = frames;
         ASSERT_EQ(WriteAvi(source_, VideoInfo(bi, 12, "MSVC"), format_, frames_), AVIERR_OK);
+        ExpectFfmpegAgrees(source_);
         PAVIFILE file = nullptr;
         ASSERT_EQ(AVIFileOpenA(&file, source_.c_str(), OF_READ, nullptr), AVIERR_OK);
         ASSERT_EQ(AVIFileGetStream(file, &stream_, 0, 0), AVIERR_OK);
@@ -80,6 +81,7 @@ TEST_F(AviSave, CopyKeepsEntriesFlagsAndStreamDescription) {
     ASSERT_TRUE(WriteFileBytes(target, std::vector<std::uint8_t>(100, 7)));  // replaced
     ASSERT_EQ(Save(target), AVIERR_OK);
     EXPECT_EQ(g_reported, (std::vector<int>{0, 33, 66, 100}));
+    ExpectFfmpegAgrees(target);
 
     AviContent want, got;
     ASSERT_EQ(ReadAvi(source_, &want), AVIERR_OK);
@@ -104,6 +106,7 @@ TEST_F(AviSave, CopyOfSeveralRiffsKeepsGapsAndKeyFlags) {
     const std::string target = OutputPath("riffs_copy.avi");
     ASSERT_EQ(Save(target), AVIERR_OK);
     EXPECT_GE(ListRiffs(target).size(), 5u);
+    ExpectFfmpegAgrees(target);
 
     ASSERT_FALSE(g_reported.empty());
     EXPECT_EQ(g_reported.front(), 0);
@@ -145,7 +148,7 @@ TEST_F(AviSave, CancelStopsWithUserAbortAndLeavesNoFile) {
     // Without a callback nothing can stop it.
     const std::string target = OutputPath("no_callback.avi");
     EXPECT_EQ(Save(target, nullptr), AVIERR_OK);
-    EXPECT_TRUE(FileExists(target));
+    ExpectFfmpegAgrees(target);
 }
 
 TEST_F(AviSave, FailuresLeaveNoFile) {

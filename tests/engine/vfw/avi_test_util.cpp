@@ -4,7 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
+#include <numeric>
+
 #include "engine/vfw/avi_stream.h"
+#ifndef _WIN32
+#include "tests/support/ffmpeg.h"
+#endif
 
 namespace kelvora::test {
 
@@ -142,6 +149,84 @@ std::vector<RiffSpan> ListRiffs(const std::string& path) {
     }
     std::fclose(f);
     return riffs;
+}
+
+std::vector<std::vector<std::uint8_t>> DecodeTimeline(const std::string& path, int width,
+                                                      int height, const std::string& rate) {
+    std::vector<std::vector<std::uint8_t>> frames;
+#ifndef _WIN32
+    const CommandResult r =
+        RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -map 0:v:0 -vf fps=" + rate +
+                   " -f rawvideo -pix_fmt bgra -");
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    for (size_t at = 0; r.exitCode == 0 && bytes > 0 && at + bytes <= r.output.size();
+         at += bytes) {
+        std::vector<std::uint8_t> frame(r.output.begin() + static_cast<long>(at),
+                                        r.output.begin() + static_cast<long>(at + bytes));
+        for (size_t a = 3; a < frame.size(); a += 4) {
+            frame[a] = 255;  // the fourth byte of 32-bit pixels is no alpha
+        }
+        frames.push_back(std::move(frame));
+    }
+#else
+    (void)path, (void)width, (void)height, (void)rate;
+#endif
+    return frames;
+}
+
+void ExpectFfmpegAgrees(const std::string& path) {
+#ifndef _WIN32
+    SCOPED_TRACE("ffmpeg on " + path);
+    AviContent ours;
+    ASSERT_EQ(ReadAvi(path, &ours), AVIERR_OK);
+    ASSERT_GE(ours.format.size(), sizeof(BITMAPINFOHEADER));
+    BITMAPINFOHEADER bi;
+    std::memcpy(&bi, ours.format.data(), sizeof bi);
+    const DWORD common = std::gcd(ours.info.dwRate, ours.info.dwScale);
+    const VideoProbe probe = ProbeVideo(path);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_EQ(probe.warnings, "");
+    EXPECT_EQ(probe.width, bi.biWidth);
+    EXPECT_EQ(probe.height, bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
+    EXPECT_EQ(probe.rateNum, static_cast<int>(ours.info.dwRate / common));
+    EXPECT_EQ(probe.rateDen, static_cast<int>(ours.info.dwScale / common));
+    if (ours.entries.empty()) {
+        // ffprobe reports the counts of an empty stream as unknown (N/A).
+        EXPECT_LE(probe.entries, 0);
+        EXPECT_LE(probe.packets, 0);
+        return;
+    }
+    EXPECT_EQ(probe.entries, static_cast<long long>(ours.entries.size()));
+    size_t first = 0;
+    while (first < ours.entries.size() && ours.entries[first].empty()) {
+        ++first;
+    }
+    EXPECT_EQ(probe.packets, static_cast<long long>(std::count_if(
+                                 ours.entries.begin(), ours.entries.end(),
+                                 [](const std::vector<std::uint8_t>& e) { return !e.empty(); })));
+    if (bi.biCompression != BI_RGB || bi.biHeight < 0 || first == ours.entries.size()) {
+        return;
+    }
+    const std::vector<std::vector<std::uint8_t>> frames =
+        DecodeTimeline(path, bi.biWidth, bi.biHeight,
+                       std::to_string(ours.info.dwRate) + "/" + std::to_string(ours.info.dwScale));
+    ASSERT_EQ(frames.size(), ours.entries.size() - first);
+    size_t shown = first;
+    for (size_t e = first; e < ours.entries.size(); ++e) {
+        if (!ours.entries[e].empty()) {
+            shown = e;
+        }
+        PackedDib dib;
+        dib.bytes = ours.format;
+        dib.bytes.insert(dib.bytes.end(), ours.entries[shown].begin(), ours.entries[shown].end());
+        const std::vector<std::uint8_t> want = ToBgra(FromDib(dib));
+        const std::vector<std::uint8_t>& got = frames[e - first];
+        EXPECT_EQ(Fnv1a(got.data(), got.size()), Fnv1a(want.data(), want.size()))
+            << "entry " << e << " should show frame " << shown;
+    }
+#else
+    (void)path;
+#endif
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {

@@ -57,6 +57,18 @@ struct RiffSpan {
 // The top-level RIFF chunks of a file, in order.
 std::vector<RiffSpan> ListRiffs(const std::string& path);
 
+// ffmpeg, the independent reader, agrees with ours on `path` (host tree; does
+// nothing under Windows): ffprobe reports our entry count, size and rate
+// without complaints, and for uncompressed frames ffmpeg's pictures on the
+// stream's clock (one per entry from the first frame on, held pictures for
+// empty entries) equal ours bit for bit.
+void ExpectFfmpegAgrees(const std::string& path);
+
+// ffmpeg's pictures of `path` on a clock of `rate` per second (held pictures
+// repeated), as top-down B, G, R, A bytes with A forced to 255.
+std::vector<std::vector<std::uint8_t>> DecodeTimeline(const std::string& path, int width,
+                                                      int height, const std::string& rate);
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool FileExists(const std::string& path);

@@ -1,0 +1,167 @@
+#include "selection/FormWindow.h"
+
+namespace kelvora {
+
+namespace {
+
+// Larger than any frame around a screen area; within the platform's limits.
+constexpr LONG kMaxWindowSize = 0x7FFF;
+
+bool RegisterFormClass(const wchar_t* className, WNDPROC proc) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExW(instance, className, &existing)) {
+        return true;
+    }
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    // No background brush: these windows never fill their background.
+    wc.hbrBackground = nullptr;
+    wc.lpszClassName = className;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+}  // namespace
+
+FormWindow::~FormWindow() {
+    DestroyForm();
+}
+
+bool FormWindow::Showing() const {
+    return wnd_ && IsWindowVisible(wnd_.get()) != FALSE;
+}
+
+bool FormWindow::CreateForm(const wchar_t* className, DWORD exStyle, HWND owner,
+                            const RECT& bounds) {
+    if (wnd_ || !RegisterFormClass(className, &FormWindow::Dispatch)) {
+        return false;
+    }
+    // Dispatch stores the handle in wnd_ at WM_NCCREATE, so that messages
+    // sent during creation already see it. The window starts empty as a
+    // popup and then becomes a captionless overlapped window of its real
+    // size: Wine hands full-screen popups (and activated windows) to the X
+    // window manager, and where none runs it waits two seconds at every
+    // hide. Without caption or frame both kinds look and behave the same.
+    HWND wnd = CreateWindowExW(exStyle, className, L"", WS_POPUP, bounds.left, bounds.top, 0, 0,
+                               owner, nullptr, GetModuleHandleW(nullptr), this);
+    if (wnd == nullptr) {
+        wnd_.release();
+        return false;
+    }
+    SetWindowLongW(wnd, GWL_STYLE, WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
+    SetWindowPos(wnd, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+                 bounds.bottom - bounds.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+    return true;
+}
+
+void FormWindow::DestroyForm() {
+    if (wnd_) {
+        SetWindowLongPtrW(wnd_.get(), GWLP_USERDATA, 0);
+        wnd_.reset();
+    }
+}
+
+LRESULT FormWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_WINDOWPOSCHANGING:
+            // Never activated: the user's window keeps the focus, and under
+            // Wine an activated window goes to the window manager (see
+            // CreateForm).
+            reinterpret_cast<WINDOWPOS*>(lp)->flags |= SWP_NOACTIVATE;
+            break;
+        case WM_MOUSEACTIVATE:
+            return MA_NOACTIVATE;
+        case WM_GETMINMAXINFO: {
+            // An overlapped window is kept within the screen's tracking
+            // limits; a frame around a full-screen area must reach beyond.
+            auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+            info->ptMinTrackSize = {0, 0};
+            info->ptMaxTrackSize = {kMaxWindowSize, kMaxWindowSize};
+            return 0;
+        }
+        default:
+            break;
+    }
+    return DefWindowProcW(wnd_.get(), msg, wp, lp);
+}
+
+LRESULT CALLBACK FormWindow::Dispatch(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<FormWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        self->wnd_.reset(wnd);
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(wnd, msg, wp, lp);
+    }
+    if (msg == WM_NCDESTROY) {
+        // Destroyed from outside (for instance with its owner): forget it.
+        SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+        self->wnd_.release();
+        return DefWindowProcW(wnd, msg, wp, lp);
+    }
+    return self->HandleMessage(msg, wp, lp);
+}
+
+int ModalForm::ShowModal() {
+    HWND wnd = Handle();
+    if (wnd == nullptr || inModal_) {
+        return kModalCancel;
+    }
+    inModal_ = true;
+    modalResult_ = kModalNone;
+    HWND owner = GetWindow(wnd, GW_OWNER);
+    const bool disableOwner = owner != nullptr && IsWindowEnabled(owner);
+    if (disableOwner) {
+        EnableWindow(owner, FALSE);
+    }
+    FormShow();
+    ShowWindow(wnd, SW_SHOWNA);
+    // Paint at once rather than after the first messages.
+    UpdateWindow(wnd);
+    MSG msg;
+    while (modalResult_ == kModalNone) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            modalResult_ = kModalCancel;
+            break;
+        }
+        if (got < 0 || Handle() == nullptr) {
+            modalResult_ = kModalCancel;
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    FormHide();
+    // Enable the owner before hiding, so that activation returns to it.
+    if (disableOwner) {
+        EnableWindow(owner, TRUE);
+    }
+    if (Handle() != nullptr) {
+        ShowWindow(Handle(), SW_HIDE);
+    }
+    inModal_ = false;
+    return modalResult_;
+}
+
+bool ModalForm::SetModalResult(int result) {
+    if (result != kModalNone && result != kModalOk && result != kModalCancel) {
+        return false;
+    }
+    modalResult_ = result;
+    // Wake the loop in case it is waiting in GetMessage.
+    if (result != kModalNone && Handle() != nullptr) {
+        PostMessageW(Handle(), WM_NULL, 0, 0);
+    }
+    return true;
+}
+
+}  // namespace kelvora

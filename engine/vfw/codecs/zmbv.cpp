@@ -2,11 +2,12 @@
 // (zmbv_encoder.h) behind the compressor-manager messages. Input of 8, 16,
 // 24 and 32 bits is written as 8-bit palettised, RGB555 or 32-bit frames.
 // The configuration dialog picks the zlib level, kept for all instances.
+#include "engine/vfw/codecs/builtin.h"
+
 #include <atomic>
 #include <cstring>
 #include <limits>
 
-#include "engine/vfw/codecs/builtin.h"
 #include "engine/vfw/codecs/zmbv_encoder.h"
 #include "engine/vfw/dib.h"
 

@@ -1,6 +1,6 @@
 // Top-level windows owned by C++ objects, shared by the selection windows.
 //
-// FormWindow creates one popup window, routes its messages to the virtual
+// FormWindow creates one borderless window, routes its messages to the virtual
 // HandleMessage and destroys the window with itself. ModalForm adds a modal
 // message loop: ShowModal shows the window and dispatches messages until
 // someone sets a modal result, then hides the window and returns that result.
@@ -61,10 +61,10 @@ class ModalForm : public FormWindow {
     // Shows the window (without activating it), runs a message loop until
     // the modal result becomes kModalOk or kModalCancel, hides the window and
     // returns the result. The owner window is disabled meanwhile, as under
-    // any modal window. A
-    // WM_QUIT ends the loop with kModalCancel and is posted again for the
-    // outer loop. Returns kModalCancel at once when the window is missing or
-    // a modal loop of this window is already running. The object must live
+    // any modal window. A WM_QUIT ends the loop with kModalCancel and is
+    // posted again for the outer loop; so does the window's destruction from
+    // outside. Returns kModalCancel at once when the window is missing or a
+    // modal loop of this window is already running. The object must live
     // until ShowModal returns.
     [[nodiscard]] int ShowModal();
     // The last result set (kModalNone after ShowModal starts).

@@ -23,6 +23,22 @@ bool ButtonUp(UINT msg) {
     return msg == WM_LBUTTONUP || msg == WM_RBUTTONUP || msg == WM_MBUTTONUP || msg == WM_XBUTTONUP;
 }
 
+// What the tooltip control shows for `hint`: the same lines, with the usual
+// carriage return + line feed between them.
+std::wstring TooltipText(const std::wstring& hint) {
+    std::wstring text;
+    text.reserve(hint.size());
+    for (size_t i = 0; i < hint.size(); ++i) {
+        if (hint[i] == L'\n' && i + 1 < hint.size() && hint[i + 1] == L'\r') {
+            text += L"\r\n";
+            ++i;
+        } else {
+            text += hint[i];
+        }
+    }
+    return text;
+}
+
 POINT CursorPos() {
     POINT pt{0, 0};
     GetCursorPos(&pt);
@@ -67,12 +83,10 @@ bool TFreeHandWindow::FormCreate() {
 
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
-    // Not owned by this window: under Wine a window that owns popups goes to
-    // the X window manager (see FormWindow::CreateForm). Topmost keeps it
-    // above the full-screen picture; this object destroys it.
+    // Owned by this window, so it stays above the full-screen picture.
     tooltip_.reset(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TOOLTIPS_CLASSW, nullptr,
                                    WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
                                    GetModuleHandleW(nullptr), nullptr));
     if (!tooltip_) {
         return false;
@@ -236,20 +250,6 @@ void TFreeHandWindow::Normalise() {
         FSelTop = FEndY;
         FSelHeight = FStartY - FEndY;
     }
-}
-
-std::wstring TFreeHandWindow::TooltipText(const std::wstring& hint) {
-    std::wstring text;
-    text.reserve(hint.size());
-    for (size_t i = 0; i < hint.size(); ++i) {
-        if (hint[i] == L'\n' && i + 1 < hint.size() && hint[i + 1] == L'\r') {
-            text += L"\r\n";
-            ++i;
-        } else {
-            text += hint[i];
-        }
-    }
-    return text;
 }
 
 void TFreeHandWindow::ShowHint(POINT cursor) {

@@ -66,10 +66,6 @@ class TFreeHandWindow : public ModalForm {
     // The tooltip control (owned by this window).
     HWND TooltipHandle() const { return tooltip_.get(); }
 
-    // The text the tooltip control shows for `hint`: the same lines, with
-    // the usual carriage return + line feed between them.
-    static std::wstring TooltipText(const std::wstring& hint);
-
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     void FormShow() override;

@@ -25,13 +25,15 @@ std::wstring Hyphens() {
     return std::wstring(40, L'-');
 }
 
-std::wstring HintAt(int x, int y, int w = 0, int h = 0) {
+// The hint for the cursor at (x, y) and a w x h rectangle, lines joined by
+// `breakPair` (the stored hint uses line feed then carriage return).
+std::wstring HintAt(int x, int y, int w = 0, int h = 0, const std::wstring& breakPair = L"\n\r") {
     std::wstring s = L"X: " + std::to_wstring(x) + L" Y: " + std::to_wstring(y);
     if (w != 0 && h != 0) {
-        s += L"\n\rSelected Area : " + std::to_wstring(w) + L" x " + std::to_wstring(h);
+        s += breakPair + L"Selected Area : " + std::to_wstring(w) + L" x " + std::to_wstring(h);
     }
-    return s + L"\n\r" + Hyphens() + L"\n\rДля отмены нажмите (ESC)" +
-           L"\n\rДля записи нажмите (Ctrl+Left Click)";
+    return s + breakPair + Hyphens() + breakPair + L"Для отмены нажмите (ESC)" + breakPair +
+           L"Для записи нажмите (Ctrl+Left Click)";
 }
 
 std::wstring TooltipControlText(HWND tip, HWND owner) {
@@ -173,8 +175,8 @@ TEST_F(FreeHandWindowTest, DragsInAllFourDirectionsGiveTheSameRectangle) {
         EXPECT_EQ(wnd_->Hint(), HintAt(640, 400, 540, 250));
         HWND tip = wnd_->TooltipHandle();
         EXPECT_TRUE(IsWindowVisible(tip));
-        EXPECT_EQ(TooltipControlText(tip, wnd_->Handle()),
-                  TFreeHandWindow::TooltipText(wnd_->Hint()));
+        EXPECT_EQ(TooltipControlText(tip, wnd_->Handle()), HintAt(640, 400, 540, 250, L"\r\n"))
+            << "the control shows the usual line breaks";
         RECT tr;
         GetWindowRect(tip, &tr);
         EXPECT_GT(tr.left, 640);
@@ -247,6 +249,17 @@ TEST_F(FreeHandWindowTest, BareClickMarksNothingAndCtrlClickThenStartsANewRectan
     });
     Button(MOUSEEVENTF_LEFTUP);
     Ctrl(false);
+    // In the screen's corner the tooltip moves to the cursor's other side.
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    MoveTo(sw - 3, sh - 3);
+    Check([&] {
+        RECT tr;
+        GetWindowRect(wnd_->TooltipHandle(), &tr);
+        EXPECT_TRUE(IsWindowVisible(wnd_->TooltipHandle()));
+        EXPECT_GE(tr.left, 0);
+        EXPECT_LE(tr.right, sw - 3);
+        EXPECT_LE(tr.bottom, sh - 3);
+    });
     Esc();
     EXPECT_EQ(RunModal(), kModalCancel);
 }

@@ -249,6 +249,30 @@ TEST(ZmbvCodec, FrameThatDoesNotFitForcesAKeyFrame) {
               vfw::zmbv::Status::kNotStarted);
 }
 
+// The largest frames take three buffers of 1 GiB: a 32-bit process cannot
+// have them all, and the compressor says so instead of failing later.
+TEST(ZmbvCodec, LargestFramesFailCleanlyWithoutMemory) {
+    if (sizeof(void*) != 4) {
+        GTEST_SKIP() << "a 64-bit process would get the memory";
+    }
+    BITMAPINFOHEADER in{};
+    in.biSize = sizeof(in);
+    in.biWidth = in.biHeight = vfw::kMaxDibDimension;
+    in.biPlanes = 1;
+    in.biBitCount = 32;
+    auto codec = vfw::CreateZmbvCodec();
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(codec->Message(vfw::ICM_COMPRESS_GET_FORMAT, P(&in), P(&out)), vfw::ICERR_OK);
+    EXPECT_GT(codec->Message(vfw::ICM_COMPRESS_GET_SIZE, P(&in), P(&out)), 1 << 30);
+    EXPECT_EQ(codec->Message(vfw::ICM_COMPRESS_BEGIN, P(&in), P(&out)), vfw::ICERR_MEMORY);
+    vfw::ICCOMPRESS c{};
+    EXPECT_EQ(codec->Message(vfw::ICM_COMPRESS, P(&c), sizeof(c)), vfw::ICERR_BADPARAM);
+    // Memory comes back: a normal session begins afterwards.
+    const PackedDib dib = Frame(32, 0);
+    ZmbvSession s(dib.header());
+    EXPECT_TRUE(s.ok());
+}
+
 // Dialog hooks that answer as a user would.
 int g_choice = 0;
 int g_offered = -1;

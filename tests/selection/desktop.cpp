@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <winternl.h>
 
-#include <cstring>
 #include <memory>
 
 #include "tests/support/png_file.h"

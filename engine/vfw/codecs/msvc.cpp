@@ -1,5 +1,7 @@
-// The 'MSVC' compressor: Microsoft Video 1 at 16 bits (RGB555) for 8-, 16-,
-// 24- and 32-bit input, behind the compressor message interface. The coding
+// The 'MSVC' compressor: Microsoft Video 1 behind the compressor message
+// interface. 16-, 24- and 32-bit input is written at 16 bits (RGB555); 8-bit
+// input is written palettised with its own palette (or at 16 bits when the
+// caller asks for that output format). The coding
 // itself is in msvc_encoder.cpp; this file checks formats, answers the
 // format questions and keeps the encoder for one compression run.
 #include <cstring>
@@ -31,12 +33,15 @@ void CopyName(WCHAR (&to)[N], const char16_t* from) {
     to[i] = 0;
 }
 
-// Output formats this codec writes: 16-bit Microsoft Video 1 of the input's size.
+// Output formats this codec writes: Microsoft Video 1 of the input's size at
+// 16 bits, or at 8 bits for 8-bit input.
 bool IsOwnOutput(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
-    return out->biSize >= sizeof(BITMAPINFOHEADER) && out->biCompression == kMsvc &&
-           out->biBitCount == 16 && out->biPlanes == 1 && out->biWidth == in->biWidth &&
-           out->biHeight == in->biHeight;
+    const bool depth = out->biBitCount == 16 || (out->biBitCount == 8 && in->biBitCount == 8);
+    return out->biSize >= sizeof(BITMAPINFOHEADER) && out->biCompression == kMsvc && depth &&
+           out->biPlanes == 1 && out->biWidth == in->biWidth && out->biHeight == in->biHeight;
 }
+
+constexpr DWORD kPaletteSize = 256;
 
 class MsvcCodec final : public Codec {
   protected:
@@ -64,19 +69,29 @@ class MsvcCodec final : public Codec {
         return ICERR_OK;
     }
 
-    LRESULT FormatSize(const BITMAPINFOHEADER*) const override { return sizeof(BITMAPINFOHEADER); }
+    LRESULT FormatSize(const BITMAPINFOHEADER* in) const override {
+        const DWORD colours = in->biBitCount == 8 ? kPaletteSize : 0;
+        return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours * sizeof(RGBQUAD));
+    }
 
+    // 8-bit input keeps its palette (padded with black to 256 entries).
     LRESULT GetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) const override {
         *out = BITMAPINFOHEADER{};
         out->biSize = sizeof(BITMAPINFOHEADER);
         out->biWidth = in->biWidth;
         out->biHeight = in->biHeight;
         out->biPlanes = 1;
-        out->biBitCount = 16;
+        out->biBitCount = in->biBitCount == 8 ? 8 : 16;
         out->biCompression = kMsvc;
         out->biSizeImage = static_cast<DWORD>(MaxFrameSize(in));
         out->biXPelsPerMeter = in->biXPelsPerMeter;
         out->biYPelsPerMeter = in->biYPelsPerMeter;
+        if (in->biBitCount == 8) {
+            out->biClrUsed = kPaletteSize;
+            auto* palette = reinterpret_cast<RGBQUAD*>(out + 1);
+            std::memset(palette, 0, kPaletteSize * sizeof(RGBQUAD));
+            std::memcpy(palette, DibColors(in), DibColorCount(*in) * sizeof(RGBQUAD));
+        }
         return ICERR_OK;
     }
 
@@ -84,9 +99,10 @@ class MsvcCodec final : public Codec {
         return static_cast<LRESULT>(msvc::Encoder::MaxFrameBytes(in->biWidth, in->biHeight));
     }
 
-    LRESULT CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER*) override {
+    LRESULT CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) override {
         const int colours = in->biBitCount == 8 ? static_cast<int>(DibColorCount(*in)) : 0;
-        if (!encoder_.Begin(in->biWidth, in->biHeight, in->biBitCount, DibColors(in), colours)) {
+        if (!encoder_.Begin(in->biWidth, in->biHeight, in->biBitCount, DibColors(in), colours,
+                            out->biBitCount == 8)) {
             return ICERR_MEMORY;
         }
         input_ = *in;

@@ -216,8 +216,8 @@ void Fill(const Sums& all, Code* code) {
         c = FromLevels(Mean8(all.r, all.n) < Widen(1) ? 0 : 2, c.word >> 5 & 31, c.word & 31);
     }
     code->error = GroupError(all, c);
-    code->words = 1;
-    code->word[0] = static_cast<std::uint16_t>(c.word | kFillFlag);
+    code->size = 0;
+    code->Word(static_cast<std::uint16_t>(c.word | kFillFlag));
     std::fill(code->px, code->px + 16, c.word);
 }
 
@@ -231,7 +231,7 @@ int Pair(const Sums& group, const Sums& upper, Colour* a, Colour* c) {
 }
 
 void Two(const Block& b, const Sums& all, Code* code) {
-    code->words = 0;
+    code->size = 0;
     code->error = INT_MAX;
     unsigned mask = SplitBlock(b, all);
     if (mask == 0) {
@@ -258,10 +258,9 @@ void Two(const Block& b, const Sums& all, Code* code) {
         std::swap(a, c);
     }
     code->error = error;
-    code->words = 3;
-    code->word[0] = static_cast<std::uint16_t>(mask);
-    code->word[1] = a.word;
-    code->word[2] = c.word;
+    code->Word(static_cast<std::uint16_t>(mask));
+    code->Word(a.word);
+    code->Word(c.word);
     for (int i = 0; i < 16; ++i) {
         code->px[i] = (mask >> i & 1u) ? a.word : c.word;
     }
@@ -298,13 +297,13 @@ void CodeEight(const Block& b, Code* code) {
         std::swap(pair[3][0], pair[3][1]);
     }
     code->error = error;
-    code->words = 9;
-    code->word[0] = static_cast<std::uint16_t>(mask);
+    code->size = 0;
+    code->Word(static_cast<std::uint16_t>(mask));
     for (int q = 0; q < 4; ++q) {
-        code->word[1 + 2 * q] = pair[q][0].word;
-        code->word[2 + 2 * q] = pair[q][1].word;
+        code->Word(q == 0 ? static_cast<std::uint16_t>(pair[q][0].word | kEightColourFlag)
+                          : pair[q][0].word);
+        code->Word(pair[q][1].word);
     }
-    code->word[1] |= kEightColourFlag;
     for (int i = 0; i < 16; ++i) {
         const int q = (i >> 3) * 2 + ((i & 3) >> 1);
         code->px[i] = (mask >> i & 1u) ? pair[q][0].word : pair[q][1].word;
@@ -325,7 +324,7 @@ void CodeBlock(const Block& b, int lambda, Code* best) {
     }
     Code two;
     Two(b, all, &two);
-    if (two.words != 0 && two.cost(lambda) < best->cost(lambda)) {
+    if (two.size != 0 && two.cost(lambda) < best->cost(lambda)) {
         *best = two;
     }
     // Eight colours cost 18 bytes: no better when the best so far costs less.
@@ -352,6 +351,165 @@ int KeepError(const Block& b, const std::uint16_t* shown, std::size_t stride) {
         const int dr = b.r[i] - Widen(v[i] >> 10 & 31), dg = b.g[i] - Widen(v[i] >> 5 & 31),
                   db = b.b[i] - Widen(v[i] & 31);
         error += dr * dr + dg * dg + db * db;
+    }
+    return error;
+}
+
+// ---- 8-bit stream ----
+
+namespace {
+
+int Distance8(const Block& b, int i, std::uint32_t c) {
+    const int dr = b.r[i] - static_cast<int>(c >> 16 & 0xFF),
+              dg = b.g[i] - static_cast<int>(c >> 8 & 0xFF),
+              db = b.b[i] - static_cast<int>(c & 0xFF);
+    return dr * dr + dg * dg + db * db;
+}
+
+// Of the pixels in `select` (not empty), the index of the one nearest to
+// their mean colour.
+std::uint8_t NearestPresent(const Block& b, const std::uint8_t* index, unsigned select) {
+    const Sums s = MaskedSums(b, select);
+    const int mr = Mean8(s.r, s.n), mg = Mean8(s.g, s.n), mb = Mean8(s.b, s.n);
+    int best = 0;
+    int bestDistance = INT_MAX;
+    for (int i = 0; i < 16; ++i) {
+        const int dr = b.r[i] - mr, dg = b.g[i] - mg, db = b.b[i] - mb;
+        const int d = dr * dr + dg * dg + db * db;
+        if ((select >> i & 1u) != 0 && d < bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return index[best];
+}
+
+// Splits the pixels of `select` between indices a (set bits) and c by the
+// nearer colour; adds their error to *error.
+unsigned Assign8(const Block& b, unsigned select, std::uint32_t a, std::uint32_t c, int* error) {
+    unsigned bits = 0;
+    for (int i = 0; i < 16; ++i) {
+        if ((select >> i & 1u) == 0) {
+            continue;
+        }
+        const int da = Distance8(b, i, a), dc = Distance8(b, i, c);
+        bits |= BitIf(i, da < dc);
+        *error += std::min(da, dc);
+    }
+    return bits;
+}
+
+}  // namespace
+
+void CodeFill8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette,
+               Code* code) {
+    const std::uint8_t fill = NearestPresent(b, index, 0xFFFFu);
+    code->error = 0;
+    for (int i = 0; i < 16; ++i) {
+        code->error += Distance8(b, i, palette[fill]);
+    }
+    code->size = 0;
+    code->Byte(fill);
+    code->Byte(kFillByte8);
+    std::fill(code->px, code->px + 16, fill);
+}
+
+void CodeTwo8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette, Code* code) {
+    code->size = 0;
+    code->error = INT_MAX;
+    const unsigned upper = SplitBlock(b, MaskedSums(b, 0xFFFFu));
+    if (upper == 0) {
+        return;
+    }
+    std::uint8_t a = NearestPresent(b, index, upper);
+    std::uint8_t c = NearestPresent(b, index, ~upper & 0xFFFFu);
+    if (palette[a] == palette[c]) {
+        return;  // one colour after all: a fill says the same
+    }
+    int error = 0;
+    unsigned mask = Assign8(b, 0xFFFFu, palette[a], palette[c], &error);
+    // Bit 15 set would make the word a fill or skip (see Two).
+    if (mask & 0x8000u) {
+        mask = ~mask & 0xFFFFu;
+        std::swap(a, c);
+    }
+    code->error = error;
+    code->Word(static_cast<std::uint16_t>(mask));
+    code->Byte(a);
+    code->Byte(c);
+    for (int i = 0; i < 16; ++i) {
+        code->px[i] = (mask >> i & 1u) ? a : c;
+    }
+}
+
+void CodeEight8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette,
+                Code* code) {
+    unsigned mask = 0;
+    int error = 0;
+    std::uint8_t pair[4][2];
+    for (int q = 0; q < 4; ++q) {
+        const unsigned all = kQuadrantBits[q];
+        const unsigned upper = SplitQuadrant(b, q);
+        if (upper == 0) {
+            pair[q][0] = pair[q][1] = NearestPresent(b, index, all);
+        } else {
+            pair[q][0] = NearestPresent(b, index, upper);
+            pair[q][1] = NearestPresent(b, index, all & ~upper);
+        }
+        mask |= Assign8(b, all, palette[pair[q][0]], palette[pair[q][1]], &error);
+    }
+    // The mask's high byte must be 0x90 or more to mark eight colours: bit 15
+    // (top-right quadrant) set, and one of bits 12-14 set, which a swap of
+    // the top-left pair (bits 12, 13) gives when they are all clear.
+    if ((mask & 0x8000u) == 0) {
+        mask ^= kQuadrantBits[3];
+        std::swap(pair[3][0], pair[3][1]);
+    }
+    if ((mask & 0x7000u) == 0) {
+        mask ^= kQuadrantBits[2];
+        std::swap(pair[2][0], pair[2][1]);
+    }
+    code->error = error;
+    code->size = 0;
+    code->Word(static_cast<std::uint16_t>(mask));
+    for (int q = 0; q < 4; ++q) {
+        code->Byte(pair[q][0]);
+        code->Byte(pair[q][1]);
+    }
+    for (int i = 0; i < 16; ++i) {
+        const int q = (i >> 3) * 2 + ((i & 3) >> 1);
+        code->px[i] = (mask >> i & 1u) ? pair[q][0] : pair[q][1];
+    }
+}
+
+void CodeBlock8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette, int lambda,
+                Code* best) {
+    CodeFill8(b, index, palette, best);
+    // A pair costs 2 bytes more than a fill, eight colours 10 bytes in all.
+    if (best->error <= 2 * lambda) {
+        return;
+    }
+    Code two;
+    CodeTwo8(b, index, palette, &two);
+    if (two.size != 0 && two.cost(lambda) < best->cost(lambda)) {
+        *best = two;
+    }
+    if (best->cost(lambda) <= 10LL * lambda) {
+        return;
+    }
+    Code eight;
+    CodeEight8(b, index, palette, &eight);
+    if (eight.cost(lambda) < best->cost(lambda)) {
+        *best = eight;
+    }
+}
+
+int KeepError8(const Block& b, const std::uint16_t* shown, std::size_t stride,
+               const std::uint32_t* palette) {
+    int error = 0;
+    for (int i = 0; i < 16; ++i) {
+        const std::uint16_t v = shown[static_cast<std::size_t>(i >> 2) * stride + (i & 3)];
+        error += Distance8(b, i, palette[v & 0xFF]);
     }
     return error;
 }

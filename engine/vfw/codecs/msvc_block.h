@@ -9,6 +9,7 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 
 namespace vfw::msvc {
@@ -18,6 +19,7 @@ inline constexpr std::uint16_t kSkipBase = 0x8400;  // skip n = 1..1023 blocks: 
 inline constexpr unsigned kMaxSkipRun = 1023;
 inline constexpr std::uint16_t kFillFlag = 0x8000;         // fill word: colour | kFillFlag
 inline constexpr std::uint16_t kEightColourFlag = 0x8000;  // on colour A of an 8-colour block
+inline constexpr std::uint8_t kFillByte8 = 0x80;           // high byte of an 8-bit fill word
 
 // Pixels of the four 2x2 quadrants as mask bits, in the order their colour
 // pairs are written: bottom-left, bottom-right, top-left, top-right.
@@ -34,17 +36,27 @@ struct Block {
     void Finish();
 };
 
-// A coded block: its words (1 for a fill, 3 for 2 colours, 9 for 8 colours),
-// its error (summed squared channel differences) and the RGB555 pixels a
-// decoder will show, in mask-bit order.
+// A coded block: its bytes (16-bit stream: 2 for a fill, 6 for 2 colours, 18
+// for 8 colours; 8-bit stream: 2, 4 and 10), its error (summed squared
+// channel differences) and the pixels a decoder will show, in mask-bit order:
+// RGB555 colours, or palette indices in the 8-bit stream.
 struct Code {
     int error = INT_MAX;
-    int words = 0;
-    std::uint16_t word[9] = {};
+    int size = 0;
+    std::uint8_t bytes[18] = {};
     std::uint16_t px[16] = {};
 
     long long cost(int lambda) const {
-        return static_cast<long long>(error) + 2LL * lambda * words;
+        return static_cast<long long>(error) + static_cast<long long>(lambda) * size;
+    }
+    void Byte(std::uint8_t v) { bytes[size++] = v; }
+    void Word(std::uint16_t w) {
+        Byte(static_cast<std::uint8_t>(w));
+        Byte(static_cast<std::uint8_t>(w >> 8));
+    }
+    // The little-endian word at byte 2 * k.
+    std::uint16_t word(int k) const {
+        return static_cast<std::uint16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
     }
 };
 
@@ -55,7 +67,7 @@ struct Code {
 void CodeBlock(const Block& b, int lambda, Code* best);
 
 // The single codes, for tests and for CodeBlock. A 2-colour code of a block
-// with one colour has words == 0 (a fill says the same).
+// with one colour has size 0 (a fill says the same).
 void CodeFill(const Block& b, Code* code);
 void CodeTwo(const Block& b, Code* code);
 void CodeEight(const Block& b, Code* code);
@@ -63,6 +75,22 @@ void CodeEight(const Block& b, Code* code);
 // Error of showing `shown` (16 RGB555 pixels, rows `stride` apart, bottom
 // row first) for `b`.
 int KeepError(const Block& b, const std::uint16_t* shown, std::size_t stride);
+
+// The 8-bit (palettised) stream. `index` holds the block's palette indices
+// in mask-bit order and `b` their colours; `palette` has 256 colours as
+// 0x00RRGGBB. Codes use only indices that occur in the block, so a block of
+// two colours, or of two in each quadrant, is coded exactly. A fill word has
+// the high byte 0x80, a 2-colour mask keeps bit 15 clear and an 8-colour mask
+// has a high byte of at least 0x90.
+void CodeBlock8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette, int lambda,
+                Code* best);
+void CodeFill8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette, Code* code);
+void CodeTwo8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette, Code* code);
+void CodeEight8(const Block& b, const std::uint8_t* index, const std::uint32_t* palette,
+                Code* code);
+// Error of showing the palette indices `shown` (laid out as for KeepError).
+int KeepError8(const Block& b, const std::uint16_t* shown, std::size_t stride,
+               const std::uint32_t* palette);
 
 // What a decoder shows for a 5-bit channel.
 constexpr int Widen(int v5) {

@@ -12,11 +12,14 @@ namespace vfw::msvc {
 
 namespace {
 
+// The block's pixels; for 8-bit input also their palette indices.
 template <int Bytes>
-void LoadBlock(const std::uint8_t* p, std::size_t stride, const std::uint32_t* palette, Block* b) {
+void LoadBlock(const std::uint8_t* p, std::size_t stride, const std::uint32_t* palette, Block* b,
+               std::uint8_t* index) {
     for (int i = 0; i < 16; ++i) {
         const std::uint8_t* s = p + static_cast<std::size_t>(i >> 2) * stride + (i & 3) * Bytes;
         if constexpr (Bytes == 1) {
+            index[i] = *s;
             const std::uint32_t c = palette[*s];
             b->r[i] = static_cast<int>(c >> 16 & 0xFF);
             b->g[i] = static_cast<int>(c >> 8 & 0xFF);
@@ -52,10 +55,14 @@ void CopyBlock(std::uint8_t* to, const std::uint8_t* from, std::size_t stride) {
     }
 }
 
-// Little-endian words into the output.
+// Little-endian words and codes into the output.
 struct Writer {
     std::uint8_t* p;
 
+    void Bytes(const std::uint8_t* from, int n) {
+        std::memcpy(p, from, static_cast<std::size_t>(n));
+        p += n;
+    }
     void Word(std::uint16_t w) {
         p[0] = static_cast<std::uint8_t>(w);
         p[1] = static_cast<std::uint8_t>(w >> 8);
@@ -71,7 +78,7 @@ struct Writer {
 };
 
 // Lambda at quality 0; it falls with the square of the distance from 10000.
-long long kLambdaAtZero = 30000;
+constexpr long long kLambdaAtZero = 30000;
 
 }  // namespace
 
@@ -88,11 +95,13 @@ std::size_t Encoder::MaxFrameBytes(int width, int height) {
     return blocks * 18 + 2;
 }
 
-bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette, int paletteSize) {
+bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette, int paletteSize,
+                    bool palettised) {
     End();
     if (width <= 0 || height <= 0 || width % 4 != 0 || height % 4 != 0 ||
-        (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) || paletteSize < 0 ||
-        paletteSize > 256 || (paletteSize > 0 && palette == nullptr)) {
+        (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) ||
+        (palettised && bitCount != 8) || paletteSize < 0 || paletteSize > 256 ||
+        (paletteSize > 0 && palette == nullptr)) {
         return false;
     }
     const std::size_t stride = DibRowBytes(width, static_cast<unsigned>(bitCount));
@@ -115,6 +124,7 @@ bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette,
     width_ = width;
     height_ = height;
     bitCount_ = bitCount;
+    palettised_ = palettised;
     stride_ = stride;
     havePrevious_ = false;
     return true;
@@ -125,6 +135,7 @@ void Encoder::End() {
     std::vector<std::uint16_t>().swap(picture_);
     std::vector<ShownCode>().swap(shownCodes_);
     width_ = height_ = bitCount_ = 0;
+    palettised_ = false;
     stride_ = 0;
     havePrevious_ = false;
 }
@@ -133,19 +144,20 @@ std::size_t Encoder::Encode(const std::uint8_t* bits, const Limits& limits, bool
                             std::uint8_t* out) {
     switch (bitCount_) {
         case 8:
-            return EncodeFrame<1>(bits, limits, keyFrame, out);
+            return palettised_ ? EncodeFrame<1, true>(bits, limits, keyFrame, out)
+                               : EncodeFrame<1, false>(bits, limits, keyFrame, out);
         case 16:
-            return EncodeFrame<2>(bits, limits, keyFrame, out);
+            return EncodeFrame<2, false>(bits, limits, keyFrame, out);
         case 24:
-            return EncodeFrame<3>(bits, limits, keyFrame, out);
+            return EncodeFrame<3, false>(bits, limits, keyFrame, out);
         case 32:
-            return EncodeFrame<4>(bits, limits, keyFrame, out);
+            return EncodeFrame<4, false>(bits, limits, keyFrame, out);
         default:
             return 0;
     }
 }
 
-template <int Bytes>
+template <int Bytes, bool Palettised>
 std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits, bool keyFrame,
                                  std::uint8_t* out) {
     const bool key = keyFrame || !havePrevious_;
@@ -164,9 +176,7 @@ std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits,
                 // The decoder's block still stands for this source: a delta
                 // frame skips it, a key frame repeats the code that made it.
                 if (key) {
-                    for (int i = 0; i < shown->words; ++i) {
-                        w.Word(shown->word[i]);
-                    }
+                    w.Bytes(shown->bytes, shown->size);
                 } else {
                     ++skips;
                 }
@@ -174,28 +184,35 @@ std::size_t Encoder::EncodeFrame(const std::uint8_t* bits, const Limits& limits,
             }
             CopyBlock<Bytes>(prev + at, src + at, stride_);
             Block b;
-            LoadBlock<Bytes>(src + at, stride_, palette_, &b);
+            std::uint8_t index[16];
+            LoadBlock<Bytes>(src + at, stride_, palette_, &b, index);
             // A skip costs no bytes, but its error stays on screen for as
             // long as the block keeps still: it wins only while a code would
             // lower the error by less than a quarter of its bytes' worth.
-            const long long keep = key ? LLONG_MAX : KeepError(b, pic + x, width);
+            long long keep = LLONG_MAX;
+            if (!key) {
+                keep = Palettised ? KeepError8(b, pic + x, width, palette_)
+                                  : KeepError(b, pic + x, width);
+            }
             const long long skipWorth = limits.lambda / 4;  // per byte
             if (keep <= 2 * skipWorth) {
                 ++skips;
                 continue;
             }
             Code code;
-            CodeBlock(b, limits.lambda, &code);
-            if (keep <= code.error + 2 * skipWorth * code.words) {
+            if constexpr (Palettised) {
+                CodeBlock8(b, index, palette_, limits.lambda, &code);
+            } else {
+                CodeBlock(b, limits.lambda, &code);
+            }
+            if (keep <= code.error + skipWorth * code.size) {
                 ++skips;
                 continue;
             }
             w.Skips(&skips);
-            shown->words = static_cast<std::uint8_t>(code.words);
-            for (int i = 0; i < code.words; ++i) {
-                w.Word(code.word[i]);
-                shown->word[i] = code.word[i];
-            }
+            w.Bytes(code.bytes, code.size);
+            shown->size = static_cast<std::uint8_t>(code.size);
+            std::memcpy(shown->bytes, code.bytes, sizeof shown->bytes);
             for (int i = 0; i < 16; ++i) {
                 pic[static_cast<std::size_t>(i >> 2) * width + x + (i & 3)] = code.px[i];
             }

@@ -1,7 +1,8 @@
-// Microsoft Video 1 encoder, 16-bit (RGB555) output: turns bottom-up BI_RGB
-// frames of 8, 16, 24 or 32 bits into the word stream of 4x4 blocks (block
-// codes from msvc_block.h, skip runs between them). Portable, no message
-// interface: the 'MSVC' codec (msvc.cpp) drives it.
+// Microsoft Video 1 encoder: turns bottom-up BI_RGB frames of 8, 16, 24 or 32
+// bits into the stream of 4x4 blocks (block codes from msvc_block.h, skip runs
+// between them), at 16 bits (RGB555) or, for 8-bit input, palettised with the
+// input's palette. Portable, no message interface: the 'MSVC' codec
+// (msvc.cpp) drives it.
 //
 // Protocol: Begin(size, depth, palette) allocates every buffer; Encode() per
 // frame writes into a caller's buffer of MaxFrameBytes() and allocates
@@ -37,16 +38,18 @@ Limits LimitsForQuality(DWORD quality);
 
 class Encoder {
   public:
-    // Largest frame for a width x height picture: 18 bytes a block plus the
-    // closing word.
+    // Largest frame for a width x height picture: 18 bytes a block (10 in the
+    // 8-bit stream) plus the closing word.
     static std::size_t MaxFrameBytes(int width, int height);
 
     // Prepares for frames of width x height pixels (positive multiples of 4)
     // at bitCount 8, 16, 24 or 32; for 8 bits `palette` holds paletteSize
-    // (<= 256) entries, copied here. Returns false on bad arguments or when
-    // memory runs out (nothing is kept then).
+    // (<= 256) entries, copied here (missing entries are black). `palettised`
+    // (8-bit input only) writes the 8-bit stream of palette indices instead
+    // of RGB555. Returns false on bad arguments or when memory runs out
+    // (nothing is kept then).
     [[nodiscard]] bool Begin(int width, int height, int bitCount, const RGBQUAD* palette,
-                             int paletteSize);
+                             int paletteSize, bool palettised = false);
     void End();
     bool begun() const { return width_ != 0; }
     // True until the first frame after Begin: the next frame will be a key frame.
@@ -59,27 +62,28 @@ class Encoder {
     std::size_t Encode(const std::uint8_t* bits, const Limits& limits, bool keyFrame,
                        std::uint8_t* out);
 
-    // The decoder's picture after the last frame: RGB555, bottom row first,
-    // width() pixels a row.
+    // The decoder's picture after the last frame: RGB555 (or palette indices
+    // when palettised), bottom row first, width() pixels a row.
     const std::uint16_t* picture() const { return picture_.data(); }
     int width() const { return width_; }
     int height() const { return height_; }
 
   private:
-    template <int Bytes>
+    template <int Bytes, bool Palettised>
     std::size_t EncodeFrame(const std::uint8_t* bits, const Limits& limits, bool keyFrame,
                             std::uint8_t* out);
 
     int width_ = 0;
     int height_ = 0;
     int bitCount_ = 0;
+    bool palettised_ = false;
     std::size_t stride_ = 0;
     bool havePrevious_ = false;
     std::uint32_t palette_[256] = {};  // 0x00RRGGBB for 8-bit input
     // The last code written for a block: what made the decoder's block.
     struct ShownCode {
-        std::uint8_t words;
-        std::uint16_t word[9];
+        std::uint8_t size;
+        std::uint8_t bytes[18];
     };
 
     std::vector<std::uint8_t> previous_;  // last source frame, for the unchanged-block test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,11 +31,7 @@ Block MakeBlock(const std::uint32_t (&px)[16]) {
 // Decodes `code` as the only block of a 4x4 frame, checking that the words
 // parse as the kind they claim to be.
 std::vector<std::uint16_t> Decoded(const Code& code, kelvora::test::MsvcBlockKind* kind) {
-    std::vector<std::uint8_t> bytes;
-    for (int i = 0; i < code.words; ++i) {
-        bytes.push_back(static_cast<std::uint8_t>(code.word[i]));
-        bytes.push_back(static_cast<std::uint8_t>(code.word[i] >> 8));
-    }
+    const std::vector<std::uint8_t> bytes(code.bytes, code.bytes + code.size);
     kelvora::test::MsvcDecoder d(4, 4);
     EXPECT_TRUE(d.Decode(bytes.data(), bytes.size())) << d.error;
     *kind = d.kinds.empty() ? kelvora::test::MsvcBlockKind::kSkip : d.kinds[0];
@@ -118,22 +115,22 @@ TEST(MsvcBlock, CodesFollowTheStreamRules) {
         }
         switch (kind) {
             case Kind::kFill:
-                ASSERT_EQ(code.words, 1);
-                EXPECT_TRUE(code.word[0] & 0x8000);
-                EXPECT_FALSE(code.word[0] >= 0x8400 && code.word[0] <= 0x87FF);
+                ASSERT_EQ(code.size, 2);
+                EXPECT_TRUE(code.word(0) & 0x8000);
+                EXPECT_FALSE(code.word(0) >= 0x8400 && code.word(0) <= 0x87FF);
                 break;
             case Kind::kTwo:
-                ASSERT_EQ(code.words, 3);
-                EXPECT_EQ(code.word[0] & 0x8000, 0) << "mask bit 15";
-                EXPECT_EQ(code.word[1] & 0x8000, 0) << "colour A bit 15";
-                EXPECT_EQ(code.word[2] & 0x8000, 0) << "colour B bit 15";
+                ASSERT_EQ(code.size, 6);
+                EXPECT_EQ(code.word(0) & 0x8000, 0) << "mask bit 15";
+                EXPECT_EQ(code.word(1) & 0x8000, 0) << "colour A bit 15";
+                EXPECT_EQ(code.word(2) & 0x8000, 0) << "colour B bit 15";
                 break;
             case Kind::kEight:
-                ASSERT_EQ(code.words, 9);
-                EXPECT_EQ(code.word[0] & 0x8000, 0) << "mask bit 15";
-                EXPECT_NE(code.word[1] & 0x8000, 0) << "colour A bit 15";
+                ASSERT_EQ(code.size, 18);
+                EXPECT_EQ(code.word(0) & 0x8000, 0) << "mask bit 15";
+                EXPECT_NE(code.word(1) & 0x8000, 0) << "colour A bit 15";
                 for (int k = 2; k < 9; ++k) {
-                    EXPECT_EQ(code.word[k] & 0x8000, 0) << "colour " << k;
+                    EXPECT_EQ(code.word(k) & 0x8000, 0) << "colour " << k;
                 }
                 break;
             case Kind::kSkip:
@@ -159,8 +156,8 @@ TEST(MsvcBlock, FillColoursAreNudgedOutOfTheSkipRange) {
             std::fill(px, px + 16, c);
             Code code;
             CodeBlock(MakeBlock(px), 0, &code);
-            ASSERT_EQ(code.words, 1);
-            EXPECT_FALSE(code.word[0] >= 0x8400 && code.word[0] <= 0x87FF) << code.word[0];
+            ASSERT_EQ(code.size, 2);
+            EXPECT_FALSE(code.word(0) >= 0x8400 && code.word(0) <= 0x87FF) << code.word(0);
             Kind kind;
             const auto shown = Decoded(code, &kind);
             EXPECT_EQ(kind, Kind::kFill);
@@ -175,7 +172,7 @@ TEST(MsvcBlock, FillColoursAreNudgedOutOfTheSkipRange) {
     std::fill(px, px + 16, 0x180000u);
     Code code;
     CodeBlock(MakeBlock(px), 0, &code);
-    EXPECT_EQ(code.word[0], 0x8000 | NearestRgb555(0x18, 0, 0));
+    EXPECT_EQ(code.word(0), 0x8000 | NearestRgb555(0x18, 0, 0));
 }
 
 // The single codes on their own: a 2-colour code of a one-colour block says
@@ -185,7 +182,7 @@ TEST(MsvcBlock, SingleCodesAndRounding) {
     std::fill(flat, flat + 16, 0x123456u);
     Code two;
     CodeTwo(MakeBlock(flat), &two);
-    EXPECT_EQ(two.words, 0);
+    EXPECT_EQ(two.size, 0);
 
     for (int v = 0; v < 256; ++v) {
         int r, g, b;
@@ -201,12 +198,127 @@ TEST(MsvcBlock, SingleCodesAndRounding) {
     const std::uint32_t S = 0x840084, T = 0x008400;  // r + 2g + b equal: 264
     const Block eq = MakeBlock({S, S, T, T, S, S, T, T, S, S, T, T, S, S, T, T});
     CodeTwo(eq, &two);
-    EXPECT_EQ(two.words, 3);
+    EXPECT_EQ(two.size, 6);
     EXPECT_EQ(two.error, 0);
     Code eight;
     CodeEight(MakeBlock({P, Q, P, Q, P, Q, P, Q, S, T, S, T, S, T, S, T}), &eight);
-    EXPECT_EQ(eight.words, 9);
+    EXPECT_EQ(eight.size, 18);
     EXPECT_EQ(eight.error, 0);
+}
+
+// ---- The 8-bit stream ----
+
+// A palette of primaries first, then greys.
+struct TestPalette8 {
+    std::uint32_t colour[256];
+    TestPalette8() {
+        const std::uint32_t first[8] = {K, W, R, G, B, Y, C, M};
+        for (int i = 0; i < 256; ++i) {
+            colour[i] = i < 8 ? first[i] : static_cast<std::uint32_t>(i) * 0x010101u;
+        }
+    }
+};
+
+Block MakeBlock8(const std::uint8_t (&index)[16], const TestPalette8& pal) {
+    std::uint32_t px[16];
+    for (int i = 0; i < 16; ++i) {
+        px[i] = pal.colour[index[i]];
+    }
+    return MakeBlock(px);
+}
+
+struct Case8 {
+    const char* name;
+    std::uint8_t index[16];
+    int lambda;
+    Kind kind;
+    bool exact;
+};
+
+// Indices: 0 black, 1 white, 2 red, 3 green, 4 blue, 5 yellow, 6 cyan,
+// 7 magenta, then greys.
+const Case8 kCases8[] = {
+    {"flat", {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6}, 0, Kind::kFill, true},
+    {"flat grey past the primaries",
+     {200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200, 200},
+     0,
+     Kind::kFill,
+     true},
+    {"two colours, top-right dark",
+     {1, 0, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0},
+     0,
+     Kind::kTwo,
+     true},
+    {"two colours, top-right bright",
+     {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 1},
+     0,
+     Kind::kTwo,
+     true},
+    {"two per quadrant, top-right pixel dark",
+     {2, 3, 4, 5, 3, 2, 5, 4, 6, 7, 1, 1, 7, 6, 1, 0},
+     0,
+     Kind::kEight,
+     true},
+    {"two per quadrant, top row dark but the top-right pixel",
+     {2, 3, 4, 5, 3, 2, 5, 4, 1, 1, 0, 0, 0, 0, 0, 1},
+     0,
+     Kind::kEight,
+     true},
+    {"two per quadrant under a large lambda",
+     {2, 3, 4, 5, 3, 2, 5, 4, 6, 7, 1, 1, 7, 6, 1, 0},
+     1000000,
+     Kind::kFill,
+     false},
+};
+
+TEST(MsvcBlock, PalettisedCodesFollowTheStreamRules) {
+    const TestPalette8 pal;
+    for (const Case8& c : kCases8) {
+        SCOPED_TRACE(c.name);
+        const Block b = MakeBlock8(c.index, pal);
+        Code code;
+        CodeBlock8(b, c.index, pal.colour, c.lambda, &code);
+        kelvora::test::MsvcDecoder d(4, 4, true);
+        ASSERT_TRUE(d.Decode(code.bytes, static_cast<size_t>(code.size))) << d.error;
+        ASSERT_EQ(d.kinds.size(), 1u);
+        EXPECT_EQ(d.kinds[0], c.kind);
+        EXPECT_EQ(std::vector<std::uint16_t>(code.px, code.px + 16), d.picture);
+        int error = 0;
+        for (int i = 0; i < 16; ++i) {
+            const std::uint32_t s = pal.colour[c.index[i]],
+                                t = pal.colour[d.picture[static_cast<size_t>(i)]];
+            for (int shift : {0, 8, 16}) {
+                const int diff =
+                    static_cast<int>(s >> shift & 0xFF) - static_cast<int>(t >> shift & 0xFF);
+                error += diff * diff;
+            }
+        }
+        EXPECT_EQ(code.error, error);
+        if (c.exact) {
+            EXPECT_EQ(error, 0);
+        }
+        // Only indices of the block's own pixels are used.
+        for (const std::uint16_t v : d.picture) {
+            EXPECT_NE(std::find(std::begin(c.index), std::end(c.index), v), std::end(c.index));
+        }
+        const int high = code.bytes[1];
+        switch (c.kind) {
+            case Kind::kFill:
+                EXPECT_EQ(code.size, 2);
+                EXPECT_TRUE((high >= 0x80 && high <= 0x83) || (high >= 0x88 && high <= 0x8F));
+                break;
+            case Kind::kTwo:
+                EXPECT_EQ(code.size, 4);
+                EXPECT_LT(high, 0x80);
+                break;
+            case Kind::kEight:
+                EXPECT_EQ(code.size, 10);
+                EXPECT_GE(high, 0x90);
+                break;
+            case Kind::kSkip:
+                break;
+        }
+    }
 }
 
 }  // namespace

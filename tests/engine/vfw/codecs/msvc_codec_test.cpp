@@ -47,23 +47,35 @@ BITMAPINFOHEADER Header(LONG w, LONG h, WORD bits) {
 // One codec instance with its output format and buffer for `input`.
 struct Session {
     std::unique_ptr<Codec> codec = CreateMsvcCodec();
-    BITMAPINFOHEADER out{};
+    std::vector<std::uint8_t> format;  // output format: header and colour table
+    BITMAPINFOHEADER* out = nullptr;   // into `format`
     std::vector<std::uint8_t> buffer;
     DWORD flags = 0;
 
-    LRESULT Begin(const BITMAPINFOHEADER* input) {
-        const LRESULT r = codec->Message(ICM_COMPRESS_GET_FORMAT, P(input), P(&out));
+    // Begins with the codec's own output format for `input`, or with
+    // `wanted` when given.
+    LRESULT Begin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* wanted = nullptr) {
+        const LRESULT size = codec->Message(ICM_COMPRESS_GET_FORMAT, P(input), 0);
+        if (size < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER))) {
+            return size;
+        }
+        format.assign(static_cast<size_t>(size), 0);
+        out = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+        const LRESULT r = codec->Message(ICM_COMPRESS_GET_FORMAT, P(input), P(out));
         if (r != ICERR_OK) {
             return r;
         }
-        buffer.assign(static_cast<size_t>(codec->Message(ICM_COMPRESS_GET_SIZE, P(input), P(&out))),
+        if (wanted != nullptr) {
+            *out = *wanted;
+        }
+        buffer.assign(static_cast<size_t>(codec->Message(ICM_COMPRESS_GET_SIZE, P(input), P(out))),
                       0);
-        return codec->Message(ICM_COMPRESS_BEGIN, P(input), P(&out));
+        return codec->Message(ICM_COMPRESS_BEGIN, P(input), P(out));
     }
     LRESULT Compress(const PackedDib& dib, DWORD icFlags, DWORD quality = ICQUALITY_DEFAULT) {
         ICCOMPRESS c{};
         c.dwFlags = icFlags;
-        c.lpbiOutput = &out;
+        c.lpbiOutput = out;
         c.lpOutput = buffer.data();
         c.lpbiInput = const_cast<BITMAPINFOHEADER*>(dib.header());
         c.lpInput = const_cast<std::uint8_t*>(dib.bits());
@@ -73,7 +85,7 @@ struct Session {
         return codec->Message(ICM_COMPRESS, P(&c), sizeof c);
     }
     std::vector<std::uint8_t> Output() const {
-        return {buffer.begin(), buffer.begin() + out.biSizeImage};
+        return {buffer.begin(), buffer.begin() + out->biSizeImage};
     }
 };
 
@@ -167,9 +179,10 @@ TEST(MsvcCodec, TakesFourDepthsInMultiplesOfFourAndRefusesTheRest) {
         const std::unique_ptr<Codec> codec = CreateMsvcCodec();
         const LRESULT expected = c.accepted ? ICERR_OK : ICERR_BADFORMAT;
         EXPECT_EQ(codec->Message(ICM_COMPRESS_QUERY, P(in), 0), expected);
-        BITMAPINFOHEADER out{};
-        EXPECT_EQ(codec->Message(ICM_COMPRESS_GET_FORMAT, P(in), P(&out)), expected);
-        EXPECT_EQ(codec->Message(ICM_COMPRESS_BEGIN, P(in), P(&out)), expected);
+        std::vector<std::uint8_t> outFormat(format.size(), 0);
+        auto* out = reinterpret_cast<BITMAPINFOHEADER*>(outFormat.data());
+        EXPECT_EQ(codec->Message(ICM_COMPRESS_GET_FORMAT, P(in), P(out)), expected);
+        EXPECT_EQ(codec->Message(ICM_COMPRESS_BEGIN, P(in), P(out)), expected);
         if (!c.accepted) {
             EXPECT_EQ(codec->Message(ICM_COMPRESS_GET_SIZE, P(in), 0), 0);
         }
@@ -217,13 +230,48 @@ TEST(MsvcCodec, OutputFormat) {
     }
 }
 
+// 8-bit input keeps its palette and is written at 8 bits, unless the caller
+// asks for the 16-bit stream.
+TEST(MsvcCodec, PalettisedOutputForEightBitInput) {
+    const PackedDib dib = kelvora::test::ToDib(kelvora::test::ScreenFrame(64, 48, 1), 8);
+    const std::unique_ptr<Codec> codec = CreateMsvcCodec();
+    const LRESULT size = codec->Message(ICM_COMPRESS_GET_FORMAT, P(dib.header()), 0);
+    ASSERT_EQ(size, static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD)));
+    std::vector<std::uint8_t> format(static_cast<size_t>(size) + 16, 0xEE);
+    auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+    ASSERT_EQ(codec->Message(ICM_COMPRESS_GET_FORMAT, P(dib.header()), P(out)), ICERR_OK);
+    EXPECT_EQ(out->biBitCount, 8);
+    EXPECT_EQ(out->biCompression, kMsvc);
+    EXPECT_EQ(out->biClrUsed, 256u);
+    EXPECT_EQ(std::memcmp(format.data() + sizeof(BITMAPINFOHEADER), dib.bytes.data() + 40, 1024),
+              0);
+    EXPECT_EQ(format[static_cast<size_t>(size)], 0xEE) << "wrote past the format";
+    EXPECT_EQ(codec->Message(ICM_COMPRESS_QUERY, P(dib.header()), P(out)), ICERR_OK);
+
+    // An 8-bit output for other input is refused; 16 bits for 8-bit input is fine.
+    const PackedDib rgb = kelvora::test::ToDib(kelvora::test::ScreenFrame(64, 48, 1), 24);
+    EXPECT_EQ(codec->Message(ICM_COMPRESS_QUERY, P(rgb.header()), P(out)), ICERR_BADFORMAT);
+    BITMAPINFOHEADER wide = *out;
+    wide.biBitCount = 16;
+    wide.biClrUsed = 0;
+    Session run;
+    ASSERT_EQ(run.Begin(dib.header(), &wide), ICERR_OK);
+    ASSERT_EQ(run.Compress(dib, 0), ICERR_OK);
+    MsvcDecoder dec(64, 48);
+    const std::vector<std::uint8_t> bytes = run.Output();
+    ASSERT_TRUE(dec.Decode(bytes.data(), bytes.size())) << dec.error;
+    EXPECT_EQ(dec.kinds.size(), 16u * 12u);
+}
+
 TEST(MsvcCodec, MessagesOutOfOrderAreRefused) {
     const PackedDib dib = kelvora::test::ToDib(kelvora::test::ScreenFrame(64, 48, 0), 32);
     Session run;
     // Compress before begin, end before begin.
     BITMAPINFOHEADER out{};
     ASSERT_EQ(run.codec->Message(ICM_COMPRESS_GET_FORMAT, P(dib.header()), P(&out)), ICERR_OK);
-    run.out = out;
+    run.format.assign(reinterpret_cast<const std::uint8_t*>(&out),
+                      reinterpret_cast<const std::uint8_t*>(&out + 1));
+    run.out = reinterpret_cast<BITMAPINFOHEADER*>(run.format.data());
     run.buffer.assign(1 << 16, 0);
     EXPECT_NE(run.Compress(dib, 0), ICERR_OK);
     EXPECT_EQ(run.flags, 0xDEADu) << "a refused frame reports nothing";
@@ -257,7 +305,8 @@ TEST(MsvcCodec, KeyFramesWhenDueAndDeltaFramesOtherwise) {
         const PackedDib first =
             kelvora::test::ToDib(kelvora::test::ScreenFrame(160, 120, 0), depth);
         ASSERT_EQ(run.Begin(first.header()), ICERR_OK);
-        MsvcDecoder dec(160, 120);
+        // 8-bit input is written palettised.
+        MsvcDecoder dec(160, 120, depth == 8);
         const DWORD asked[] = {0, 0, ICCOMPRESS_KEYFRAME, 0, 0, ICCOMPRESS_KEYFRAME, 0};
         for (int i = 0; i < 7; ++i) {
             const PackedDib dib =
@@ -265,13 +314,13 @@ TEST(MsvcCodec, KeyFramesWhenDueAndDeltaFramesOtherwise) {
             ASSERT_EQ(run.Compress(dib, asked[i]), ICERR_OK);
             const bool key = i == 0 || asked[i] != 0;
             EXPECT_EQ(run.flags, key ? AVIIF_KEYFRAME : 0u) << "frame " << i;
-            EXPECT_LE(run.out.biSizeImage, run.buffer.size());
+            EXPECT_LE(run.out->biSizeImage, run.buffer.size());
             const std::vector<std::uint8_t> bytes = run.Output();
             ASSERT_TRUE(dec.Decode(bytes.data(), bytes.size())) << dec.error;
             EXPECT_EQ(dec.skipRuns.empty(), key) << "frame " << i;
         }
         // A new begin starts with a key frame again.
-        ASSERT_EQ(run.codec->Message(ICM_COMPRESS_BEGIN, P(first.header()), P(&run.out)), ICERR_OK);
+        ASSERT_EQ(run.codec->Message(ICM_COMPRESS_BEGIN, P(first.header()), P(run.out)), ICERR_OK);
         ASSERT_EQ(run.Compress(first, 0), ICERR_OK);
         EXPECT_EQ(run.flags, AVIIF_KEYFRAME);
     }

@@ -120,27 +120,42 @@ TEST(MsvcEncoder, KeyFramesNeverSkip) {
     EXPECT_TRUE(fresh.skipRuns.empty());
 }
 
-// 210 frames of the synthetic screen at each depth and two sizes, key frames
-// every 15 frames plus some asked at random, quality changing on the way: the
-// decoder's picture equals the encoder's after every frame, and the quality
-// stays within bounds measured on these clips.
+// 210 frames of the synthetic screen at each depth (8 bits both at 16 bits
+// and palettised) and two sizes, key frames every 15 frames plus some asked
+// at random, quality changing on the way: the decoder's picture equals the
+// encoder's after every frame, and the quality stays within bounds measured
+// on these clips.
 TEST(MsvcEncoder, LongClipsAtEveryDepthDecodeToTheEncodersPicture) {
     struct Size {
         int w, h;
     };
-    const int depths[4] = {8, 16, 24, 32};
+    struct Stream {
+        int depth;
+        bool palettised;
+    };
+    constexpr int kStreams = 5;
+    const Stream streams[kStreams] = {{8, false}, {16, false}, {24, false}, {32, false}, {8, true}};
+    const auto& pal = kelvora::test::TestPalette();
+    std::uint32_t colours[256];
+    for (int i = 0; i < 256; ++i) {
+        colours[i] = static_cast<std::uint32_t>(pal[static_cast<size_t>(i)].rgbRed) << 16 |
+                     static_cast<std::uint32_t>(pal[static_cast<size_t>(i)].rgbGreen) << 8 |
+                     pal[static_cast<size_t>(i)].rgbBlue;
+    }
     for (const Size s : {Size{320, 240}, Size{132, 76}}) {
         SCOPED_TRACE("size " + std::to_string(s.w) + "x" + std::to_string(s.h));
-        const auto& pal = kelvora::test::TestPalette();
-        Encoder enc[4];
-        std::vector<MsvcDecoder> dec(4, MsvcDecoder(s.w, s.h));
-        for (int k = 0; k < 4; ++k) {
-            ASSERT_TRUE(enc[k].Begin(s.w, s.h, depths[k], pal.data(), depths[k] == 8 ? 256 : 0));
+        Encoder enc[kStreams];
+        std::vector<MsvcDecoder> dec;
+        for (int k = 0; k < kStreams; ++k) {
+            const Stream& st = streams[k];
+            ASSERT_TRUE(enc[k].Begin(s.w, s.h, st.depth, pal.data(), st.depth == 8 ? 256 : 0,
+                                     st.palettised));
+            dec.emplace_back(s.w, s.h, st.palettised);
         }
         std::vector<std::uint8_t> out(Encoder::MaxFrameBytes(s.w, s.h));
         std::uint32_t rng = 12345;
-        double worst[4] = {99, 99, 99, 99};
-        size_t keyBytes[4] = {}, deltaBytes[4] = {};
+        double worst[kStreams] = {99, 99, 99, 99, 99};
+        size_t keyBytes[kStreams] = {}, deltaBytes[kStreams] = {};
         int deltas = 0;
         for (int i = 0; i < 210; ++i) {
             rng = rng * 1103515245u + 12345u;
@@ -148,27 +163,32 @@ TEST(MsvcEncoder, LongClipsAtEveryDepthDecodeToTheEncodersPicture) {
             const DWORD quality = i < 100 ? 7500 : (i < 160 ? 10000 : 3000);
             deltas += key ? 0 : 1;
             const Picture picture = kelvora::test::ScreenFrame(s.w, s.h, i);
-            for (int k = 0; k < 4; ++k) {
-                SCOPED_TRACE("depth " + std::to_string(depths[k]) + " frame " + std::to_string(i));
-                const kelvora::test::PackedDib dib = kelvora::test::MsvcInput(picture, depths[k]);
+            for (int k = 0; k < kStreams; ++k) {
+                SCOPED_TRACE("stream " + std::to_string(k) + " frame " + std::to_string(i));
+                const kelvora::test::PackedDib dib =
+                    kelvora::test::MsvcInput(picture, streams[k].depth);
                 const size_t n =
                     enc[k].Encode(dib.bits(), LimitsForQuality(quality), key, out.data());
-                ASSERT_TRUE(dec[k].Decode(out.data(), n)) << dec[k].error;
-                ASSERT_EQ(
-                    std::memcmp(dec[k].picture.data(), enc[k].picture(), dec[k].picture.size() * 2),
-                    0);
+                ASSERT_TRUE(dec[static_cast<size_t>(k)].Decode(out.data(), n))
+                    << dec[static_cast<size_t>(k)].error;
+                const MsvcDecoder& d = dec[static_cast<size_t>(k)];
+                ASSERT_EQ(std::memcmp(d.picture.data(), enc[k].picture(), d.picture.size() * 2), 0);
                 (key ? keyBytes[k] : deltaBytes[k]) += n;
                 if (quality == 7500 && i % 5 == 0) {
-                    worst[k] = std::min(worst[k], Psnr(dec[k], kelvora::test::FromDib(dib)));
+                    const Picture input = kelvora::test::FromDib(dib);
+                    worst[k] = std::min(worst[k],
+                                        streams[k].palettised
+                                            ? kelvora::test::PsnrIndexed(d.picture, colours, input)
+                                            : Psnr(d, input));
                 }
             }
         }
-        for (int k = 0; k < 4; ++k) {
-            SCOPED_TRACE("depth " + std::to_string(depths[k]));
-            std::printf("%dx%d, %d bits: lowest PSNR at 7500 %.2f dB\n", s.w, s.h, depths[k],
-                        worst[k]);
+        for (int k = 0; k < kStreams; ++k) {
+            SCOPED_TRACE("stream " + std::to_string(k));
+            std::printf("%dx%d, %d bits%s: lowest PSNR at 7500 %.2f dB\n", s.w, s.h,
+                        streams[k].depth, streams[k].palettised ? " palettised" : "", worst[k]);
             // Measured at 7500: 39.4-41.6 dB at 320x240, 32.0-32.4 dB at the
-            // denser 132x76.
+            // denser 132x76 (palettised: 44.9 and 37.1 dB).
             EXPECT_GT(worst[k], s.w == 320 ? 38.0 : 30.5);
             // Delta frames of a mostly still screen are far smaller than key frames.
             EXPECT_LT(deltaBytes[k] / static_cast<size_t>(deltas),
@@ -223,6 +243,8 @@ TEST(MsvcEncoder, RefusesWhatItCannotCode) {
     EXPECT_FALSE(enc.Begin(4, 4, 4, nullptr, 0));
     EXPECT_FALSE(enc.Begin(4, 4, 8, nullptr, 300));
     EXPECT_FALSE(enc.Begin(4, 4, 8, nullptr, 2));
+    EXPECT_FALSE(enc.Begin(4, 4, 32, nullptr, 0, true)) << "palettised needs 8-bit input";
+    EXPECT_TRUE(enc.Begin(4, 4, 8, pal, 2, true));
     EXPECT_TRUE(enc.Begin(4, 4, 8, pal, 2));
     enc.End();
     std::uint8_t out[32];

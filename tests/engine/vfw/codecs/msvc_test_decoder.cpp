@@ -18,10 +18,21 @@ bool MsvcDecoder::Decode(const std::uint8_t* data, std::size_t size) {
         pos += 2;
         return true;
     };
-    const auto put = [&](int block, int i, std::uint16_t colour) {
+    // A colour of the stream: a 16-bit word, or an 8-bit palette index.
+    const auto colour = [&](std::uint16_t* c) {
+        if (!palettised) {
+            return word(c);
+        }
+        if (pos + 1 > size) {
+            return false;
+        }
+        *c = data[pos++];
+        return true;
+    };
+    const auto put = [&](int block, int i, std::uint16_t c) {
         const int x = (block % blocksX) * 4 + (i & 3);
         const int y = (block / blocksX) * 4 + (i >> 2);
-        picture[static_cast<std::size_t>(y) * width + x] = colour & 0x7FFF;
+        picture[static_cast<std::size_t>(y) * width + x] = palettised ? c : c & 0x7FFF;
     };
     int block = 0;
     while (block < total) {
@@ -42,26 +53,27 @@ bool MsvcDecoder::Decode(const std::uint8_t* data, std::size_t size) {
             block += n;
             continue;
         }
-        if (hi >= 0x80) {
+        // Fills: 16-bit any other word with bit 15; 8-bit high bytes 0x80-0x8F.
+        if (palettised ? (hi >= 0x80 && hi < 0x90) : hi >= 0x80) {
             for (int i = 0; i < 16; ++i) {
-                put(block, i, w);
+                put(block, i, palettised ? (w & 0xFF) : w);
             }
             kinds.push_back(MsvcBlockKind::kFill);
             ++block;
             continue;
         }
+        // Eight colours: 16-bit when colour A has bit 15; 8-bit when the
+        // mask's high byte is 0x90 or more.
         std::uint16_t colours[8];
-        if (!word(&colours[0]) || !word(&colours[1])) {
+        if (!colour(&colours[0]) || !colour(&colours[1])) {
             error = "truncated colours at block " + std::to_string(block);
             return false;
         }
-        const bool eight = (colours[0] & 0x8000) != 0;
-        if (eight) {
-            for (int k = 2; k < 8; ++k) {
-                if (!word(&colours[k])) {
-                    error = "truncated 8 colours at block " + std::to_string(block);
-                    return false;
-                }
+        const bool eight = palettised ? hi >= 0x90 : (colours[0] & 0x8000) != 0;
+        for (int k = 2; eight && k < 8; ++k) {
+            if (!colour(&colours[k])) {
+                error = "truncated 8 colours at block " + std::to_string(block);
+                return false;
             }
         }
         for (int i = 0; i < 16; ++i) {

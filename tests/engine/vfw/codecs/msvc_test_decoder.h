@@ -1,7 +1,7 @@
-// A small Microsoft Video 1 (16-bit) decoder for the tests, written from the
-// format's description independently of the encoder: it applies one frame's
-// words to a picture and records what each block was coded as, so that tests
-// can check both the pixels and the bit-level choices.
+// A small Microsoft Video 1 decoder for the tests (16-bit and 8-bit streams),
+// written from the format's description independently of the encoder: it
+// applies one frame's words to a picture and records what each block was
+// coded as, so that tests can check both the pixels and the bit-level choices.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,9 @@ enum class MsvcBlockKind { kSkip, kFill, kTwo, kEight };
 struct MsvcDecoder {
     int width = 0;
     int height = 0;
-    // RGB555 pixels, bottom row first, as a decoder holds them between frames.
+    bool palettised = false;  // the 8-bit stream: pixels are palette indices
+    // RGB555 pixels (or palette indices), bottom row first, as a decoder holds
+    // them between frames.
     std::vector<std::uint16_t> picture;
     // Of the last frame: per block (bottom block row first) how it was coded,
     // the skip words' counts, and whether the 0x0000 end word followed.
@@ -25,7 +27,8 @@ struct MsvcDecoder {
     bool endWord = false;
     std::string error;  // why the last Decode failed
 
-    MsvcDecoder(int w, int h) : width(w), height(h), picture(static_cast<std::size_t>(w) * h, 0) {}
+    MsvcDecoder(int w, int h, bool eightBit = false)
+        : width(w), height(h), palettised(eightBit), picture(static_cast<std::size_t>(w) * h, 0) {}
 
     // Applies one frame. Fails (with `error`) on a truncated frame, a skip
     // past the last block, or bytes after the end word.

@@ -27,13 +27,17 @@ PackedDib MsvcInput(const Picture& picture, int depth) {
     return dib;
 }
 
-double Psnr555(const std::vector<std::uint16_t>& shown, const Picture& source) {
+namespace {
+
+// PSNR of `shown` against `source`, each pixel's colour given by colourOf.
+template <typename ColourOf>
+double PsnrOf(const std::vector<std::uint16_t>& shown, const Picture& source, ColourOf colourOf) {
     double sum = 0;
     for (int y = 0; y < source.height; ++y) {
         for (int x = 0; x < source.width; ++x) {
             int r, g, b;
-            Rgb555To8(shown[static_cast<size_t>(source.height - 1 - y) * source.width + x], &r, &g,
-                      &b);
+            colourOf(shown[static_cast<size_t>(source.height - 1 - y) * source.width + x], &r, &g,
+                     &b);
             const std::uint32_t c = source.at(x, y);
             const double dr = r - static_cast<int>(c >> 16 & 0xFF),
                          dg = g - static_cast<int>(c >> 8 & 0xFF),
@@ -45,6 +49,22 @@ double Psnr555(const std::vector<std::uint16_t>& shown, const Picture& source) {
         return 99;
     }
     return 10 * std::log10(255.0 * 255.0 * 3 * source.width * source.height / sum);
+}
+
+}  // namespace
+
+double Psnr555(const std::vector<std::uint16_t>& shown, const Picture& source) {
+    return PsnrOf(shown, source, Rgb555To8);
+}
+
+double PsnrIndexed(const std::vector<std::uint16_t>& shown, const std::uint32_t* palette,
+                   const Picture& source) {
+    return PsnrOf(shown, source, [palette](std::uint16_t v, int* r, int* g, int* b) {
+        const std::uint32_t c = palette[v & 0xFF];
+        *r = static_cast<int>(c >> 16 & 0xFF);
+        *g = static_cast<int>(c >> 8 & 0xFF);
+        *b = static_cast<int>(c & 0xFF);
+    });
 }
 
 }  // namespace kelvora::test

@@ -19,4 +19,8 @@ PackedDib MsvcInput(const Picture& picture, int depth);
 // bit 15 ignored) against `source` (top row first); 99 when identical.
 double Psnr555(const std::vector<std::uint16_t>& shown, const Picture& source);
 
+// The same for palette indices, shown as `palette` colours (0x00RRGGBB).
+double PsnrIndexed(const std::vector<std::uint16_t>& shown, const std::uint32_t* palette,
+                   const Picture& source);
+
 }  // namespace kelvora::test

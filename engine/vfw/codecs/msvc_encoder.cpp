@@ -4,7 +4,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
-#include <new>
+#include <exception>
 
 #include "engine/vfw/dib.h"
 
@@ -110,7 +110,7 @@ bool Encoder::Begin(int width, int height, int bitCount, const RGBQUAD* palette,
         picture_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
         shownCodes_.resize(static_cast<std::size_t>(width / 4) *
                            static_cast<std::size_t>(height / 4));
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error in a 32-bit process
         End();
         return false;
     }

@@ -263,6 +263,26 @@ TEST(MsvcCodec, PalettisedOutputForEightBitInput) {
     EXPECT_EQ(dec.kinds.size(), 16u * 12u);
 }
 
+// The largest accepted picture needs about 1.9 GB of buffers: a 32-bit
+// process gets ICERR_MEMORY (or, with the room, a working begin), and the
+// codec stays usable either way.
+TEST(MsvcCodec, LargestPictureBeginsOrReportsMemory) {
+    if (sizeof(void*) != 4) {
+        GTEST_SKIP() << "only a 32-bit process runs out of address space here";
+    }
+    const BITMAPINFOHEADER huge = Header(16384, 16384, 32);
+    Session run;
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(run.codec->Message(ICM_COMPRESS_GET_FORMAT, P(&huge), P(&out)), ICERR_OK);
+    const LRESULT r = run.codec->Message(ICM_COMPRESS_BEGIN, P(&huge), P(&out));
+    EXPECT_TRUE(r == ICERR_OK || r == ICERR_MEMORY) << r;
+    EXPECT_EQ(run.codec->Message(ICM_COMPRESS_END, 0, 0), ICERR_OK);
+    const PackedDib dib = kelvora::test::ToDib(kelvora::test::ScreenFrame(64, 48, 0), 32);
+    ASSERT_EQ(run.Begin(dib.header()), ICERR_OK);
+    EXPECT_EQ(run.Compress(dib, 0), ICERR_OK);
+    EXPECT_EQ(run.flags, AVIIF_KEYFRAME);
+}
+
 TEST(MsvcCodec, MessagesOutOfOrderAreRefused) {
     const PackedDib dib = kelvora::test::ToDib(kelvora::test::ScreenFrame(64, 48, 0), 32);
     Session run;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 
 namespace kelvora {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 
 namespace kelvora {
 namespace {

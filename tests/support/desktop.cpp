@@ -1,4 +1,4 @@
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 
 #include <gtest/gtest.h>
 #include <winternl.h>

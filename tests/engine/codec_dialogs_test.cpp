@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/screen_camera.h"
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "engine/screen_camera.h"
 #include "engine/tbitmap_win32.h"
 #include "engine/vfw/dib.h"
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 #include "tests/support/png_file.h"
 #include "tests/support/test_paths.h"
 

@@ -16,7 +16,7 @@
 #include "engine/vfw/vfw.h"
 #include "engine/vfw/ic_provider.h"
 #include "tests/engine/recording_pattern.h"
-#include "tests/selection/desktop.h"
+#include "tests/support/desktop.h"
 #include "tests/support/test_paths.h"
 
 namespace {

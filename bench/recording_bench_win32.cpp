@@ -1,0 +1,147 @@
+// Recording benchmark under Wine (Windows tree), run by recording_bench.sh:
+//
+//   recording_bench grab SECONDS            the bare GDI grab of the whole screen
+//   recording_bench record CODEC SECONDS    the recording loop through CODEC
+//   recording_bench soak CODEC SECONDS      a long recording: GDI objects and
+//                                           private memory once a second
+//
+// CODEC is a four-character code (MSVC, ZMBV, MJPG, DIB). Full screen, 32 bits.
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/screen_camera.h"
+#include "tests/support/desktop.h"
+
+namespace {
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+int SlotOf(const TScreenCamera& camera, const char* code) {
+    char padded[5] = "    ";
+    std::memcpy(padded, code, std::min<size_t>(4, std::strlen(code)));
+    const vfw::FOURCC handler = vfw::mmioFOURCC(padded[0], padded[1], padded[2], padded[3]);
+    for (int i = 0; i < camera.FCodecCount; ++i) {
+        if (camera.FCodecs[i].fccHandler == handler) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+size_t PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX pmc{};
+    pmc.cb = sizeof(pmc);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                         sizeof(pmc));
+    return pmc.PrivateUsage;
+}
+
+int Grab(double seconds) {
+    TScreenCamera camera(nullptr);
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    LARGE_INTEGER start, now;
+    QueryPerformanceCounter(&start);
+    long frames = 0;
+    do {
+        vfw::BITMAPINFOHEADER* f = camera.GrabFrame(0, 0, w, h, 0);
+        if (f == nullptr) {
+            std::fprintf(stderr, "grab failed\n");
+            return 1;
+        }
+        camera.FreeFrame(f);
+        ++frames;
+        QueryPerformanceCounter(&now);
+    } while (Seconds(start, now) < seconds);
+    std::printf("grab %dx%d: %ld frames in %.2f s, %.2f frames/s\n", w, h, frames,
+                Seconds(start, now), frames / Seconds(start, now));
+    return 0;
+}
+
+// Records the whole screen; every grab gets a slot of its own (1 ms), so the
+// frames written per second are the loop's own rate.
+int Record(const char* code, double seconds, bool soak) {
+    TScreenCamera camera(nullptr);
+    camera.FRegionType = 4;
+    camera.FCodecIndex = SlotOf(camera, code);
+    camera.FMSPFRecord = soak ? 25 : 1;
+    camera.FRestoreAppWindowAfterCapture = false;
+    if (camera.FCodecIndex < 0) {
+        std::fprintf(stderr, "no compressor %s\n", code);
+        return 1;
+    }
+    std::string error;
+    camera.FOnError = [&](TScreenCamera*, const std::string& m) { error = m; };
+    char path[MAX_PATH];
+    GetTempPathA(MAX_PATH, path);
+    const std::string target = std::string(path) + "kelvora-bench.avi";
+    const long gdiBefore = kelvora::test::LiveGdiObjects();
+    LARGE_INTEGER start, now;
+    QueryPerformanceCounter(&start);
+    if (!camera.StartRecording(target)) {
+        std::fprintf(stderr, "cannot start\n");
+        return 1;
+    }
+    long gdiAtOne = -1;
+    size_t memAtOne = 0;
+    int second = 0;
+    do {
+        kelvora::test::PumpFor(soak ? 1000 : 100);
+        QueryPerformanceCounter(&now);
+        if (soak) {
+            ++second;
+            const long gdi = kelvora::test::LiveGdiObjects();
+            const size_t mem = PrivateBytes();
+            if (second == 1) {
+                gdiAtOne = gdi;
+                memAtOne = mem;
+            }
+            if (second == 1 || second % 60 == 0) {
+                std::printf("soak %s t=%ds frames=%d gdi=%ld private=%.1f MiB\n", code, second,
+                            camera.FFramesWritten.load(), gdi, mem / 1048576.0);
+                std::fflush(stdout);
+            }
+        }
+    } while (Seconds(start, now) < seconds && camera.FRecording);
+    const double elapsed = Seconds(start, now);
+    const int written = camera.FFramesWritten;
+    // Discard: the copy into a user file is not what is measured.
+    StopReason = kStopDiscard;
+    camera.FRecording = false;
+    kelvora::test::PumpUntil([&] { return camera.FRecordThread.load() == nullptr; }, 120000);
+    if (!error.empty()) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return 1;
+    }
+    if (soak) {
+        std::printf("soak %s: gdi %ld at 1 s, %ld at the end (%ld before); private %.1f MiB at 1 s,"
+                    " %.1f MiB at the end\n",
+                    code, gdiAtOne, kelvora::test::LiveGdiObjects(), gdiBefore,
+                    memAtOne / 1048576.0, PrivateBytes() / 1048576.0);
+    }
+    std::printf("record %s %dx%d: %d frames written in %.2f s, %.2f frames/s\n", code,
+                camera.FFrameWidth.load(), camera.FFrameHeight.load(), written, elapsed,
+                written / elapsed);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "grab") == 0) {
+        return Grab(std::atof(argv[2]));
+    }
+    if (argc == 4 && (std::strcmp(argv[1], "record") == 0 || std::strcmp(argv[1], "soak") == 0)) {
+        return Record(argv[2], std::atof(argv[3]), std::strcmp(argv[1], "soak") == 0);
+    }
+    std::fprintf(stderr, "usage: recording_bench grab S | record CODEC S | soak CODEC S\n");
+    return 2;
+}

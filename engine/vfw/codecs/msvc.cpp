@@ -1,9 +1,9 @@
 // The 'MSVC' compressor: Microsoft Video 1 behind the compressor message
 // interface. 16-, 24- and 32-bit input is written at 16 bits (RGB555); 8-bit
 // input is written palettised with its own palette (or at 16 bits when the
-// caller asks for that output format). The coding
-// itself is in msvc_encoder.cpp; this file checks formats, answers the
-// format questions and keeps the encoder for one compression run.
+// caller asks for that output format). The coding itself is in
+// msvc_encoder.cpp; this file checks formats, answers the format questions
+// and keeps the encoder for one compression run.
 #include <cstring>
 #include <memory>
 
@@ -142,8 +142,9 @@ class MsvcCodec final : public Codec {
 
     const char* AboutText() const override {
         return "Microsoft Video 1 compressor, version 1.0.\n"
-               "Writes 16-bit colour 4x4 blocks with skipped unchanged blocks between key "
-               "frames; any width and height that are multiples of 4.\n"
+               "Writes 4x4 blocks of 16-bit colour (or of palette colours for 256-colour "
+               "pictures), skipping unchanged blocks between key frames; width and height "
+               "must be multiples of 4.\n"
                "Built into Kelvora and distributed under the same licence.";
     }
 

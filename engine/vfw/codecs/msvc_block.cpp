@@ -35,7 +35,7 @@ constexpr std::array<int, 17> MakeReciprocals() {
 }
 constexpr std::array<int, 17> kReciprocal = MakeReciprocals();
 
-// Mask bit of each pixel. Masks are built as sum of (bit & -condition), which
+// Mask bit of each pixel. Masks are built as the OR of (bit & -condition), which
 // vectorises, rather than by shifting each condition into place.
 constexpr std::array<unsigned, 16> MakeBits() {
     std::array<unsigned, 16> t{};

@@ -1,7 +1,8 @@
-// Microsoft Video 1, 16-bit: coding of one 4x4 block. Picks among a fill, a
-// 2-colour and an 8-colour code the one with the least error + lambda * bytes
-// and produces its words and the pixels a decoder will show. Pure functions,
-// no state; the frame loop is in msvc_encoder.cpp.
+// Microsoft Video 1: coding of one 4x4 block, for the 16-bit (RGB555) and
+// the 8-bit (palettised) stream. Picks among a fill, a 2-colour and an
+// 8-colour code the one with the least error + lambda * bytes and produces its
+// bytes and the pixels a decoder will show. Pure functions, no state; the
+// frame loop is in msvc_encoder.cpp.
 //
 // Pixel i of a block is x = i & 3 on row i >> 2, rows counted upward from the
 // block's bottom row: the order of the mask bits. A set mask bit shows colour

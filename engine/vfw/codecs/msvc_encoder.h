@@ -25,10 +25,11 @@ namespace vfw::msvc {
 // How much error one byte of output is worth. Errors are summed squared 8-bit
 // channel differences over a block's 16 pixels (48 samples). Each block takes
 // the code (skip, fill, 2 or 8 colours) with the least error + lambda * bytes,
-// so the thresholds between codes follow from lambda: a fill within 4 * lambda
-// of the source needs no 2-colour try, and a code costing within 18 * lambda
-// needs no 8-colour try. Skips are held to a quarter of lambda a byte: a delta
-// block within lambda / 2 of the decoder's picture is skipped at once.
+// so the thresholds between codes follow from lambda: in the 16-bit stream a
+// fill within 4 * lambda of the source needs no 2-colour try, and a code
+// costing within 18 * lambda needs no 8-colour try (2 and 10 in the 8-bit
+// stream). Skips are held to a quarter of lambda a byte: a delta block within
+// lambda / 2 of the decoder's picture is skipped at once.
 struct Limits {
     int lambda = 0;  // 0: least error, ties to the shorter code
 };

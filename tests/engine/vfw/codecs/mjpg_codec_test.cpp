@@ -237,6 +237,24 @@ TEST(MjpgCodec, NoiseAtTopQualityFitsTheAnnouncedSize) {
     }
 }
 
+// The largest frame accepted needs about 300 MB of libjpeg working memory at
+// begin; a 32-bit process may not have it. Either way: a code, no crash, and
+// the compressor still works afterwards.
+TEST(MjpgCodec, TheLargestFrameBeginsOrReportsMemory) {
+    const BITMAPINFOHEADER huge = Header(10240, 10240, 32);
+    CodecDriver d = MjpgDriver();
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(d.SendPointers(ICM_COMPRESS_GET_FORMAT, &huge, &out), ICERR_OK);
+    const LRESULT r = d.SendPointers(ICM_COMPRESS_BEGIN, &huge, &out);
+    EXPECT_TRUE(r == ICERR_OK || r == ICERR_MEMORY) << r;
+    EXPECT_EQ(d.End(), ICERR_OK);
+
+    const PackedDib dib = ToDib(ScreenFrame(64, 48, 0), 32);
+    ASSERT_EQ(d.Begin(dib.header()), ICERR_OK);
+    ASSERT_EQ(d.Compress(dib.bits()), ICERR_OK);
+    EXPECT_TRUE(ReadJpeg(d.frame(), d.frameSize()).ok);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_allocations{0};

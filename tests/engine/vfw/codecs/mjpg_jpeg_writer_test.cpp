@@ -72,7 +72,7 @@ TEST(JpegWriter, TooSmallABufferIsAnErrorAndTheNextPictureWorks) {
     }
 }
 
-TEST(JpegWriter, WrongRowCountsAreErrors) {
+TEST(JpegWriter, BadCallsAndSizesAreErrors) {
     Rows rows(ScreenFrame(64, 40, 0));
     JpegWriter w;
     std::vector<std::uint8_t> out(JpegWriter::MaxPictureBytes(64, 40));
@@ -98,6 +98,12 @@ TEST(JpegWriter, WrongRowCountsAreErrors) {
     EXPECT_EQ(w.Open(0, 10, JpegWriter::Layout::kBgr), vfw::ICERR_BADFORMAT);
     EXPECT_EQ(w.Open(70000, 10, JpegWriter::Layout::kBgr), vfw::ICERR_BADFORMAT);
     EXPECT_FALSE(w.isOpen());
+    // The largest size libjpeg codes needs gigabytes for the whole-picture
+    // coefficients: the arena refuses, libjpeg fails, the code says why.
+    EXPECT_EQ(w.Open(65500, 65500, JpegWriter::Layout::kBgrx), vfw::ICERR_MEMORY);
+    EXPECT_FALSE(w.isOpen());
+    ASSERT_EQ(w.Open(64, 40, JpegWriter::Layout::kBgrx), ICERR_OK);
+    ASSERT_EQ(Code(w, rows, 75, out.data(), out.size(), &bytes), ICERR_OK);
 }
 
 // Open codes its warm-up pictures; afterwards no picture - optimised or

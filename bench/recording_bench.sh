@@ -2,7 +2,10 @@
 # The recording loop under Wine at 1920x1080, 32 bits, against the bare GDI
 # grab and beside ffmpeg's x11grab + msvideo1 on the same display, in one run.
 #
-#   bench/recording_bench.sh [seconds] [soak-seconds]
+#   bench/recording_bench.sh [seconds] [soak-seconds] [rounds]
+#
+# The grab and the two recordings take turns for several rounds and the
+# medians are compared, since a shared machine's load drifts within a run.
 #
 # With soak-seconds, a recording of that length also reports GDI objects and
 # private memory once a minute.
@@ -10,6 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-10}
 soak=${2:-0}
+rounds=${3:-3}
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" >/dev/null
 source "$root/scripts/env.sh"
@@ -25,9 +29,27 @@ start_screen_scene
 start_wine
 bench="$KELVORA_WIN_BUILD/bench/recording_bench.exe"
 
-wine "$bench" grab "$seconds"
-wine "$bench" record MSVC "$seconds"
-wine "$bench" record ZMBV "$seconds"
+log=$(mktemp)
+for ((round = 1; round <= rounds; round++)); do
+    wine "$bench" grab "$seconds" | tee -a "$log"
+    wine "$bench" record MSVC "$seconds" | tee -a "$log"
+    wine "$bench" record ZMBV "$seconds" | tee -a "$log"
+done
+awk '
+    function median(list,   n, a, i, j, t) {
+        n = split(list, a, " ")
+        for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+    }
+    $1 == "grab" { grab = grab " " $(NF - 1) }
+    $1 == "record" { rate[$2] = rate[$2] " " $(NF - 1) }
+    END {
+        g = median(grab)
+        printf "median of %d rounds: grab %.2f frames/s", split(grab, x, " "), g
+        for (c in rate) printf ", %s %.2f (%.0f%% of the grab)", c, median(rate[c]), 100 * median(rate[c]) / g
+        printf "\n"
+    }' "$log"
+rm -f "$log"
 
 frames=$(ffmpeg -nostats -f x11grab -framerate 100 -video_size 1920x1080 -i "$DISPLAY" \
     -t "$seconds" -c:v msvideo1 -f null - 2>&1 | sed -n 's/.*frame= *\([0-9]*\).*/\1/p' | tail -n 1)

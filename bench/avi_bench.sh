@@ -99,8 +99,8 @@ rss() {
     rm -f "$out/rss.avi"
     field peak_rss_kb <<<"$line"
 }
-for spec in "100 400 $frame 1080p32" "20000 500000 1024 1-KiB"; do
-    read -r short long bytes name <<<"$spec"
+for run in "100 400 $frame 1080p32" "20000 500000 1024 1-KiB"; do
+    read -r short long bytes name <<<"$run"
     a=$(rss "$short" "$bytes")
     b=$(rss "$long" "$bytes")
     per=$(awk -v a="$a" -v b="$b" -v n=$((long - short)) 'BEGIN { printf "%.1f", (b - a) * 1024 / n }')

@@ -55,25 +55,6 @@ size_t PrivateBytes() {
     return pmc.PrivateUsage;
 }
 
-// Dispatches messages for a while, sleeping in between as an application's
-// message loop does; the tests' pump polls, which would steal time from the
-// worker on a small machine.
-void WaitAndDispatch(DWORD ms) {
-    const DWORD start = GetTickCount();
-    MSG msg;
-    for (;;) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= ms) {
-            return;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - spent, QS_ALLINPUT);
-    }
-}
-
 int Grab(double seconds) {
     TScreenCamera camera(nullptr);
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
@@ -123,7 +104,7 @@ int Record(const char* code, double seconds, bool soak) {
     // The loop's rate is timed from its first written frame: opening the
     // compressor and the files is not part of it.
     while (camera.FFramesWritten == 0 && camera.FRecording) {
-        WaitAndDispatch(1);
+        kelvora::test::PumpFor(1);
     }
     QueryPerformanceCounter(&start);
     const double cpuStart = CpuSeconds();
@@ -132,7 +113,7 @@ int Record(const char* code, double seconds, bool soak) {
     size_t memAtOne = 0;
     int second = 0;
     do {
-        WaitAndDispatch(soak ? 1000 : 100);
+        kelvora::test::PumpFor(soak ? 1000 : 100);
         QueryPerformanceCounter(&now);
         if (soak) {
             ++second;

@@ -68,12 +68,12 @@ TEST_F(CatalogueTest, DependsOnTheTestFrameSizeAndDepth) {
 TEST_F(CatalogueTest, OnlyTheFirstThirtyTwoIndicesAreExamined) {
     TestCodecProvider test;
     for (int i = 0; i < 40; ++i) {
-        TestCodecSpec spec;
-        spec.handler = vfw::mmioFOURCC('T', static_cast<char>('A' + i / 10),
+        TestCodecSetup setup;
+        setup.handler = vfw::mmioFOURCC('T', static_cast<char>('A' + i / 10),
                                        static_cast<char>('0' + i % 10), ' ');
-        spec.description = "test " + std::to_string(i);
-        spec.refuseAll = i == 1;
-        test.codecs.push_back(spec);
+        setup.description = "test " + std::to_string(i);
+        setup.refuseAll = i == 1;
+        test.codecs.push_back(setup);
     }
     ScopedTestCodecs scoped(test);
     TScreenCamera camera(nullptr);

@@ -7,37 +7,37 @@
 
 namespace {
 
-void FillInfo(const TestCodecSpec& spec, vfw::ICINFO* info) {
+void FillInfo(const TestCodecSetup& setup, vfw::ICINFO* info) {
     *info = vfw::ICINFO{};
     info->dwSize = sizeof(*info);
     info->fccType = vfw::ICTYPE_VIDEO;
-    info->fccHandler = spec.handler;
+    info->fccHandler = setup.handler;
     for (int i = 0; i < 4; ++i) {
-        info->szName[i] = static_cast<vfw::WCHAR>((spec.handler >> (8 * i)) & 0xFF);
+        info->szName[i] = static_cast<vfw::WCHAR>((setup.handler >> (8 * i)) & 0xFF);
     }
-    for (size_t i = 0; i < spec.description.size() && i < 127; ++i) {
-        info->szDescription[i] = static_cast<vfw::WCHAR>(spec.description[i]);
+    for (size_t i = 0; i < setup.description.size() && i < 127; ++i) {
+        info->szDescription[i] = static_cast<vfw::WCHAR>(setup.description[i]);
     }
 }
 
-// Uncompressed output, with the failures the spec asks for.
+// Uncompressed output, with the failures its setup asks for.
 class TestCodec : public vfw::Codec {
 public:
-    TestCodec(const TestCodecSpec& spec, std::atomic<int>& counter)
-        : spec_(spec), counter_(counter) {}
+    TestCodec(const TestCodecSetup& setup, std::atomic<int>& counter)
+        : setup_(setup), counter_(counter) {}
 
 protected:
-    void GetInfo(vfw::ICINFO* info) const override { FillInfo(spec_, info); }
+    void GetInfo(vfw::ICINFO* info) const override { FillInfo(setup_, info); }
     vfw::LRESULT CompressQuery(const vfw::BITMAPINFOHEADER* in,
                                const vfw::BITMAPINFOHEADER*) const override {
-        if (spec_.refuseAll || !vfw::IsSupportedInput(in) || in->biWidth % spec_.alignment != 0 ||
-            in->biHeight % spec_.alignment != 0) {
+        if (setup_.refuseAll || !vfw::IsSupportedInput(in) || in->biWidth % setup_.alignment != 0 ||
+            in->biHeight % setup_.alignment != 0) {
             return vfw::ICERR_BADFORMAT;
         }
         return vfw::ICERR_OK;
     }
     vfw::LRESULT FormatSize(const vfw::BITMAPINFOHEADER* in) const override {
-        return spec_.failGetFormat ? vfw::ICERR_BADFORMAT
+        return setup_.failGetFormat ? vfw::ICERR_BADFORMAT
                                    : static_cast<vfw::LRESULT>(in->biSize + in->biClrUsed * 4);
     }
     vfw::LRESULT GetFormat(const vfw::BITMAPINFOHEADER* in,
@@ -55,7 +55,7 @@ protected:
         return vfw::ICERR_OK;
     }
     vfw::LRESULT Compress(const vfw::ICCOMPRESS& c, bool) override {
-        if (spec_.failCompressAfter >= 0 && frames_ >= spec_.failCompressAfter) {
+        if (setup_.failCompressAfter >= 0 && frames_ >= setup_.failCompressAfter) {
             return vfw::ICERR_INTERNAL;
         }
         ++frames_;
@@ -66,12 +66,12 @@ protected:
         return vfw::ICERR_OK;
     }
     void CompressEnd() override {}
-    const char* AboutText() const override { return spec_.about ? "test compressor" : nullptr; }
-    int SettingCount() const override { return spec_.configure ? 2 : 0; }
+    const char* AboutText() const override { return setup_.about ? "test compressor" : nullptr; }
+    int SettingCount() const override { return setup_.configure ? 2 : 0; }
     const char* SettingLabel(int i) const override { return i == 0 ? "one" : "two"; }
 
 private:
-    TestCodecSpec spec_;
+    TestCodecSetup setup_;
     std::atomic<int>& counter_;
     size_t size_ = 0;
     int frames_ = 0;
@@ -100,12 +100,12 @@ bool TestCodecProvider::Describe(vfw::DWORD, vfw::DWORD index, vfw::ICINFO* info
 
 std::unique_ptr<vfw::IcDriverInstance> TestCodecProvider::Open(vfw::DWORD, vfw::DWORD fccHandler,
                                                                vfw::UINT mode) {
-    for (const TestCodecSpec& spec : codecs) {
-        if (spec.handler == fccHandler) {
-            if (spec.failOpenCompress && mode != vfw::ICMODE_QUERY) {
+    for (const TestCodecSetup& setup : codecs) {
+        if (setup.handler == fccHandler) {
+            if (setup.failOpenCompress && mode != vfw::ICMODE_QUERY) {
                 return nullptr;
             }
-            return std::make_unique<Instance>(std::make_unique<TestCodec>(spec, framesCompressed));
+            return std::make_unique<Instance>(std::make_unique<TestCodec>(setup, framesCompressed));
         }
     }
     return nullptr;

@@ -8,7 +8,7 @@
 
 #include "engine/vfw/ic_provider.h"
 
-struct TestCodecSpec {
+struct TestCodecSetup {
     vfw::FOURCC handler = 0;
     std::string description;
     int alignment = 1;              // accepts widths and heights divisible by this
@@ -22,7 +22,7 @@ struct TestCodecSpec {
 
 class TestCodecProvider : public vfw::IcProvider {
 public:
-    std::vector<TestCodecSpec> codecs;
+    std::vector<TestCodecSetup> codecs;
     std::atomic<int> framesCompressed{0};
 
     bool Describe(vfw::DWORD fccType, vfw::DWORD index, vfw::ICINFO* info) override;

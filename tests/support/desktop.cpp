@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "tests/support/png_file.h"
@@ -10,11 +11,11 @@
 
 namespace kelvora::test {
 
-void PumpFor(DWORD ms) {
-    PumpUntil([] { return false; }, ms);
-}
+namespace {
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+// Dispatches messages until `done` or the timeout, waking at least every
+// `pollMs` to ask `done` again; between messages the thread sleeps.
+bool Pump(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs) {
     const DWORD start = GetTickCount();
     MSG msg;
     for (;;) {
@@ -25,11 +26,23 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         if (done()) {
             return true;
         }
-        if (GetTickCount() - start >= timeoutMs) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs) {
             return done();
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(pollMs, timeoutMs - spent),
+                                  QS_ALLINPUT);
     }
+}
+
+}  // namespace
+
+void PumpFor(DWORD ms) {
+    Pump([] { return false; }, ms, ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    return Pump(done, timeoutMs, 5);
 }
 
 std::uint32_t ScreenPicture::At(int x, int y) const {

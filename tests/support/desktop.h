@@ -12,7 +12,7 @@
 
 namespace kelvora::test {
 
-// Dispatches this thread's messages for `ms` milliseconds.
+// Dispatches this thread's messages for `ms` milliseconds, sleeping in between.
 void PumpFor(DWORD ms);
 // Dispatches messages until `done` returns true or `timeoutMs` passes;
 // returns the last answer of `done`.

@@ -126,8 +126,8 @@ bool ReadRawFrames(const std::string& cmd, size_t frameBytes,
 
 bool DecodeFramesRaw(const std::string& path, const std::string& pixFmt, size_t frameBytes,
                      std::vector<std::vector<std::uint8_t>>* frames) {
-    // passthrough keeps one output frame per stored entry, held (empty)
-    // entries included, without duplicating or dropping any.
+    // passthrough gives each coded picture once: held (empty) entries carry
+    // no picture and are not repeated, and nothing is dropped.
     const std::string cmd = "ffmpeg -v error -i " + ShellQuote(path) +
                             " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " +
                             ShellQuote(pixFmt) + " -";

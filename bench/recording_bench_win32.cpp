@@ -3,7 +3,7 @@
 //   recording_bench grab SECONDS            the bare GDI grab of the whole screen
 //   recording_bench record CODEC SECONDS    the recording loop through CODEC
 //   recording_bench soak CODEC SECONDS      a long recording: GDI objects and
-//                                           private memory once a second
+//                                           memory in use once a minute
 //
 // CODEC is a four-character code (MSVC, ZMBV, MJPG, DIB). Full screen, 32 bits.
 #include <windows.h>
@@ -47,12 +47,14 @@ int SlotOf(const TScreenCamera& camera, const char* code) {
     return -1;
 }
 
-size_t PrivateBytes() {
+// Private bytes where the system counts them, else the working set: Wine
+// reports no private usage, and its working set is the process's resident size.
+size_t MemoryInUse() {
     PROCESS_MEMORY_COUNTERS_EX pmc{};
     pmc.cb = sizeof(pmc);
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
                          sizeof(pmc));
-    return pmc.PrivateUsage;
+    return pmc.PrivateUsage != 0 ? pmc.PrivateUsage : pmc.WorkingSetSize;
 }
 
 int Grab(double seconds) {
@@ -118,13 +120,13 @@ int Record(const char* code, double seconds, bool soak) {
         if (soak) {
             ++second;
             const long gdi = kelvora::test::LiveGdiObjects();
-            const size_t mem = PrivateBytes();
+            const size_t mem = MemoryInUse();
             if (second == 1) {
                 gdiAtOne = gdi;
                 memAtOne = mem;
             }
             if (second == 1 || second % 60 == 0) {
-                std::printf("soak %s t=%ds frames=%d gdi=%ld private=%.1f MiB\n", code, second,
+                std::printf("soak %s t=%ds frames=%d gdi=%ld memory=%.1f MiB\n", code, second,
                             camera.FFramesWritten.load(), gdi, mem / 1048576.0);
                 std::fflush(stdout);
             }
@@ -142,10 +144,10 @@ int Record(const char* code, double seconds, bool soak) {
         return 1;
     }
     if (soak) {
-        std::printf("soak %s: gdi %ld at 1 s, %ld at the end (%ld before); private %.1f MiB at 1 s,"
+        std::printf("soak %s: gdi %ld at 1 s, %ld at the end (%ld before); memory %.1f MiB at 1 s,"
                     " %.1f MiB at the end\n",
                     code, gdiAtOne, kelvora::test::LiveGdiObjects(), gdiBefore,
-                    memAtOne / 1048576.0, PrivateBytes() / 1048576.0);
+                    memAtOne / 1048576.0, MemoryInUse() / 1048576.0);
     }
     std::printf("record %s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
                 " %.2f frames/s\n",

@@ -7,7 +7,7 @@
 
 namespace {
 
-void FillInfo(const TestCodecSetup& setup, vfw::ICINFO* info) {
+void DescribeCodec(const TestCodecSetup& setup, vfw::ICINFO* info) {
     *info = vfw::ICINFO{};
     info->dwSize = sizeof(*info);
     info->fccType = vfw::ICTYPE_VIDEO;
@@ -27,7 +27,7 @@ public:
         : setup_(setup), counter_(counter) {}
 
 protected:
-    void GetInfo(vfw::ICINFO* info) const override { FillInfo(setup_, info); }
+    void GetInfo(vfw::ICINFO* info) const override { DescribeCodec(setup_, info); }
     vfw::LRESULT CompressQuery(const vfw::BITMAPINFOHEADER* in,
                                const vfw::BITMAPINFOHEADER*) const override {
         if (setup_.refuseAll || !vfw::IsSupportedInput(in) || in->biWidth % setup_.alignment != 0 ||
@@ -94,7 +94,7 @@ bool TestCodecProvider::Describe(vfw::DWORD, vfw::DWORD index, vfw::ICINFO* info
     if (index >= codecs.size()) {
         return false;
     }
-    FillInfo(codecs[index], info);
+    DescribeCodec(codecs[index], info);
     return true;
 }
 

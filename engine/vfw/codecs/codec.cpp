@@ -17,7 +17,29 @@ constexpr DWORD_PTR kQueryWindow = static_cast<DWORD_PTR>(-1);
 
 std::atomic<const CodecDialogs*> g_dialogs{nullptr};
 
+template <size_t N>
+void CopyName(WCHAR (&to)[N], const char16_t* from) {
+    size_t i = 0;
+    for (; i + 1 < N && from[i] != 0; ++i) {
+        to[i] = from[i];
+    }
+    to[i] = 0;
+}
+
 }  // namespace
+
+void Codec::FillInfo(ICINFO* info, FOURCC handler, DWORD flags, const char16_t* name,
+                     const char16_t* description) {
+    *info = ICINFO{};
+    info->dwSize = sizeof(ICINFO);
+    info->fccType = ICTYPE_VIDEO;
+    info->fccHandler = handler;
+    info->dwFlags = flags;
+    info->dwVersion = 0x00010000;
+    info->dwVersionICM = 0x0104;
+    CopyName(info->szName, name);
+    CopyName(info->szDescription, description);
+}
 
 void SetCodecDialogs(const CodecDialogs* dialogs) { g_dialogs = dialogs; }
 

@@ -41,6 +41,10 @@ protected:
 
     // Fills info (all of it: dwSize, type, handler, flags, names).
     virtual void GetInfo(ICINFO* info) const = 0;
+    // The usual GetInfo of a built-in: version 1.0 of a video compressor,
+    // names cut to their fields.
+    static void FillInfo(ICINFO* info, FOURCC handler, DWORD flags, const char16_t* name,
+                         const char16_t* description);
     // ICERR_OK when `in` can be compressed (to `out`, when not null).
     virtual LRESULT CompressQuery(const BITMAPINFOHEADER* in,
                                   const BITMAPINFOHEADER* out) const = 0;

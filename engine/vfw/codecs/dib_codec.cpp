@@ -14,15 +14,6 @@ namespace {
 
 constexpr FOURCC kDib = mmioFOURCC('D', 'I', 'B', ' ');
 
-template <size_t N>
-void CopyName(WCHAR (&to)[N], const char16_t* from) {
-    size_t i = 0;
-    for (; i + 1 < N && from[i] != 0; ++i) {
-        to[i] = from[i];
-    }
-    to[i] = 0;
-}
-
 DWORD ImageBytes(const BITMAPINFOHEADER* bi) {
     return static_cast<DWORD>(DibRowBytes(bi->biWidth, bi->biBitCount) * bi->biHeight);
 }
@@ -35,15 +26,7 @@ DWORD OutputColors(const BITMAPINFOHEADER* in) {
 class DibCodec final : public Codec {
   protected:
     void GetInfo(ICINFO* info) const override {
-        *info = ICINFO{};
-        info->dwSize = sizeof(ICINFO);
-        info->fccType = ICTYPE_VIDEO;
-        info->fccHandler = kDib;
-        info->dwFlags = VIDCF_QUALITY;  // accepted and ignored: nothing to trade
-        info->dwVersion = 0x00010000;
-        info->dwVersionICM = 0x0104;
-        CopyName(info->szName, u"DIB");
-        CopyName(info->szDescription, u"Uncompressed frames (full size)");
+        FillInfo(info, kDib, VIDCF_QUALITY, u"DIB", u"Uncompressed frames (full size)");  // quality accepted and ignored
     }
 
     LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const override {

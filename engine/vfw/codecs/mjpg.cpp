@@ -45,15 +45,6 @@ constexpr const char kAboutText[] =
     " (лицензии IJG и BSD).\n"
     "This software is based in part on the work of the Independent JPEG Group.";
 
-template <size_t N>
-void CopyName(WCHAR (&to)[N], const char16_t* from) {
-    size_t i = 0;
-    for (; i + 1 < N && from[i] != 0; ++i) {
-        to[i] = from[i];
-    }
-    to[i] = 0;
-}
-
 // dwQuality 0..10000 (or ICQUALITY_DEFAULT) to libjpeg's 1..100.
 int JpegQuality(DWORD quality, DWORD defaultQuality) {
     if (quality == ICQUALITY_DEFAULT) {
@@ -66,15 +57,7 @@ int JpegQuality(DWORD quality, DWORD defaultQuality) {
 class MjpgCodec final : public Codec {
   protected:
     void GetInfo(ICINFO* info) const override {
-        *info = ICINFO{};
-        info->dwSize = sizeof(ICINFO);
-        info->fccType = ICTYPE_VIDEO;
-        info->fccHandler = kMjpg;
-        info->dwFlags = VIDCF_QUALITY;
-        info->dwVersion = 0x00010000;
-        info->dwVersionICM = 0x0104;
-        CopyName(info->szName, u"MJPG");
-        CopyName(info->szDescription, u"Motion JPEG");
+        FillInfo(info, kMjpg, VIDCF_QUALITY, u"MJPG", u"Motion JPEG");
     }
 
     LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const override {

@@ -17,21 +17,10 @@ namespace vfw {
 namespace {
 
 constexpr FOURCC kMsvc = mmioFOURCC('M', 'S', 'V', 'C');
-constexpr DWORD kVersion = 0x00010000;  // 1.0
-constexpr DWORD kVersionIcm = 0x0104;
 
 // Names also read back as the stream name of a recording.
 constexpr char16_t kName[] = u"MS Video Codec";
 constexpr char16_t kDescription[] = u"Microsoft Video 1";
-
-template <size_t N>
-void CopyName(WCHAR (&to)[N], const char16_t* from) {
-    size_t i = 0;
-    for (; i + 1 < N && from[i] != 0; ++i) {
-        to[i] = from[i];
-    }
-    to[i] = 0;
-}
 
 // Output formats this codec writes: Microsoft Video 1 of the input's size at
 // 16 bits, or at 8 bits for 8-bit input.
@@ -46,15 +35,8 @@ constexpr DWORD kPaletteSize = 256;
 class MsvcCodec final : public Codec {
   protected:
     void GetInfo(ICINFO* info) const override {
-        *info = ICINFO{};
-        info->dwSize = sizeof(ICINFO);
-        info->fccType = ICTYPE_VIDEO;
-        info->fccHandler = kMsvc;
-        info->dwFlags = VIDCF_QUALITY | VIDCF_TEMPORAL | VIDCF_FASTTEMPORALC;
-        info->dwVersion = kVersion;
-        info->dwVersionICM = kVersionIcm;
-        CopyName(info->szName, kName);
-        CopyName(info->szDescription, kDescription);
+        FillInfo(info, kMsvc, VIDCF_QUALITY | VIDCF_TEMPORAL | VIDCF_FASTTEMPORALC, kName,
+                 kDescription);
     }
 
     LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const override {

@@ -16,8 +16,6 @@ namespace vfw {
 namespace {
 
 constexpr FOURCC kFourcc = mmioFOURCC('Z', 'M', 'B', 'V');
-constexpr DWORD kVersion = 0x00010000;  // 1.0
-constexpr DWORD kVersionIcm = 0x0104;
 
 struct Level {
     const char* label;
@@ -38,14 +36,6 @@ constexpr int kDefaultLevel = 0;
 // The choice of the configuration dialog, shared by every instance; a
 // session takes it when it begins.
 std::atomic<int> g_level{kDefaultLevel};
-
-void CopyName(WCHAR* dst, std::size_t capacity, const char16_t* src) {
-    std::size_t i = 0;
-    for (; i + 1 < capacity && src[i] != 0; ++i) {
-        dst[i] = src[i];
-    }
-    dst[i] = 0;
-}
 
 // True when `out` is the format this compressor makes of `in`.
 bool IsOutputFor(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) {
@@ -75,15 +65,8 @@ LRESULT ToIcErr(zmbv::Status s) {
 class ZmbvCodec final : public Codec {
   protected:
     void GetInfo(ICINFO* info) const override {
-        *info = ICINFO{};
-        info->dwSize = sizeof(ICINFO);
-        info->fccType = ICTYPE_VIDEO;
-        info->fccHandler = kFourcc;
-        info->dwFlags = VIDCF_QUALITY | VIDCF_TEMPORAL | VIDCF_FASTTEMPORALC;
-        info->dwVersion = kVersion;
-        info->dwVersionICM = kVersionIcm;
-        CopyName(info->szName, 16, u"ZMBV");
-        CopyName(info->szDescription, 128, u"Zip Motion Blocks Video (lossless)");
+        FillInfo(info, kFourcc, VIDCF_QUALITY | VIDCF_TEMPORAL | VIDCF_FASTTEMPORALC, u"ZMBV",
+                 u"Zip Motion Blocks Video (lossless)");
     }
 
     LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const override {

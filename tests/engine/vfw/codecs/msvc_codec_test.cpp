@@ -10,8 +10,8 @@
 
 #include "engine/vfw/codecs/builtin.h"
 #include "engine/vfw/dib.h"
-#include "tests/engine/vfw/codecs/msvc_alloc_counter.h"
 #include "tests/engine/vfw/codecs/msvc_test_decoder.h"
+#include "tests/support/alloc_counter.h"
 #include "tests/support/synthetic_clip.h"
 
 namespace vfw {

@@ -9,8 +9,8 @@
 
 #include "engine/vfw/codecs/zmbv_encoder.h"
 #include "engine/vfw/dib.h"
-#include "tests/engine/vfw/codecs/zmbv_alloc_counter.h"
 #include "tests/engine/vfw/codecs/zmbv_session.h"
+#include "tests/support/alloc_counter.h"
 #include "tests/support/synthetic_clip.h"
 
 namespace kelvora::test {

@@ -1,6 +1,6 @@
-// Kept in a file of its own: the replaced operators must not be inlined into
-// code that also sees the matching new expressions.
-#include "tests/engine/vfw/codecs/zmbv_alloc_counter.h"
+// The replaced operators live in a file of their own, away from the code under
+// test, so that no new expression is folded into a direct malloc call.
+#include "tests/support/alloc_counter.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -9,13 +9,27 @@
 namespace {
 
 std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
+std::atomic<long> g_calls{0};
 
 }  // namespace
 
+namespace kelvora::test {
+
+void StartCountingAllocations() {
+    g_calls = 0;
+    g_counting = true;
+}
+
+long StopCountingAllocations() {
+    g_counting = false;
+    return g_calls;
+}
+
+}  // namespace kelvora::test
+
 void* operator new(std::size_t size) {
     if (g_counting.load(std::memory_order_relaxed)) {
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
+        g_calls.fetch_add(1, std::memory_order_relaxed);
     }
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
         return p;
@@ -37,17 +51,3 @@ void operator delete[](void* p) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
-
-namespace kelvora::test {
-
-void StartCountingAllocations() {
-    g_allocations = 0;
-    g_counting = true;
-}
-
-long StopCountingAllocations() {
-    g_counting = false;
-    return g_allocations.load();
-}
-
-}  // namespace kelvora::test

@@ -1,14 +1,14 @@
-// A window painted with known colours is read back from the screen with
-// BitBlt + GetDIBits: the display, the window manager and GDI are real.
+// A window painted with known colours is read back from the screen by the
+// tests' own screen grab (BitBlt from the screen's device context): the
+// display, the window manager and GDI are real.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
 
-#include "tests/support/png_file.h"
-#include "tests/support/test_paths.h"
+#include "tests/support/desktop.h"
+#include "win32/handles.h"
 
 namespace {
 
@@ -24,49 +24,13 @@ LRESULT CALLBACK PaintQuadrants(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         const int w = rc.right / 2, h = rc.bottom / 2;
         for (int i = 0; i < 4; ++i) {
             RECT q{(i % 2) * w, (i / 2) * h, (i % 2) * w + w, (i / 2) * h + h};
-            HBRUSH b = CreateSolidBrush(kQuadrants[i]);
-            FillRect(dc, &q, b);
-            DeleteObject(b);
+            win32::Brush brush(CreateSolidBrush(kQuadrants[i]));
+            FillRect(dc, &q, brush.get());
         }
         EndPaint(hwnd, &ps);
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-void PumpFor(DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    MSG m;
-    while (static_cast<LONG>(end - GetTickCount()) > 0) {
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&m);
-        }
-        Sleep(10);
-    }
-}
-
-// Reads a rectangle of the screen as 32-bit top-down B, G, R, x pixels.
-std::vector<std::uint32_t> GrabScreen(int x, int y, int w, int h) {
-    std::vector<std::uint32_t> px(static_cast<size_t>(w) * h);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, x, y, SRCCOPY);
-    SelectObject(mem, old);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    const int lines = GetDIBits(mem, bmp, 0, h, px.data(), &bi, DIB_RGB_COLORS);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    EXPECT_EQ(lines, h);
-    return px;
 }
 
 std::uint32_t Bgrx(COLORREF c) {
@@ -86,15 +50,14 @@ TEST(WineHarness, PaintedWindowIsGrabbedBackFromTheScreen) {
     ASSERT_NE(hwnd, nullptr);
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
-    PumpFor(300);
+    kelvora::test::PumpFor(300);
 
-    const std::vector<std::uint32_t> px = GrabScreen(x, y, w, h);
-    kelvora::test::SavePngBgrx(kelvora::test::OutputPath("quadrants.png"), w, h,
-                               reinterpret_cast<const std::uint8_t*>(px.data()), w * 4);
+    const kelvora::test::ScreenPicture pic = kelvora::test::GrabScreen({x, y, x + w, y + h});
+    ASSERT_TRUE(pic.ok);
+    pic.Save("quadrants.png");
     for (int i = 0; i < 4; ++i) {
-        const int cx = (i % 2) * (w / 2) + w / 4, cy = (i / 2) * (h / 2) + h / 4;
-        EXPECT_EQ(px[static_cast<size_t>(cy) * w + cx] & 0xFFFFFF, Bgrx(kQuadrants[i]))
-            << "quadrant " << i;
+        const int cx = x + (i % 2) * (w / 2) + w / 4, cy = y + (i / 2) * (h / 2) + h / 4;
+        EXPECT_EQ(pic.At(cx, cy) & 0xFFFFFF, Bgrx(kQuadrants[i])) << "quadrant " << i;
     }
     DestroyWindow(hwnd);
     UnregisterClassW(wc.lpszClassName, wc.hInstance);

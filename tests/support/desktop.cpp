@@ -8,6 +8,7 @@
 
 #include "tests/support/png_file.h"
 #include "tests/support/test_paths.h"
+#include "win32/handles.h"
 
 namespace kelvora::test {
 
@@ -61,8 +62,8 @@ ScreenPicture GrabScreen(const RECT& area) {
     pic.area = area;
     const int w = area.right - area.left, h = area.bottom - area.top;
     pic.px.assign(static_cast<size_t>(w) * h, 0);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
+    win32::WindowDc screen(nullptr);
+    win32::MemoryDc mem(CreateCompatibleDC(screen.get()));
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = w;
@@ -71,24 +72,19 @@ ScreenPicture GrabScreen(const RECT& area) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (mem != nullptr && bmp != nullptr) {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        pic.ok = BitBlt(mem, 0, 0, w, h, screen, area.left, area.top, SRCCOPY) != FALSE;
+    win32::Bitmap bmp(CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen || !mem || !bmp) {
+        return pic;
+    }
+    {
+        win32::SelectGuard select(mem.get(), bmp.get());
+        pic.ok = BitBlt(mem.get(), 0, 0, w, h, screen.get(), area.left, area.top, SRCCOPY) != FALSE;
         GdiFlush();
-        SelectObject(mem, old);
-        const auto* src = static_cast<const std::uint32_t*>(bits);
-        for (size_t i = 0; i < pic.px.size(); ++i) {
-            pic.px[i] = src[i] & 0xFFFFFF;
-        }
     }
-    if (bmp != nullptr) {
-        DeleteObject(bmp);
+    const auto* src = static_cast<const std::uint32_t*>(bits);
+    for (size_t i = 0; i < pic.px.size(); ++i) {
+        pic.px[i] = src[i] & 0xFFFFFF;
     }
-    if (mem != nullptr) {
-        DeleteDC(mem);
-    }
-    ReleaseDC(nullptr, screen);
     return pic;
 }
 

@@ -272,6 +272,24 @@ long LiveGdiObjects() {
     return used;
 }
 
+void ExpectGdiObjectsReturn(const std::function<void(int)>& cycle, int cycles) {
+    const long start = LiveGdiObjects();
+    if (start < 0) {
+        GTEST_SKIP() << "no count of GDI objects on this platform";
+    }
+    // The platform caches some objects on first use.
+    for (int i = 0; i < 3 && !::testing::Test::HasFatalFailure(); ++i) {
+        cycle(i);
+    }
+    PumpFor(50);
+    const long warm = LiveGdiObjects();
+    for (int i = 0; i < cycles && !::testing::Test::HasFatalFailure(); ++i) {
+        cycle(i);
+    }
+    PumpFor(50);
+    EXPECT_EQ(LiveGdiObjects(), warm) << "started at " << start;
+}
+
 ColourWindow::ColourWindow(const RECT& bounds, COLORREF colour, bool topmost) : colour_(colour) {
     RegisterOnce(kColourClass, &ColourWindow::Proc);
     wnd_ =

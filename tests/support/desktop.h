@@ -92,6 +92,11 @@ class StepRunner {
 // when neither is available.
 long LiveGdiObjects();
 
+// Runs `cycle` (given its number) three times to warm the platform's caches,
+// then `cycles` times, and expects the live GDI objects to be back where
+// they were after the warm-up. Skips the test where nothing counts them.
+void ExpectGdiObjectsReturn(const std::function<void(int)>& cycle, int cycles = 100);
+
 // A plain top-level window filled with one colour (for backgrounds and
 // targets); the colour can change later.
 class ColourWindow {

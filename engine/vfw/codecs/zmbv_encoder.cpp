@@ -95,6 +95,16 @@ struct BlockRef {
     int bw, bh;         // block size, clipped at the frame's edges
 };
 
+// Block (bx, by) of a frame of width x height pixels.
+BlockRef BlockAt(int width, int height, int bx, int by) {
+    return {width,
+            height,
+            bx * kBlockSize,
+            by * kBlockSize,
+            std::min(kBlockSize, width - bx * kBlockSize),
+            std::min(kBlockSize, height - by * kBlockSize)};
+}
+
 // Pixels of the block in `cur` that differ from `prev` displaced by v (pixels
 // outside the frame count as 0). Stops counting once `limit` is reached.
 template <typename T>
@@ -260,12 +270,7 @@ void Encoder::Load(const std::uint8_t* bits, bool compare) {
 template <typename T>
 Vector Encoder::ChooseVector(const T* cur, const T* prev, int bx, int by, int* cost) const {
     const std::size_t i = static_cast<std::size_t>(by) * blocksX_ + bx;
-    const BlockRef b{width_,
-                     height_,
-                     bx * kBlockSize,
-                     by * kBlockSize,
-                     std::min(kBlockSize, width_ - bx * kBlockSize),
-                     std::min(kBlockSize, height_ - by * kBlockSize)};
+    const BlockRef b = BlockAt(width_, height_, bx, by);
     // Candidates: the block's own hint, its neighbours' choices, its choice
     // in the last frame, then the frame-wide ones. Moved content usually
     // matches one of them exactly, which a first pass finds cheaply (a wrong
@@ -348,13 +353,7 @@ std::size_t Encoder::BuildDelta() {
             stats_.moved += !(v == Vector{});
             if (cost != 0) {
                 ++stats_.xored;
-                const BlockRef b{width_,
-                                 height_,
-                                 bx * kBlockSize,
-                                 by * kBlockSize,
-                                 std::min(kBlockSize, width_ - bx * kBlockSize),
-                                 std::min(kBlockSize, height_ - by * kBlockSize)};
-                out = WriteXor(cur, prev, b, v, out);
+                out = WriteXor(cur, prev, BlockAt(width_, height_, bx, by), v, out);
             }
         }
     }

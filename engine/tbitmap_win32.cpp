@@ -51,16 +51,13 @@ bool TBitmap::Recreate() {
     bi->bmiHeader.biBitCount = static_cast<WORD>(bitCount_);
     bi->bmiHeader.biCompression = BI_RGB;
     if (bitCount_ == 8) {
-        HPALETTE halftone = CreateHalftonePalette(nullptr);
+        win32::Palette halftone(CreateHalftonePalette(nullptr));
         PALETTEENTRY entries[256] = {};
-        const UINT n = halftone != nullptr ? GetPaletteEntries(halftone, 0, 256, entries) : 0;
+        const UINT n = halftone ? GetPaletteEntries(halftone.get(), 0, 256, entries) : 0;
         for (UINT i = 0; i < n; ++i) {
             bi->bmiColors[i] = {entries[i].peBlue, entries[i].peGreen, entries[i].peRed, 0};
         }
         bi->bmiHeader.biClrUsed = n;
-        if (halftone != nullptr) {
-            DeleteObject(halftone);
-        }
     }
     void* bits = nullptr;
     bitmap_.reset(CreateDIBSection(dc_.get(), bi, DIB_RGB_COLORS, &bits, nullptr, 0));

@@ -62,6 +62,7 @@ using Region = Owned<HRGN, detail::DeleteGdiObject>;
 using Font = Owned<HFONT, detail::DeleteGdiObject>;
 using Brush = Owned<HBRUSH, detail::DeleteGdiObject>;
 using Pen = Owned<HPEN, detail::DeleteGdiObject>;
+using Palette = Owned<HPALETTE, detail::DeleteGdiObject>;
 // CreateCompatibleDC / CreateDC (DeleteDC).
 using MemoryDc = Owned<HDC, detail::DeleteMemoryDc>;
 using Window = Owned<HWND, detail::DestroyWnd>;

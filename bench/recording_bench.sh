@@ -8,7 +8,7 @@
 # medians are compared, since a shared machine's load drifts within a run.
 #
 # With soak-seconds, a recording of that length also reports GDI objects and
-# private memory once a minute.
+# memory in use once a minute.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-10}

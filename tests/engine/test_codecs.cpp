@@ -38,7 +38,7 @@ protected:
     }
     vfw::LRESULT FormatSize(const vfw::BITMAPINFOHEADER* in) const override {
         return setup_.failGetFormat ? vfw::ICERR_BADFORMAT
-                                   : static_cast<vfw::LRESULT>(in->biSize + in->biClrUsed * 4);
+                                    : static_cast<vfw::LRESULT>(in->biSize + in->biClrUsed * 4);
     }
     vfw::LRESULT GetFormat(const vfw::BITMAPINFOHEADER* in,
                            vfw::BITMAPINFOHEADER* out) const override {

@@ -26,7 +26,8 @@ DWORD OutputColors(const BITMAPINFOHEADER* in) {
 class DibCodec final : public Codec {
   protected:
     void GetInfo(ICINFO* info) const override {
-        FillInfo(info, kDib, VIDCF_QUALITY, u"DIB", u"Uncompressed frames (full size)");  // quality accepted and ignored
+        // Quality is accepted and ignored: there is nothing to trade.
+        FillInfo(info, kDib, VIDCF_QUALITY, u"DIB", u"Uncompressed frames (full size)");
     }
 
     LRESULT CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const override {

@@ -89,6 +89,10 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* 
     return stream->Write(start, samples, buffer, bufferSize, flags, samplesWritten, bytesWritten);
 }
 
+HRESULT AVIStreamEndWrite(PAVISTREAM stream) {
+    return stream != nullptr ? stream->EndWrite() : AVIERR_BADHANDLE;
+}
+
 ULONG AVIStreamRelease(PAVISTREAM stream) {
     return stream != nullptr ? stream->Release() : 0;
 }

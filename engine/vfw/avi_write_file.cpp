@@ -55,10 +55,15 @@ class AviWriteFile final : public AviFile {
         std::lock_guard<std::mutex> lock(mutex_);
         return writer_.Write(start, data, size, flags);
     }
+    // Completes the file now; a second call answers the first one's result.
+    HRESULT Finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.Finish();
+    }
 
   private:
-    // The last reference: the file is completed here. A failure cannot be
-    // reported any more; it was reported by the write that met it.
+    // The last reference completes a file nobody ended explicitly; the
+    // result of that cannot reach anyone (AVIStreamEndWrite reports it).
     ~AviWriteFile() override { (void)writer_.Finish(); }
 
     std::mutex mutex_;
@@ -77,6 +82,7 @@ class AviWriteStream final : public AviStream {
         (void)pos;
         return file_->ReadFormat(format, formatSize);
     }
+    HRESULT EndWrite() override { return file_->Finish(); }
     HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override {
         if (samples != 1) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,7 +42,7 @@ public:
     HRESULT Info(AVISTREAMINFOA* info) override { return target_->Info(info); }
 
     HRESULT SetFormat(LONG pos, const void* format, LONG formatSize) override {
-        if (began_) {
+        if (began_ || ended_) {
             return AVIERR_UNSUPPORTED;  // the frame format is fixed for the run
         }
         if (format == nullptr || formatSize < static_cast<LONG>(sizeof(BITMAPINFOHEADER))) {
@@ -82,16 +84,31 @@ public:
         if (hr != AVIERR_OK) {
             return hr;
         }
+        // Large frames in a 32-bit process: the slots or the thread may not
+        // be had. That is a refused format, not the end of the program.
+        try {
+            output_.assign(static_cast<size_t>(maxFrame), 0);
+            for (auto& slot : free_) {
+                slot.assign(static_cast<size_t>(inputBytes_), 0);
+            }
+        } catch (const std::bad_alloc&) {
+            ReleaseBuffers();
+            return AVIERR_MEMORY;
+        }
         r = ICSendMessage(hic_, ICM_COMPRESS_BEGIN, p(input), p(output));
         if (r != ICERR_OK) {
+            ReleaseBuffers();
             return FromIcError(r);
         }
         began_ = true;
-        output_.assign(static_cast<size_t>(maxFrame), 0);
-        for (auto& slot : free_) {
-            slot.assign(static_cast<size_t>(inputBytes_), 0);
+        try {
+            worker_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            ICSendMessage(hic_, ICM_COMPRESS_END, 0, 0);
+            began_ = false;
+            ReleaseBuffers();
+            return AVIERR_MEMORY;
         }
-        worker_ = std::thread([this] { Run(); });
         return AVIERR_OK;
     }
 
@@ -101,8 +118,10 @@ public:
         if (!began_) {
             return AVIERR_BADFORMAT;  // no format set yet
         }
+        // A frame of another size than the format's would be read as a
+        // sheared picture: refused.
         if (buffer == nullptr || samples != 1 || start < 0 || bufferSize < 0 ||
-            static_cast<std::uint64_t>(bufferSize) < inputBytes_) {
+            static_cast<std::uint64_t>(bufferSize) != inputBytes_) {
             return AVIERR_BADPARAM;
         }
         std::unique_lock<std::mutex> lock(mutex_);
@@ -131,8 +150,27 @@ public:
         return AVIERR_OK;
     }
 
+    HRESULT EndWrite() override {
+        if (ended_) {
+            return endResult_;
+        }
+        Drain();
+        ended_ = true;
+        endResult_ = failure_ != AVIERR_OK ? failure_ : target_->EndWrite();
+        return endResult_;
+    }
+
 protected:
     ~CompressedStream() override {
+        Drain();
+        ICClose(hic_);
+        target_->Release();
+    }
+
+private:
+    // Lets the compression thread write every queued frame, waits for it and
+    // ends the compressor's session.
+    void Drain() {
         if (worker_.joinable()) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -143,12 +181,17 @@ protected:
         }
         if (began_) {
             ICSendMessage(hic_, ICM_COMPRESS_END, 0, 0);
+            began_ = false;
         }
-        ICClose(hic_);
-        target_->Release();
     }
 
-private:
+    void ReleaseBuffers() {
+        std::vector<BYTE>().swap(output_);
+        for (auto& slot : free_) {
+            std::vector<BYTE>().swap(slot);
+        }
+    }
+
     struct Frame {
         LONG pos;
         std::vector<BYTE> bits;
@@ -230,6 +273,8 @@ private:
     LONG lastQueued_ = -1;
     HRESULT failure_ = AVIERR_OK;
     bool stopping_ = false;
+    bool ended_ = false;  // EndWrite ran: nothing more is taken
+    HRESULT endResult_ = AVIERR_OK;
     std::thread worker_;
 };
 

@@ -6,7 +6,8 @@
 // Protocol of a recording, as the engine uses it:
 //   AVIFileInit; AVIFileOpenA(create|write); AVIFileCreateStreamA;
 //   AVIMakeCompressedStream; AVIStreamSetFormat; AVIStreamWrite ...;
-//   AVIStreamRelease (source, then compressed); AVIFileRelease; AVIFileExit.
+//   AVIStreamEndWrite (compressed); AVIStreamRelease (source, then
+//   compressed); AVIFileRelease; AVIFileExit.
 // Files and streams are reference counted: a stream keeps its file alive, a
 // compressed stream keeps its source alive, and a file being written is
 // completed (headers patched, indexes written) when its last reference goes.
@@ -240,6 +241,13 @@ ULONG AVIFileRelease(PAVIFILE file);
 [[nodiscard]] HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples,
                                      const void* buffer, LONG bufferSize, DWORD flags,
                                      LONG* samplesWritten, LONG* bytesWritten);
+// Completes the writing of a stream and its file and reports how it ended:
+// a compressed stream first compresses and writes the frames still queued.
+// AVIERR_OK only when every frame written so far and the file's indexes and
+// headers reached the file; otherwise the first error met. Later writes are
+// refused. Release alone completes the file too but cannot report. Not a
+// call of the platform's library, whose release has no result.
+[[nodiscard]] HRESULT AVIStreamEndWrite(PAVISTREAM stream);
 ULONG AVIStreamRelease(PAVISTREAM stream);
 
 // Reading a stream (used by AVISaveV and tests).

@@ -4,11 +4,13 @@
 // time, frames and the failures the real system cannot produce on demand.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "engine/camera_windows.h"
 #include "engine/vfw/vfw.h"
 
 class TScreenCamera;
@@ -65,16 +67,32 @@ public:
 
     // ---- User interface ----
     // Yes/No question with the warning icon, owned by `owner`; true for Yes.
-    virtual bool AskYesNo(void* owner, const std::string& text, const std::string& caption) = 0;
-    // Restores the minimised application.
+    // Callable from any thread: the box itself is shown on the UI thread
+    // while the caller waits. Once `cancel` becomes true the box is closed
+    // (if shown) and the answer is No.
+    virtual bool AskYesNo(void* owner, const std::string& text, const std::string& caption,
+                          const std::atomic<bool>& cancel) = 0;
+    // Restores the minimised application without waiting for the UI thread.
     virtual void RestoreApplication(void* owner) = 0;
+    // The hourglass while busy, then the cursor shown before; from any
+    // thread, nestable.
     virtual void SetBusyCursor(bool busy) = 0;
+    // Waits until `done` answers true. On the UI thread, messages that other
+    // threads send to its windows are still served meanwhile, so a worker
+    // that asks the UI thread something synchronously does not deadlock.
+    virtual void WaitServingUi(const std::function<bool()>& done) = 0;
     // A camera was created on the UI thread; work may be posted for it.
     virtual void RegisterCamera(TScreenCamera* camera) = 0;
     // Runs `work` on the UI thread later; dropped when `camera` is gone first.
     virtual void PostToUiThread(TScreenCamera* camera, std::function<void()> work) = 0;
     // Called by the camera's destructor: drops work still posted for it.
     virtual void ForgetCamera(TScreenCamera* camera) = 0;
+
+    // True on the thread that runs the camera's windows (the UI thread).
+    virtual bool OnUiThread() = 0;
+    // The camera's timer and windows (camera_windows.h), made on the UI
+    // thread by the camera's constructor.
+    virtual std::unique_ptr<CameraWindows> CreateCameraWindows(TScreenCamera& camera) = 0;
 
     // ---- Threads ----
     // The calling thread's handle for SetThreadPriority (null where none).

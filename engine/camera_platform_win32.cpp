@@ -3,11 +3,16 @@
 #include <windows.h>
 #include <timeapi.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "engine/camera_platform.h"
+#include "engine/camera_windows_win32.h"
 #include "engine/frame_grabber_win32.h"
 #include "engine/screen_camera.h"
 #include "engine/tbitmap_win32.h"
@@ -133,19 +138,54 @@ public:
         return Narrow(Widen(name, CP_ACP), CP_UTF8);
     }
 
-    bool AskYesNo(void* owner, const std::string& text, const std::string& caption) override {
-        return MessageBoxW(static_cast<HWND>(owner), Widen(text, CP_UTF8).c_str(),
-                           Widen(caption, CP_UTF8).c_str(),
-                           MB_YESNO | MB_ICONWARNING) == IDYES;
+    bool AskYesNo(void* owner, const std::string& text, const std::string& caption,
+                  const std::atomic<bool>& cancel) override {
+        const std::wstring wText = Widen(text, CP_UTF8), wCaption = Widen(caption, CP_UTF8);
+        if (OnUiThread()) {
+            return ShowQuestion(static_cast<HWND>(owner), wText, wCaption, nullptr);
+        }
+        // A box owned by a window of the UI thread, shown from another
+        // thread, makes the system call into the UI thread synchronously;
+        // the box is shown there instead, and this thread waits.
+        auto question = std::make_shared<Question>();
+        PostWork(nullptr, [question, owner, wText, wCaption] {
+            if (!question->Done()) {
+                question->Answer(
+                    ShowQuestion(static_cast<HWND>(owner), wText, wCaption, question.get()));
+            }
+        });
+        while (!question->WaitDone(50)) {
+            if (cancel) {
+                question->Cancel();
+            }
+        }
+        return question->Yes();
     }
     void RestoreApplication(void* owner) override {
         HWND main = static_cast<HWND>(owner);
         if (main != nullptr && IsIconic(main)) {
-            ShowWindow(main, SW_RESTORE);
+            // Asynchronous: the caller may be the worker while the UI
+            // thread waits for it.
+            ShowWindowAsync(main, SW_RESTORE);
         }
     }
     void SetBusyCursor(bool busy) override {
-        SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+        RunOnUiThread([this, busy] {
+            if (busy) {
+                if (busyDepth_++ == 0) {
+                    cursorBeforeBusy_ = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                }
+            } else if (busyDepth_ > 0 && --busyDepth_ == 0) {
+                SetCursor(cursorBeforeBusy_);
+            }
+        });
+    }
+    void WaitServingUi(const std::function<bool()>& done) override {
+        while (!done()) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
 
     void RegisterCamera(TScreenCamera* camera) override {
@@ -163,14 +203,20 @@ public:
         live_.insert(camera);
     }
     void PostToUiThread(TScreenCamera* camera, std::function<void()> work) override {
-        auto* posted = new Posted{camera, std::move(work)};
-        if (!window_ || !PostMessageW(window_.get(), kRunPosted, 0, reinterpret_cast<LPARAM>(posted))) {
-            delete posted;
+        if (camera != nullptr) {
+            PostWork(camera, std::move(work));
         }
     }
     void ForgetCamera(TScreenCamera* camera) override {
         std::lock_guard<std::mutex> lock(mutex_);
         live_.erase(camera);
+    }
+
+    bool OnUiThread() override {
+        return window_ && GetWindowThreadProcessId(window_.get(), nullptr) == GetCurrentThreadId();
+    }
+    std::unique_ptr<CameraWindows> CreateCameraWindows(TScreenCamera& camera) override {
+        return CreateWinCameraWindows(camera, camera.FOwnerForm);
     }
 
     void* CurrentThreadHandle() override {
@@ -187,10 +233,100 @@ public:
     static WindowsCameraPlatform& Instance();
 
 private:
+    // A question asked from a worker and answered on the UI thread.
+    class Question {
+    public:
+        bool Done() {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return done_;
+        }
+        bool Yes() {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return yes_;
+        }
+        void Answer(bool yes) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!done_) {
+                done_ = true;
+                yes_ = yes;
+            }
+            changed_.notify_all();
+        }
+        // No, and the box closes if it is showing.
+        void Cancel() {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            yes_ = false;
+            if (box_ != nullptr) {
+                PostMessageW(box_, WM_COMMAND, IDNO, 0);
+            }
+            changed_.notify_all();
+        }
+        void SetBox(HWND box) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            box_ = box;
+            if (done_) {
+                PostMessageW(box_, WM_COMMAND, IDNO, 0);
+            }
+        }
+        bool WaitDone(int ms) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; });
+        }
+
+    private:
+        std::mutex mutex_;
+        std::condition_variable changed_;
+        bool done_ = false;
+        bool yes_ = false;
+        HWND box_ = nullptr;
+    };
+
+    // The question box; `question` (may be null) learns the box's window,
+    // through a hook on this thread, so that a cancel can close it.
+    static bool ShowQuestion(HWND owner, const std::wstring& text, const std::wstring& caption,
+                             Question* question) {
+        Question* const outer = std::exchange(asking_, question);
+        HHOOK hook = question == nullptr ? nullptr
+                                         : SetWindowsHookExW(WH_CBT, &WindowsCameraPlatform::QuestionHook,
+                                                             nullptr, GetCurrentThreadId());
+        const int r = MessageBoxW(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING);
+        if (hook != nullptr) {
+            UnhookWindowsHookEx(hook);
+        }
+        asking_ = outer;
+        return r == IDYES;
+    }
+    static LRESULT CALLBACK QuestionHook(int code, WPARAM wp, LPARAM lp) {
+        if (code == HCBT_ACTIVATE && asking_ != nullptr) {
+            asking_->SetBox(reinterpret_cast<HWND>(wp));
+        }
+        return CallNextHookEx(nullptr, code, wp, lp);
+    }
+    // The question whose box this thread is showing.
+    static thread_local Question* asking_;
+
+
+    // Work for the UI thread: for `camera` (dropped once it is gone), or
+    // for nobody in particular (null: always runs).
+    void PostWork(TScreenCamera* camera, std::function<void()> work) {
+        auto* posted = new Posted{camera, std::move(work)};
+        if (!window_ || !PostMessageW(window_.get(), kRunPosted, 0, reinterpret_cast<LPARAM>(posted))) {
+            delete posted;
+        }
+    }
+    void RunOnUiThread(std::function<void()> work) {
+        if (!window_ || OnUiThread()) {
+            work();
+        } else {
+            PostWork(nullptr, std::move(work));
+        }
+    }
+
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == kRunPosted) {
             std::unique_ptr<Posted> posted(reinterpret_cast<Posted*>(lp));
-            if (Instance().IsLive(posted->camera)) {
+            if (posted->camera == nullptr || Instance().IsLive(posted->camera)) {
                 posted->work();
             }
             return 0;
@@ -206,7 +342,12 @@ private:
     std::mutex mutex_;
     win32::Window window_;
     std::set<TScreenCamera*> live_;
+    // UI thread only.
+    int busyDepth_ = 0;
+    HCURSOR cursorBeforeBusy_ = nullptr;
 };
+
+thread_local WindowsCameraPlatform::Question* WindowsCameraPlatform::asking_ = nullptr;
 
 WindowsCameraPlatform& WindowsCameraPlatform::Instance() {
     static WindowsCameraPlatform platform;

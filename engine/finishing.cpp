@@ -2,21 +2,14 @@
 // copied into the user's file without recompressing. When that fails for any
 // reason but the user's cancel, the recording is not lost: the temporary file
 // is moved beside the target under a free name and the user is told where.
-#include <cstdio>
-
 #include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
+#include "engine/session_rules.h"
 #include "engine/temp_files.h"
 
 namespace {
 
 constexpr const char* kSavingCaption = "Saving Video...";
-
-std::string Hex(vfw::HRESULT code) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
-    return buf;
-}
 
 // "dir\name.avi" -> "dir\name (n).avi"
 std::string NumberedName(const std::string& path, int n) {
@@ -51,19 +44,27 @@ vfw::LONG VFW_CALLBACK SaveCallback(int Percent) {
 }
 
 void TScreenCamera::OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream) {
+    if (OpenFirstStream(FileName, Stream) != vfw::AVIERR_OK) {
+        RaiseError(kRecordError);
+    }
+}
+
+vfw::HRESULT TScreenCamera::OpenFirstStream(const std::string& FileName,
+                                            vfw::PAVISTREAM& Stream) {
     if (!platform_.FileExists(FileName)) {
-        return;
+        return vfw::AVIERR_OK;  // nothing to open is no error; Stream stays null
     }
     vfw::PAVIFILE file = nullptr;
-    if (vfw::AVIFileOpenA(&file, FileName.c_str(), vfw::OF_READ, nullptr) != vfw::AVIERR_OK) {
-        RaiseError(kRecordError);
-        return;
+    vfw::HRESULT r = vfw::AVIFileOpenA(&file, FileName.c_str(), vfw::OF_READ, nullptr);
+    if (r != vfw::AVIERR_OK) {
+        return r;
     }
-    if (vfw::AVIFileGetStream(file, &Stream, 0, 0) != vfw::AVIERR_OK) {
+    r = vfw::AVIFileGetStream(file, &Stream, 0, 0);
+    if (r != vfw::AVIERR_OK) {
         Stream = nullptr;
-        RaiseError(kRecordError);
     }
     vfw::AVIFileRelease(file);
+    return r;
 }
 
 TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
@@ -81,6 +82,15 @@ TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
         }
         return SaveResult::Failed;
     }
+    if (platform_.FileExists(FileName)) {
+        // Another program holds the old file open: its deletion is only
+        // scheduled for the next restart, which would take the new
+        // recording with it. The recording goes under a free name instead.
+        if (Problem != nullptr) {
+            *Problem = "Файл " + shown + " занят другой программой.";
+        }
+        return SaveResult::Failed;
+    }
     platform_.SetBusyCursor(true);
     vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     const vfw::HRESULT r =
@@ -95,15 +105,16 @@ TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
         return SaveResult::Cancelled;
     }
     if (Problem != nullptr) {
-        *Problem = "Не удалось записать файл " + shown + " (код " +
-                   std::to_string(static_cast<std::uint32_t>(r)) + ", " + Hex(r) + ").";
+        *Problem = "Не удалось записать файл " + shown + " (код " + ErrorCodeText(r) + ").";
     }
     return SaveResult::Failed;
 }
 
 void TScreenCamera::FinishRecording(const std::string& FileName) {
     FSaveStreams = {nullptr, nullptr};
-    OpenAVIStream(VideoTempFile, FSaveStreams[0]);
+    // Not OpenAVIStream: an unreadable file is reported once, below, with
+    // where it was kept.
+    (void)OpenFirstStream(VideoTempFile, FSaveStreams[0]);
     const std::int32_t count = FSaveStreams[1] != nullptr ? 2 : 1;
     SaveResult result = SaveResult::Cancelled;
     std::string problem;
@@ -144,9 +155,11 @@ void TScreenCamera::KeepFailedRecording(const std::string& FileName, const std::
         }
     }
     if (kept.empty()) {
-        // Nowhere to move it: leave the temporary file itself unwiped.
-        keepVideoTemp_ = true;
-        kept = temp;
+        // The temporary file itself is wiped by the next recording and at
+        // exit: never offer it as a place where the recording is kept.
+        RaiseError(std::string(kRecordError) + "\n" + reason +
+                   "\nЗапись сохранить не удалось.");
+        return;
     }
     RaiseError(std::string(kRecordError) + "\n" + reason + "\nЗапись сохранена в файле " +
                platform_.FileNameForDisplay(kept));

@@ -87,10 +87,7 @@ HGLOBAL BitmapToDIB(TScreenCamera& camera, HBITMAP bitmap, int bitCount) {
                          : 0;
     if (lines == 0) {
         // A picture that cannot be converted ends the recording.
-        StopReason = kStopDiscard;
-        if (camera.FRecording) {
-            camera.FRecording = false;
-        }
+        camera.AbortRecording();
         camera.RaiseError(kRecordError);
     }
     bi->biClrUsed = static_cast<DWORD>(colors);

@@ -2,6 +2,9 @@
 // platform and the compressor, adapts the frame size, records frames at the
 // positions the wall clock gives them, and has the recording saved.
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <type_traits>
 
 #include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
@@ -31,6 +34,46 @@ std::string ShortName(const vfw::ICINFO& info) {
     return name;
 }
 
+// Owners of what a session obtains, released on every path, an exception
+// from a grab or an allocation included.
+struct FrameDeleter {
+    TScreenCamera* camera;
+    void operator()(vfw::BITMAPINFOHEADER* frame) const { camera->FreeFrame(frame); }
+};
+using FramePtr = std::unique_ptr<vfw::BITMAPINFOHEADER, FrameDeleter>;
+struct IcCloser {
+    void operator()(vfw::HIC hic) const { vfw::ICClose(hic); }
+};
+using IcPtr = std::unique_ptr<std::remove_pointer_t<vfw::HIC>, IcCloser>;
+struct StreamReleaser {
+    void operator()(vfw::PAVISTREAM stream) const { vfw::AVIStreamRelease(stream); }
+};
+using StreamPtr = std::unique_ptr<std::remove_pointer_t<vfw::PAVISTREAM>, StreamReleaser>;
+struct FileReleaser {
+    void operator()(vfw::PAVIFILE file) const { vfw::AVIFileRelease(file); }
+};
+using FilePtr = std::unique_ptr<std::remove_pointer_t<vfw::PAVIFILE>, FileReleaser>;
+
+// AVIFileInit calls of a session, each balanced by AVIFileExit.
+class AviLibrary {
+public:
+    AviLibrary() = default;
+    AviLibrary(const AviLibrary&) = delete;
+    AviLibrary& operator=(const AviLibrary&) = delete;
+    ~AviLibrary() {
+        while (inits_-- > 0) {
+            vfw::AVIFileExit();
+        }
+    }
+    void Init() {
+        vfw::AVIFileInit();
+        ++inits_;
+    }
+
+private:
+    int inits_ = 0;
+};
+
 }  // namespace
 
 // ---- The worker ----
@@ -40,6 +83,7 @@ TRecordAVIThread::TRecordAVIThread(TScreenCamera* Camera) : FCamera(Camera) {
         CameraPlatform& platform = FCamera->Platform();
         nativeHandle_ = platform.CurrentThreadHandle();
         Execute();
+        ended_ = true;
         // Last: after this the UI thread may free this object.
         platform.PostToUiThread(FCamera, [camera = FCamera] { camera->ThreadTerminated(); });
     });
@@ -47,6 +91,9 @@ TRecordAVIThread::TRecordAVIThread(TScreenCamera* Camera) : FCamera(Camera) {
 
 TRecordAVIThread::~TRecordAVIThread() {
     if (thread_.joinable()) {
+        // The worker may be waiting for the UI thread (a progress handler
+        // that asks it synchronously): keep serving it meanwhile.
+        FCamera->Platform().WaitServingUi([this] { return ended_.load(); });
         thread_.join();
     }
     if (void* handle = nativeHandle_.exchange(nullptr)) {
@@ -55,12 +102,18 @@ TRecordAVIThread::~TRecordAVIThread() {
 }
 
 void TRecordAVIThread::Execute() {
-    while (FCamera->RecordAVI(RecordFileName) == -1) {
+    try {
+        while (FCamera->RecordAVI(RecordFileName) == -1) {
+        }
+    } catch (const std::exception&) {
+        // Memory or a thread could not be had on the way: the recording
+        // fails like any other, and the camera can record again.
+        FCamera->FailureStop(true);
     }
-    if (!FCamera->keepVideoTemp_) {
-        DeleteTempFile(VideoTempFile);
-    }
-    FCamera->keepVideoTemp_ = false;
+    // A default compressor accepted for a run that failed early must not
+    // carry over into the user's next recording.
+    FCamera->useDefaultCompressor_ = false;
+    DeleteTempFile(VideoTempFile);
     DeleteTempFile(AudioTempFile);
 }
 
@@ -83,8 +136,18 @@ void TScreenCamera::FailureStop(bool preview) {
     FRecording = false;
     if (preview && !FPreview) {
         RaisePreview(nullptr, false, false);
+        StopTimerWithoutPreview();
     }
     RestoreAppIfWanted();
+}
+
+void TScreenCamera::StopTimerWithoutPreview() {
+    OnUiThread([this] {
+        if (!FPreview && !FRecording) {
+            windows_->SetTimerEnabled(false);
+            windows_->HideFrame();
+        }
+    });
 }
 
 vfw::HIC TScreenCamera::OpenSessionCompressor(vfw::FOURCC* handler, std::string* name) {
@@ -117,8 +180,8 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         return 0;
     }
 
-    vfw::BITMAPINFOHEADER* frame = GrabFrame(FLeft, FTop, FWidth, FHeight, FFilterColor);
-    if (frame == nullptr) {
+    FramePtr frame(GrabFrame(FLeft, FTop, FWidth, FHeight, FFilterColor), FrameDeleter{this});
+    if (!frame) {
         RaiseError(kRecordError);
         RestoreAppIfWanted();
         return 0;
@@ -126,40 +189,36 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
 
     // The compressor, and the frame size it accepts.
     if (FCodecIndex == -1 && !useDefaultCompressor_) {
-        FreeFrame(frame);
         FailureStop(true);
         return 0;
     }
     vfw::FOURCC handler = 0;
     std::string codecName;
-    vfw::HIC hic = OpenSessionCompressor(&handler, &codecName);
-    if (hic == nullptr) {
-        FreeFrame(frame);
+    IcPtr hic(OpenSessionCompressor(&handler, &codecName));
+    if (!hic) {
         SetDefaultCompressor();
         FailureStop(true);
         return 0;
     }
     std::int32_t align = 1;
     std::int32_t w = FWidth, h = FHeight;
-    while (vfw::ICCompressQuery(hic, frame, nullptr) != vfw::ICERR_OK) {
+    while (vfw::ICCompressQuery(hic.get(), frame.get(), nullptr) != vfw::ICERR_OK) {
         align *= 2;
         if (align > 8) {
             break;
         }
         w = AlignDimension(FWidth, align, FScreenWidth);
         h = AlignDimension(FHeight, align, FScreenHeight);
-        FreeFrame(frame);
-        frame = GrabFrame(FLeft, FTop, w, h, FFilterColor);
-        if (frame == nullptr) {
-            vfw::ICClose(hic);
+        frame.reset();
+        frame.reset(GrabFrame(FLeft, FTop, w, h, FFilterColor));
+        if (!frame) {
             RaiseError(kRecordError);
             RestoreAppIfWanted();
             return 0;
         }
     }
-    vfw::ICClose(hic);
+    hic.reset();
     if (align > 8) {
-        FreeFrame(frame);
         SetDefaultCompressor();
         FailureStop(true);
         return 0;
@@ -174,14 +233,13 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     FCodecName = codecName;
 
     // The temporary file with one compressed video stream.
-    int inits = 0;
-    vfw::AVIFileInit();
-    ++inits;
+    AviLibrary library;
+    library.Init();
     bool failed = false;
-    vfw::HRESULT loopResult = vfw::AVIERR_OK;
-    vfw::PAVIFILE file = nullptr;
-    vfw::PAVISTREAM source = nullptr;
-    vfw::PAVISTREAM compressed = nullptr;
+    vfw::HRESULT writeResult = vfw::AVIERR_OK;
+    FilePtr file;
+    StreamPtr source;
+    StreamPtr compressed;
     vfw::AVICOMPRESSOPTIONS options{};
     vfw::AVICOMPRESSOPTIONS* optionList[1] = {nullptr};
 
@@ -190,10 +248,14 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         RaiseError(kRecordError);
         failed = true;
     }
-    if (!failed && vfw::AVIFileOpenA(&file, tempFile.c_str(), vfw::OF_CREATE | vfw::OF_WRITE,
-                                     nullptr) != vfw::AVIERR_OK) {
-        RaiseError(kRecordError);
-        failed = true;
+    if (!failed) {
+        vfw::PAVIFILE opened = nullptr;
+        if (vfw::AVIFileOpenA(&opened, tempFile.c_str(), vfw::OF_CREATE | vfw::OF_WRITE,
+                              nullptr) != vfw::AVIERR_OK) {
+            RaiseError(kRecordError);
+            failed = true;
+        }
+        file.reset(opened);
     }
     if (!failed) {
         vfw::AVISTREAMINFOA info{};
@@ -208,12 +270,13 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         for (size_t i = 0; i < name.size() && i < 16; ++i) {
             info.szName[i] = name[i];
         }
-        vfw::AVIFileInit();
-        ++inits;
-        if (vfw::AVIFileCreateStreamA(file, &source, &info) != vfw::AVIERR_OK) {
+        library.Init();
+        vfw::PAVISTREAM created = nullptr;
+        if (vfw::AVIFileCreateStreamA(file.get(), &created, &info) != vfw::AVIERR_OK) {
             RaiseError(kRecordError);
             failed = true;
         }
+        source.reset(created);
     }
     if (!failed) {
         options.fccType = vfw::streamtypeVIDEO;
@@ -222,24 +285,34 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         options.dwQuality = static_cast<vfw::DWORD>(FCompressionQuality.load());
         options.dwFlags = kOptionFlags;
         optionList[0] = &options;
-        if (vfw::AVIMakeCompressedStream(&compressed, source, &options, nullptr) !=
+        vfw::PAVISTREAM made = nullptr;
+        if (vfw::AVIMakeCompressedStream(&made, source.get(), &options, nullptr) !=
             vfw::AVIERR_OK) {
             RaiseError(kRecordError);
             failed = true;
         }
+        compressed.reset(made);
     }
     if (!failed &&
-        vfw::AVIStreamSetFormat(compressed, 0, frame,
+        vfw::AVIStreamSetFormat(compressed.get(), 0, frame.get(),
                                 static_cast<vfw::LONG>(frame->biSize + 4 * frame->biClrUsed)) !=
             vfw::AVIERR_OK) {
         RaiseError(kRecordError);
         failed = true;
     }
-    FreeFrame(frame);
+    frame.reset();
+    bool recordedSome = false;
     if (!failed) {
         RaiseNotify(FOnRecordStart);
-        loopResult = RecordLoop(compressed);
-        failed = loopResult != vfw::AVIERR_OK;
+        writeResult = RecordLoop(compressed.get());
+        // The last frames and the file's indexes are written here; a full
+        // disk shows up now at the latest.
+        const vfw::HRESULT ended = vfw::AVIStreamEndWrite(compressed.get());
+        if (writeResult == vfw::AVIERR_OK) {
+            writeResult = ended;
+        }
+        failed = writeResult != vfw::AVIERR_OK;
+        recordedSome = vfw::AVIStreamLength(compressed.get()) > 0;
     }
 
     // Clean-up, whatever happened since the temporary file was wiped.
@@ -247,32 +320,39 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     if (optionList[0] != nullptr) {
         vfw::AVISaveOptionsFree(1, optionList);
     }
-    if (source != nullptr) {
-        vfw::AVIStreamRelease(source);
-    }
-    if (compressed != nullptr) {
-        vfw::AVIStreamRelease(compressed);
-    }
-    if (file != nullptr) {
-        vfw::AVIFileRelease(file);
-    }
+    source.reset();
+    compressed.reset();
+    file.reset();
     RestoreAppIfWanted();
 
-    if (!failed && StopReason == kStopKeep) {
-        FinishRecording(FileName);
-    }
-    while (inits-- > 0) {
-        vfw::AVIFileExit();
-    }
-
     if (!failed) {
+        if (StopReason == kStopKeep) {
+            FinishRecording(FileName);
+        }
         return 1;
+    }
+    if (recordedSome) {
+        // A write failed after frames had reached the file (a full disk, a
+        // removed drive): what was recorded is kept and nothing is retried,
+        // since another compressor would not help.
+        StopReason = kStopDiscard;
+        FRecording = false;
+        KeepFailedRecording(FileName, "Не удалось записать кадр во временный файл (код " +
+                                          ErrorCodeText(writeResult) + ").");
+        if (!FPreview) {
+            RaisePreview(nullptr, false, false);
+            StopTimerWithoutPreview();
+        }
+        return 0;
+    }
+    if (writeResult != vfw::AVIERR_OK) {
+        RaiseError(kRecordError);  // the first frame was refused
     }
     if (FVideoCodecHandler == kDefaultCodec) {
         FailureStop(true);
         return 0;
     }
-    if (platform_.AskYesNo(FOwnerForm, kDefaultCodecQuestion, kNoticeCaption)) {
+    if (AskQuestion(kDefaultCodecQuestion, kNoticeCaption)) {
         SetDefaultCompressor();
         StopReason = kStopDiscard;
         useDefaultCompressor_ = true;
@@ -291,11 +371,13 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
     const std::uint32_t start = platform_.TimeMs();
     bool first = true;
 
+    // The stream's format fixed the frame size; the area's fields may be
+    // rewritten meanwhile (the timer keeps a full-screen area current).
+    const std::int32_t width = FFrameWidth, height = FFrameHeight;
     while (FRecording) {
         // Unsigned difference: the millisecond counter may wrap meanwhile.
         const std::uint32_t elapsed = platform_.TimeMs() - start;
         std::int32_t left = FLeft, top = FTop;
-        const std::int32_t width = FWidth, height = FHeight;
         if (FFollowMouse) {
             std::int32_t x = 0, y = 0;
             platform_.CursorPos(&x, &y);
@@ -322,8 +404,7 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
                                     static_cast<vfw::LONG>(frame->biSizeImage),
                                     vfw::AVIIF_KEYFRAME, nullptr, nullptr);
             if (r != vfw::AVIERR_OK) {
-                RaiseError(kRecordError);
-                FreeFrame(frame);
+                FreeFrame(frame);  // reported by RecordAVI, which knows what was kept
                 return r;
             }
             FLastFrameInterval = static_cast<double>(elapsed - lastWrite);

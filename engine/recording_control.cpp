@@ -1,17 +1,74 @@
-// Starting recordings and the region modes. The camera's timer, frame
-// window, selection windows and hot keys join this file with the area
-// tracking.
+// Recording control and area tracking: starting and stopping recordings, the
+// preview switch, the 30 ms timer that turns the region mode into an area,
+// opens the selection windows for a pending start, keeps the red frame
+// around the area and raises the preview events, and the camera's hot keys.
+// Everything here runs on the UI thread; a stop made on the worker hands its
+// window work to that thread.
+#include <exception>
+
 #include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
 
 std::atomic<bool> PendingStart{false};
 
+namespace {
+
+constexpr std::uint32_t kWmHotKey = 0x0312;
+// A recording's preview picture is grabbed only for areas up to this size.
+constexpr std::int32_t kPreviewMaxWidth = 800;
+constexpr std::int32_t kPreviewMaxHeight = 600;
+
+}  // namespace
+
+void TScreenCamera::SetPreview(bool Value) {
+    if (Value) {
+        FPreview = true;
+        windows_->SetTimerEnabled(false);
+        windows_->HideFrame();
+        windows_->SetTimerEnabled(true);  // the next tick shows the frame again
+        return;
+    }
+    FPreview = false;
+    if (FRecording) {
+        return;
+    }
+    windows_->SetTimerEnabled(false);
+    windows_->HideFrame();
+    RaisePreview(nullptr, false, false);
+}
+
+void TScreenCamera::StopRecording() {
+    StopReason = kStopKeep;
+    FRecording = false;
+    ReapplyPreviewOnUiThread();
+}
+
+void TScreenCamera::ReapplyPreviewOnUiThread() {
+    OnUiThread([this] { SetPreview(FPreview); });
+}
+
+void TScreenCamera::OnUiThread(std::function<void()> work) {
+    if (platform_.OnUiThread()) {
+        work();
+    } else {
+        platform_.PostToUiThread(this, std::move(work));
+    }
+}
+
+bool TScreenCamera::SelectionShowing() const {
+    return windows_->SelectionShowing(CameraWindows::Selection::Rectangle) ||
+           windows_->SelectionShowing(CameraWindows::Selection::Window);
+}
+
 bool TScreenCamera::StartRecording(const std::string& FileName) {
-    if (FRecording || FRecordThread != nullptr) {
+    // A start arriving while a selection shows would nest a second one in
+    // the first one's loop.
+    if (FRecording || FRecordThread != nullptr || SelectionShowing()) {
         return false;
     }
     RecordFileName = FileName;
     ApplyRegionMode();
+    windows_->SetTimerEnabled(true);
     if (FSelectRegionPending || FPickWindowPending) {
         // The area is chosen in a selection window first.
         PendingStart = true;
@@ -19,15 +76,22 @@ bool TScreenCamera::StartRecording(const std::string& FileName) {
     }
     PendingStart = false;
     if (FFullScreen) {
-        FLeft = 0;
-        FTop = 0;
         std::int32_t w = 0, h = 0;
         platform_.ScreenSize(&w, &h);
+        FLeft = 0;
+        FTop = 0;
         FWidth = w;
         FHeight = h;
     }
     FRecording = true;
-    FRecordThread = new TRecordAVIThread(this);
+    try {
+        FRecordThread = new TRecordAVIThread(this);
+    } catch (const std::exception&) {
+        // No thread could be had: the start fails like a recording that
+        // failed at once, and the next start is accepted.
+        FailureStop(true);
+        return false;
+    }
     return true;
 }
 
@@ -42,3 +106,160 @@ void TScreenCamera::ApplyRegionMode() {
     FFullScreen = mode == 4;
 }
 
+void TScreenCamera::TimerTick() {
+    // Modes.
+    if (!FRecording) {
+        ApplyRegionMode();
+    } else if (FRegionType == 0 || FRegionType == 1) {
+        FRegionType = 3;
+        FPickWindowPending = false;
+        FSelectRegionPending = false;
+        FFollowMouse = false;
+        FFullScreen = false;
+    }
+
+    // Nothing to show.
+    if (!PendingStart && !FPreview && (!FRecording || FFullScreen)) {
+        windows_->HideFrame();
+        RaisePreview(nullptr, false, FRecording);
+        return;
+    }
+
+    // The area.
+    if (FFullScreen) {
+        std::int32_t w = 0, h = 0;
+        platform_.ScreenSize(&w, &h);
+        FLeft = 0;
+        FTop = 0;
+        FWidth = w;
+        FHeight = h;
+    } else if (FSelectRegionPending || FPickWindowPending) {
+        windows_->SetTimerEnabled(false);
+        const std::shared_ptr<bool> alive = alive_;
+        const bool selected = FSelectRegionPending ? SelectRegion() : SelectWindow();
+        if (!*alive) {
+            return;  // the camera went while the selection was open
+        }
+        windows_->SetTimerEnabled(selected);
+        if (!selected) {
+            return;
+        }
+    } else if (FFollowMouse) {
+        std::int32_t x = 0, y = 0, screenW = 0, screenH = 0;
+        platform_.ScreenSize(&screenW, &screenH);
+        const std::int32_t width = FWidth, height = FHeight;
+        platform_.CursorPos(&x, &y);
+        std::int32_t left = x - width / 2;
+        platform_.CursorPos(&x, &y);
+        std::int32_t top = y - height / 2;
+        left = left < 0 ? 0 : left;
+        top = top < 0 ? 0 : top;
+        // Right and bottom last: an area larger than the screen ends with a
+        // negative corner.
+        if (left + width > screenW) {
+            left = screenW - width;
+        }
+        if (top + height > screenH) {
+            top = screenH - height;
+        }
+        FLeft = left;
+        FTop = top;
+    }
+
+    // The frame.
+    if (FDrawAreaCapture) {
+        windows_->ShowFrame({FLeft, FTop, FWidth, FHeight}, FLineRectClear);
+    } else {
+        windows_->HideFrame();
+    }
+
+    // The preview event.
+    if (!FOnPreview) {
+        return;
+    }
+    const bool recording = FRecording;
+    const bool grab = FPreview && (!recording || (FWidth <= kPreviewMaxWidth &&
+                                                  FHeight <= kPreviewMaxHeight));
+    if (grab) {
+        TBitmap* picture = FPreviewPictureWanted
+                               ? GrabToBitmap(FLeft, FTop, FWidth, FHeight, FFilterColor)
+                               : nullptr;
+        RaisePreview(picture, true, recording);
+    } else {
+        RaisePreview(nullptr, false, recording);
+    }
+}
+
+bool TScreenCamera::SelectRegion() { return RunSelection(CameraWindows::Selection::Rectangle); }
+
+bool TScreenCamera::SelectWindow() { return RunSelection(CameraWindows::Selection::Window); }
+
+bool TScreenCamera::RunSelection(CameraWindows::Selection kind) {
+    const std::shared_ptr<bool> alive = alive_;
+    CameraWindows::Area area;
+    const int result = windows_->ShowSelection(kind, &area);
+    if (!*alive || result != CameraWindows::kOk) {
+        return false;  // a cancel keeps PendingStart
+    }
+    FLeft = area.left;
+    FTop = area.top;
+    FWidth = area.width;
+    FHeight = area.height;
+    FRegionType = 3;
+    if (PendingStart) {
+        PendingStart = false;
+        const std::string name = RecordFileName;
+        if (!name.empty()) {
+            StartRecording(name);
+        }
+    }
+    return true;
+}
+
+void TScreenCamera::HotKeyWndProc(std::uint32_t Msg, std::uintptr_t Id) {
+    if (Msg != kWmHotKey) {
+        return;
+    }
+    using Selection = CameraWindows::Selection;
+    if (Id == FHotKey1) {
+        StopReason = kStopKeep;
+    } else if (Id == FHotKey2) {
+        StopReason = kStopDiscard;
+        if (windows_->SelectionShowing(Selection::Rectangle)) {
+            windows_->EndSelection(Selection::Rectangle, CameraWindows::kCancel);
+        }
+        if (windows_->SelectionShowing(Selection::Window)) {
+            windows_->EndSelection(Selection::Window, CameraWindows::kCancel);
+        }
+        PendingStart = false;
+        if ((FPreview || FRecording) && FRestoreAppWindowAfterCapture) {
+            platform_.RestoreApplication(FOwnerForm);
+        }
+        if (FPreview && !FRecording) {
+            SetPreview(false);
+        }
+    } else if (Id == FHotKey3) {
+        if (windows_->SelectionShowing(Selection::Window)) {
+            const CameraWindows::Area framed = windows_->PickerArea();
+            windows_->EndSelection(Selection::Window, framed.width != 0 && framed.height != 0
+                                                          ? CameraWindows::kOk
+                                                          : CameraWindows::kCancel);
+        }
+    }
+    if (FRecording) {
+        FRecording = false;
+        SetPreview(FPreview);
+    }
+}
+
+void TScreenCamera::AppMinimize() {
+    if (windows_->FrameShowing()) {
+        windows_->RestoreFrame();
+    }
+}
+
+void TScreenCamera::AbortRecording() {
+    StopReason = kStopDiscard;
+    FRecording = false;
+    OnUiThread([this] { HotKeyWndProc(kWmHotKey, FHotKey2); });
+}

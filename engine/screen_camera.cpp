@@ -59,10 +59,17 @@ TScreenCamera::TScreenCamera(void* Owner) : FOwnerForm(Owner), platform_(ActiveP
     FFrameBitmap = platform_.CreateFrameBitmap();
     SetColorDepth(3);
 
+    // The timer, the frame window, the hot-key window and its ids; the
+    // catalogue; the minimise notification comes through the windows.
+    windows_ = platform_.CreateCameraWindows(*this);
     GetVideoCompressors();
+    FHotKey1 = windows_->HotKeyId(1);
+    FHotKey2 = windows_->HotKeyId(2);
+    FHotKey3 = windows_->HotKeyId(3);
 }
 
 TScreenCamera::~TScreenCamera() {
+    destroying_ = true;
     // Abort a running recording and wait for the worker, also when it is
     // already past its loop and saving: it uses this camera until it ends.
     if (FRecording) {
@@ -72,6 +79,11 @@ TScreenCamera::~TScreenCamera() {
     delete FRecordThread.exchange(nullptr);
 
     FCodecNames.clear();
+    SetPreview(false);
+    // The hot keys, the hidden window, the timer and the frame; a selection
+    // still open below this call on the stack ends with Cancel.
+    windows_.reset();
+    *alive_ = false;
     platform_.DestroyFrameBitmap(FFrameBitmap);
     FFrameBitmap = nullptr;
     DeleteTempFile(VideoTempFile);
@@ -93,9 +105,8 @@ void TScreenCamera::SetColorDepth(std::int32_t Index) {
     }
 }
 
-void TScreenCamera::StopRecording() {
-    StopReason = kStopKeep;
-    FRecording = false;
+bool TScreenCamera::AskQuestion(const char* text, const char* caption) {
+    return !destroying_ && platform_.AskYesNo(FOwnerForm, text, caption, destroying_);
 }
 
 void TScreenCamera::SetDefaultCompressor() {

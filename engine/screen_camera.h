@@ -19,11 +19,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/camera_windows.h"
 #include "engine/vfw/ic.h"
 #include "engine/vfw/vfw.h"
 
@@ -120,6 +122,7 @@ private:
 
     std::atomic<void*> nativeHandle_{nullptr};
     std::atomic<bool> started_{false};
+    std::atomic<bool> ended_{false};  // Execute has returned
     std::thread thread_;
 };
 
@@ -209,7 +212,8 @@ public:
 
     // ---- Screen camera ----
     void SetColorDepth(std::int32_t Index);
-    // Stop and keep: StopReason 1, then FRecording cleared.
+    // Stop and keep: StopReason 1, then FRecording cleared; the preview's
+    // state is applied again on the UI thread. Any thread.
     void StopRecording();
 
     // ---- Frame grabber ----
@@ -223,13 +227,45 @@ public:
     // Releases a frame of GrabFrame and clears the pointer (null is ignored).
     void FreeFrame(vfw::BITMAPINFOHEADER*& Frame);
 
-    // ---- Recording control ----
+    // ---- Recording control (UI thread) ----
+    // Preview mode: the timer runs and keeps the area and its frame
+    // current; off, the timer stops unless a recording runs.
+    void SetPreview(bool Value);
     // Starts a recording into FileName in the current region mode; false
-    // when one is running or still finishing, or when the area must be
-    // selected first (PendingStart).
+    // when one is running or still finishing, while a selection window
+    // shows, or when the area must be selected first (PendingStart: the
+    // next tick opens the selection, whose OK starts the recording).
     bool StartRecording(const std::string& FileName);
     // Sets the four mode flags from FRegionType (values above 4 change nothing).
     void ApplyRegionMode();
+    // One tick of FTimer: mode, area, frame and the preview event.
+    void TimerTick();
+    // The rectangle selection / the window picker, modal; true when the
+    // user confirmed an area (then mode 3 with that area, and a pending
+    // start is started).
+    bool SelectRegion();
+    bool SelectWindow();
+    // WM_HOTKEY (0x0312) of FHotKeyWnd with the id FHotKey1..3.
+    void HotKeyWndProc(std::uint32_t Msg, std::uintptr_t Id);
+    // The application was minimised: the frame stays on screen.
+    void AppMinimize();
+    // A selection window shows (a start is refused meanwhile).
+    bool SelectionShowing() const;
+    // The grabber met a picture it cannot convert: abort (the FHotKey2
+    // path, carried out on the UI thread). Any thread.
+    void AbortRecording();
+
+    // False: the preview handler ignores the picture, so ticks raise the
+    // preview events with a nil bitmap and grab nothing (a tray program
+    // that shows no preview costs nothing while idle). True by default.
+    std::atomic<bool> FPreviewPictureWanted{true};
+
+    // Hot-key ids: stop and keep, cancel or abort, confirm the picker.
+    std::uint32_t FHotKey1 = 0;
+    std::uint32_t FHotKey2 = 0;
+    std::uint32_t FHotKey3 = 0;
+    // The timer and windows (tests read their state).
+    CameraWindows& Windows() const { return *windows_; }
 
     // ---- Recording session ----
     // One session: 1 ran to its end, 0 failed and was stopped, -1 run again
@@ -283,10 +319,29 @@ private:
     // free name (or keeps it in the temporary folder) and says where.
     void KeepFailedRecording(const std::string& FileName, const std::string& reason);
 
+    // The timer and frame window after a stop made on the worker: the
+    // preview's state decides, on the UI thread.
+    void ReapplyPreviewOnUiThread();
+    // After a failure stop with the preview off: timer off, frame hidden.
+    void StopTimerWithoutPreview();
+    // Runs `work` now on the UI thread, else posts it there.
+    void OnUiThread(std::function<void()> work);
+    bool RunSelection(CameraWindows::Selection kind);
+
+    // OpenAVIStream without the error event: the result code instead.
+    vfw::HRESULT OpenFirstStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
+    // The default-compressor question, asked from the worker; No when the
+    // camera is being destroyed meanwhile.
+    bool AskQuestion(const char* text, const char* caption);
+
     CameraPlatform& platform_;
-    // Saving failed and the recording could not be moved anywhere: the
-    // worker leaves the temporary file for the user instead of wiping it.
-    std::atomic<bool> keepVideoTemp_{false};
+    std::unique_ptr<CameraWindows> windows_;
+    // False once the destructor has run: a selection loop still on the
+    // stack below it returns without touching the camera.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Set first thing by the destructor: a question still open is answered
+    // No and no new one is asked.
+    std::atomic<bool> destroying_{false};
     // Set when the user accepted the default compressor: the next session
     // records with 'MSVC' whatever the catalogue holds.
     std::atomic<bool> useDefaultCompressor_{false};

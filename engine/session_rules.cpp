@@ -1,5 +1,7 @@
 #include "engine/session_rules.h"
 
+#include <cstdio>
+
 #include "engine/screen_camera.h"
 
 std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t msPerFrame) {
@@ -36,4 +38,10 @@ std::int32_t AlignDimension(std::int32_t size, std::int32_t align, std::int32_t 
     }
     const std::int64_t up = static_cast<std::int64_t>(size) + align - r;
     return up > limit ? size - r : static_cast<std::int32_t>(up);
+}
+
+std::string ErrorCodeText(vfw::HRESULT code) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    return std::to_string(static_cast<std::uint32_t>(code)) + ", " + hex;
 }

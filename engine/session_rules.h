@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/vfw/vfw.h"
+
 struct TTimerCapture;
 
 // Stream position of a frame grabbed `elapsedMs` after the start, with slots
@@ -30,3 +32,6 @@ bool TimedStopReached(const TTimerCapture& timer, const ElapsedTime& t);
 // `align`, or down when rounding up would pass `limit`; unchanged when it
 // already is a multiple.
 std::int32_t AlignDimension(std::int32_t size, std::int32_t align, std::int32_t limit);
+
+// A result code for a message: "2147762278, 0x80044066".
+std::string ErrorCodeText(vfw::HRESULT code);

@@ -1,5 +1,8 @@
 #include "tests/engine/fake_platform.h"
 
+#include <chrono>
+#include <thread>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,8 +113,9 @@ void FakePlatform::DestroyFrameBitmap(TBitmap* bitmap) { delete reinterpret_cast
 void FakePlatform::SetFrameBitmapDepth(TBitmap* bitmap, int bitCount) {
     *reinterpret_cast<int*>(bitmap) = bitCount;
 }
-TBitmap* FakePlatform::GrabToBitmap(TScreenCamera& camera, std::int32_t, std::int32_t,
-                                    std::int32_t, std::int32_t, std::int32_t) {
+TBitmap* FakePlatform::GrabToBitmap(TScreenCamera& camera, std::int32_t left, std::int32_t top,
+                                    std::int32_t width, std::int32_t height, std::int32_t filter) {
+    previewGrabs.push_back({left, top, width, height, filter});
     return camera.FFrameBitmap;
 }
 
@@ -152,12 +156,41 @@ bool FakePlatform::RenameFile(const std::string& from, const std::string& to) {
     return !ec;
 }
 
-bool FakePlatform::AskYesNo(void*, const std::string& text, const std::string& caption) {
+bool FakePlatform::AskYesNo(void*, const std::string& text, const std::string& caption,
+                            const std::atomic<bool>& cancel) {
     questions.push_back(caption + ": " + text);
-    return answerYes;
+    return answerYes && !cancel;
+}
+
+void FakePlatform::WaitServingUi(const std::function<bool()>& done) {
+    while (!done()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void FakePlatform::PostToUiThread(TScreenCamera* camera, std::function<void()> work) {
     std::lock_guard<std::mutex> lock(uiMutex_);
     uiQueue_.emplace_back(camera, std::move(work));
+}
+
+FakePlatform::FakePlatform() : uiThread_(std::this_thread::get_id()) {}
+
+bool FakePlatform::OnUiThread() { return std::this_thread::get_id() == uiThread_; }
+
+std::unique_ptr<CameraWindows> FakePlatform::CreateCameraWindows(TScreenCamera&) {
+    auto w = std::make_unique<FakeCameraWindows>();
+    windows = w.get();
+    return w;
+}
+
+int FakeCameraWindows::ShowSelection(Selection kind, Area* selected) {
+    ++selectionsShown;
+    bool& shown = showing[static_cast<int>(kind)];
+    if (shown) {
+        return kCancel;
+    }
+    shown = true;
+    const int result = select ? select(kind, selected) : kCancel;
+    shown = false;
+    return result;
 }

@@ -10,12 +10,57 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/camera_platform.h"
 
+// The camera's windows as state a test reads and scripts: the timer's
+// state, the frame's last placement, and selections answered by `select`.
+class FakeCameraWindows : public CameraWindows {
+public:
+    bool timerEnabled = false;
+    bool frameShowing = false;
+    Area frame;
+    bool cornersOnly = false;
+    int frameRestores = 0;
+    // Answers a selection (runs "inside" its modal loop): kOk with the area
+    // set, or kCancel. Unset: kCancel.
+    std::function<int(Selection, Area*)> select;
+    int selectionsShown = 0;
+    bool showing[2] = {false, false};
+    Area picker;
+    std::vector<std::pair<Selection, int>> ended;
+    bool* destroyed = nullptr;  // set true by the destructor
+
+    ~FakeCameraWindows() override {
+        if (destroyed != nullptr) {
+            *destroyed = true;
+        }
+    }
+    void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+    bool TimerEnabled() const override { return timerEnabled; }
+    void ShowFrame(const Area& area, bool corners) override {
+        frameShowing = true;
+        frame = area;
+        cornersOnly = corners;
+    }
+    void HideFrame() override { frameShowing = false; }
+    bool FrameShowing() const override { return frameShowing; }
+    void RestoreFrame() override { ++frameRestores; }
+    std::uint32_t HotKeyId(int n) const override { return 0xC000u + static_cast<std::uint32_t>(n); }
+    int ShowSelection(Selection kind, Area* selected) override;
+    bool SelectionShowing(Selection kind) const override { return showing[static_cast<int>(kind)]; }
+    void EndSelection(Selection kind, int result) override {
+        ended.emplace_back(kind, result);
+    }
+    Area PickerArea() const override { return picker; }
+};
+
 class FakePlatform : public CameraPlatform {
 public:
+    FakePlatform();
     // ---- Clock: each TimeMs() call returns `now` and then adds `step`. ----
     std::uint32_t now = 0;
     std::uint32_t step = 0;
@@ -31,6 +76,7 @@ public:
         std::int32_t left, top, width, height, filter;
     };
     std::vector<Grab> grabs;
+    std::vector<Grab> previewGrabs;  // GrabToBitmap calls
     // Called before each grab with its index; false makes the grab fail.
     std::function<bool(int index)> onGrab;
     int framesLive = 0;  // frames grabbed and not yet freed
@@ -73,17 +119,24 @@ public:
     bool DeleteAtRestart(const std::string& name) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
     std::string FileNameForDisplay(const std::string& name) override { return name; }
-    bool AskYesNo(void* owner, const std::string& text, const std::string& caption) override;
+    bool AskYesNo(void* owner, const std::string& text, const std::string& caption,
+                  const std::atomic<bool>& cancel) override;
     void RestoreApplication(void*) override { ++restores; }
     void SetBusyCursor(bool) override {}
+    void WaitServingUi(const std::function<bool()>& done) override;
     void RegisterCamera(TScreenCamera* camera) override { live_.insert(camera); }
     void PostToUiThread(TScreenCamera* camera, std::function<void()> work) override;
     void ForgetCamera(TScreenCamera* camera) override { live_.erase(camera); }
+    bool OnUiThread() override;
+    std::unique_ptr<CameraWindows> CreateCameraWindows(TScreenCamera& camera) override;
+    // The windows of the camera created last (owned by that camera).
+    FakeCameraWindows* windows = nullptr;
     void* CurrentThreadHandle() override { return nullptr; }
     void CloseThreadHandle(void*) override {}
     void SetThreadPriority(void*, int) override {}
 
 private:
+    std::thread::id uiThread_;
     std::set<TScreenCamera*> live_;
     std::mutex uiMutex_;
     std::deque<std::pair<TScreenCamera*, std::function<void()>>> uiQueue_;

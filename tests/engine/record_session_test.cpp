@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/screen_camera.h"
+#include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
 #include "tests/engine/fake_platform.h"
 #include "tests/engine/test_codecs.h"
@@ -39,6 +44,7 @@ protected:
             {vfw::mmioFOURCC('T', 'F', 'M', 'T'), "no format", 1, false, false, true},
             {vfw::mmioFOURCC('T', 'O', 'P', 'N'), "query only", 1, false, true},
             {vfw::mmioFOURCC('T', 'C', 'M', 'P'), "fails at frame 3", 1, false, false, false, 3},
+            {vfw::mmioFOURCC('T', 'C', 'M', '0'), "fails at once", 1, false, false, false, 0},
         };
         scoped_ = std::make_unique<ScopedTestCodecs>(test_);
         camera_ = std::make_unique<TScreenCamera>(nullptr);
@@ -359,8 +365,8 @@ TEST_F(SessionTest, AcceptingTheDefaultCompressorRecordsAgainWithIt) {
     EXPECT_EQ(p.codecName, "msvideo1");
 }
 
-TEST_F(SessionTest, RefusedFrameWriteEndsTheSessionWithTheQuestion) {
-    camera_->FCodecIndex = Slot("fails at frame 3");
+TEST_F(SessionTest, FirstFrameRefusedEndsTheSessionWithTheQuestion) {
+    camera_->FCodecIndex = Slot("fails at once");
     fake_.step = 10;
     EXPECT_EQ(Run(), 0);
     // The write's error, then the question, then the failure stop's.
@@ -368,6 +374,79 @@ TEST_F(SessionTest, RefusedFrameWriteEndsTheSessionWithTheQuestion) {
     EXPECT_EQ(fake_.questions.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(target_)) << "nothing is saved";
     EXPECT_EQ(fake_.framesLive, 0);
+}
+
+// A write refused once frames are in the file: one message saying where the
+// recording is, no question, no retry that would wipe it.
+TEST_F(SessionTest, WriteRefusedAfterFramesKeepsWhatWasRecorded) {
+    camera_->FCodecIndex = Slot("fails at frame 3");
+    fake_.step = 10;
+    EXPECT_EQ(Run(), 0);
+    const std::string kept = dir_ + "/out (1).avi";
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
+    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
+    EXPECT_TRUE(fake_.questions.empty());
+    EXPECT_FALSE(camera_->FRecording);
+    EXPECT_EQ(StopReason.load(), kStopDiscard);
+    EXPECT_EQ(kelvora::test::ProbeVideo(kept).frames, 3);
+    EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+// The disk fills up while the last frames or the indexes are written: the
+// session learns of it and keeps what reached the file.
+TEST_F(SessionTest, FullDiskAtTheEndIsReportedAndTheRecordingKept) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    camera_->FWidth = 640;
+    camera_->FHeight = 480;  // 1.2 MB frames: the writer's buffer fills often
+    fake_.step = 25;
+    StopAfter(30);
+    std::uint64_t whole = 0;  // the temporary file once complete
+    camera_->FOnRecordStop = [&](TScreenCamera*) {
+        whole = std::filesystem::file_size(VideoTempFile.get());
+    };
+    ASSERT_EQ(Run("whole.avi"), 1);
+    camera_->FOnRecordStop = nullptr;
+    for (std::uint64_t limit : {whole - 64, whole - (5u << 20)}) {
+        SCOPED_TRACE(limit);
+        errors_.clear();
+        loopGrabs_ = starts_ = 0;  // the same frames as the whole run
+        vfw::SetWriteLimitForTesting(limit);
+        const std::string name = "full-" + std::to_string(limit) + ".avi";
+        EXPECT_EQ(Run(name), 0);
+        vfw::SetWriteLimitForTesting(0);
+        const std::string kept = dir_ + "/full-" + std::to_string(limit) + " (1).avi";
+        ASSERT_EQ(errors_.size(), 1u);
+        EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
+        EXPECT_TRUE(fake_.questions.empty());
+        ASSERT_TRUE(std::filesystem::exists(kept));
+        EXPECT_GT(std::filesystem::file_size(kept), 4u << 20);
+        EXPECT_FALSE(std::filesystem::exists(target_));
+    }
+}
+
+TEST_F(SessionTest, ChangedAreaDuringTheRecordingKeepsTheFrameSize) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    fake_.step = 10;
+    fake_.onGrab = [this](int) {
+        if (starts_ > 0 && ++loopGrabs_ == 3) {
+            camera_->FWidth = 200;  // as the timer does for a full-screen area
+            camera_->FHeight = 100;
+        }
+        if (loopGrabs_ == 8) {
+            camera_->StopRecording();
+        }
+        return true;
+    };
+    ASSERT_EQ(Run(), 1);
+    for (const FakePlatform::Grab& g : fake_.grabs) {
+        EXPECT_EQ(g.width, 96);
+        EXPECT_EQ(g.height, 64);
+    }
+    const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+    EXPECT_EQ(p.width, 96);
+    EXPECT_EQ(p.frames, camera_->FFramesWritten);
+    EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(SessionTest, FrameLostInTheLoopEndsItWithoutFailure) {
@@ -473,6 +552,106 @@ TEST_F(SessionTest, FailedSaveKeepsTheRecordingInTheTemporaryFolderWhenNeeded) {
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
     EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+}
+
+// Saving where the old file of the same name is held open by another
+// program: its deletion is only scheduled, so the new recording must not go
+// under that name.
+TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    target_ = dir_ + "/out.avi";
+    std::ofstream(target_) << "held by a player";
+    fake_.locked.insert(target_);
+    fake_.step = 10;
+    StopAfter(6);
+    ASSERT_EQ(Run(), 1);
+    const std::string kept = dir_ + "/out (1).avi";
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
+    EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+    std::ifstream old(target_);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "held by a player");
+}
+
+// Neither folder takes the recording: the message never names the
+// temporary file, which is wiped.
+TEST_F(SessionTest, RecordingThatCannotBeKeptIsNotPromised) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    std::filesystem::create_directories(dir_ + "/out.avi");  // the save fails
+    fake_.refuseRename = [](const std::string&) { return true; };
+    fake_.step = 10;
+    StopAfter(4);
+    ASSERT_EQ(Run(), 1);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("Запись сохранить не удалось."), std::string::npos) << errors_[0];
+    EXPECT_EQ(errors_[0].find("~vstream"), std::string::npos) << errors_[0];
+}
+
+TEST_F(SessionTest, UnreadableTemporaryFileIsReportedOnce) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FOnRecordStop = [](TScreenCamera*) {
+        std::ofstream(VideoTempFile.get(), std::ios::trunc) << "not a recording";
+    };
+    fake_.step = 10;
+    StopAfter(4);
+    ASSERT_EQ(Run(), 1);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find(dir_ + "/out (1).avi"), std::string::npos) << errors_[0];
+}
+
+// The worker, as StartRecording runs it: an exception on its way is a
+// failed recording, and the camera records again afterwards.
+class WorkerTest : public SessionTest {
+protected:
+    void WaitForWorker() {
+        while (camera_->FRecordThread != nullptr) {
+            fake_.RunUiWork();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+};
+
+TEST_F(WorkerTest, ThrownAllocationFailsTheRecordingOnly) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    fake_.step = 10;
+    fake_.onGrab = [this](int) -> bool {
+        if (starts_ > 0 && ++loopGrabs_ == 3) {
+            throw std::bad_alloc();
+        }
+        return true;
+    };
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/a.avi"));
+    WaitForWorker();
+    EXPECT_EQ(errors_, std::vector<std::string>{kError});
+    EXPECT_FALSE(camera_->FRecording);
+    EXPECT_EQ(fake_.framesLive, 0);
+
+    StopAfter(5);
+    loopGrabs_ = 0;
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/b.avi"));
+    WaitForWorker();
+    EXPECT_TRUE(kelvora::test::ProbeVideo(dir_ + "/b.avi").ok);
+}
+
+// The default compressor accepted for a run that then fails early is not
+// used by the user's next recording.
+TEST_F(WorkerTest, AcceptedDefaultCompressorDoesNotOutliveItsRun) {
+    camera_->FCodecIndex = Slot("no format");
+    fake_.answerYes = true;
+    // The retry's test frame cannot be grabbed.
+    fake_.onGrab = [this](int) { return fake_.questions.empty(); };
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/a.avi"));
+    WaitForWorker();
+    ASSERT_EQ(fake_.questions.size(), 1u);
+
+    errors_.clear();
+    fake_.onGrab = nullptr;
+    camera_->FCodecIndex = -1;
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/b.avi"));
+    WaitForWorker();
+    EXPECT_EQ(errors_, std::vector<std::string>{kError}) << "no compressor chosen";
+    EXPECT_EQ(starts_, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/b.avi"));
 }
 
 }  // namespace

@@ -114,6 +114,25 @@ TEST(RecordingCheck, RecordingsShowThePatternAndTheirTimeline) {
     }
 }
 
+// The areas chosen in the selection windows (recording_control_win_test).
+TEST(RecordingCheck, SelectedAreasAreRecordedAtTheirSize) {
+    const fs::path folder = fs::path(KELVORA_WIN_TEST_OUT) / "recording_control_win_test";
+    std::set<std::string> checked;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".txt") {
+            const auto note = ReadNote(entry.path());
+            const kelvora::test::VideoProbe p =
+                kelvora::test::ProbeVideo((folder / note.at("file")).string());
+            ASSERT_TRUE(p.ok) << note.at("file") << ": " << p.error;
+            EXPECT_EQ(p.width, std::stoi(note.at("width"))) << note.at("file");
+            EXPECT_EQ(p.height, std::stoi(note.at("height"))) << note.at("file");
+            EXPECT_GT(p.frames, 5) << note.at("file");
+            checked.insert(note.at("file"));
+        }
+    }
+    EXPECT_EQ(checked, (std::set<std::string>{"area-drag.avi", "area-picked.avi", "area-held.avi"}));
+}
+
 TEST(RecordingCheck, NothingIsLeftOfDiscardedCancelledOrAbortedRecordings) {
     for (const char* name : {"discarded.avi", "cancelled.avi", "cancelled (1).avi",
                              "destroyed.avi"}) {

@@ -162,8 +162,11 @@ public:
             (void)flash_->PaintFrame(L"");
             ShowWindow(flash_->Handle(), SW_SHOWNA);
         }
-        SetWindowPos(flash_->Handle(), HWND_TOPMOST, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        // Back on top only when another window went above it.
+        if (GetWindow(flash_->Handle(), GW_HWNDPREV) != nullptr) {
+            SetWindowPos(flash_->Handle(), HWND_TOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        }
     }
     void HideFrame() override {
         if (flash_ && flash_->Showing()) {

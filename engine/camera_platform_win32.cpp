@@ -1,7 +1,6 @@
 // The camera's platform on Windows: timeGetTime, GDI, kernel32 files, message
 // boxes, and a message-only window that carries work to the UI thread.
 #include <windows.h>
-#include <timeapi.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +16,7 @@
 #include "engine/screen_camera.h"
 #include "engine/tbitmap_win32.h"
 #include "engine/vfw/codecs/codec_dialogs_win32.h"
+#include "engine/winmm_time_win32.h"
 #include "win32/handles.h"
 
 namespace {
@@ -78,7 +78,7 @@ struct Posted {
 
 class WindowsCameraPlatform : public CameraPlatform {
 public:
-    std::uint32_t TimeMs() override { return timeGetTime(); }
+    std::uint32_t TimeMs() override { return WinmmTimeMs(); }
 
     void ScreenSize(std::int32_t* width, std::int32_t* height) override {
         win32::WindowDc dc(GetDesktopWindow(), true);

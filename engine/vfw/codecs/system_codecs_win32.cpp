@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/vfw/ic_provider.h"
+#include "win32/system_dll.h"
 
 namespace vfw {
 
@@ -35,7 +36,7 @@ struct SystemVfw {
 const SystemVfw& Vfw() {
     static const SystemVfw vfw = [] {
         SystemVfw v;
-        v.module = LoadLibraryW(L"msvfw32.dll");
+        v.module = win32::LoadSystemDll(L"msvfw32.dll");
         if (v.module != nullptr) {
             v.info = reinterpret_cast<SysInfoFn>(reinterpret_cast<void*>(GetProcAddress(v.module, "ICInfo")));
             v.open = reinterpret_cast<SysOpenFn>(reinterpret_cast<void*>(GetProcAddress(v.module, "ICOpen")));

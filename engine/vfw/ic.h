@@ -92,8 +92,9 @@ struct ICCOMPRESS {
     LONG lFrameNum;
     DWORD dwFrameSize;              // wanted size in bytes, 0 = any
     DWORD dwQuality;                // 0..10000 or ICQUALITY_DEFAULT
-    BITMAPINFOHEADER* lpbiPrev;     // unused: compressors keep their own previous frame
-    void* lpPrev;
+    BITMAPINFOHEADER* lpbiPrev;     // previous input frame on a delta frame, or null: the
+    void* lpPrev;                   // built-ins keep their own; the bridge to the system's
+                                    // compressors fills them for those that need them
 };
 static_assert(sizeof(ICCOMPRESS) == (sizeof(void*) == 4 ? 48 : 88));
 

@@ -8,7 +8,9 @@ namespace {
 
 using TimeGetTimeFn = DWORD(WINAPI*)();
 
-DWORD WINAPI TickCountMs() { return GetTickCount(); }
+DWORD WINAPI TickCountMs() {
+    return GetTickCount();
+}
 
 // Resolved once and kept: the module stays loaded for the life of the process.
 TimeGetTimeFn ResolveTimeGetTime() {

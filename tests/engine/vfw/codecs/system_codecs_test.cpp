@@ -50,8 +50,8 @@ LRESULT CALLBACK TemporalDriver(DWORD_PTR id, HANDLE, UINT msg, LPARAM p1, LPARA
             info->dwSize = sizeof(*info);
             info->fccType = vfw::ICTYPE_VIDEO;
             info->fccHandler = handler;
-            info->dwFlags = vfw::VIDCF_TEMPORAL |
-                            (handler == kFastTemporal ? vfw::VIDCF_FASTTEMPORALC : 0);
+            info->dwFlags =
+                vfw::VIDCF_TEMPORAL | (handler == kFastTemporal ? vfw::VIDCF_FASTTEMPORALC : 0);
             return sizeof(*info);
         }
         case vfw::ICM_COMPRESS_QUERY:
@@ -101,10 +101,10 @@ std::vector<Seen> RecordThrough(vfw::FOURCC handler) {
     // loads it no other way, so that the planted DLL's test sees only the bridge.
     EXPECT_EQ(vfw::ICOpen(vfw::ICTYPE_VIDEO, handler, vfw::ICMODE_QUERY), nullptr);
     HMODULE msvfw = GetModuleHandleW(L"msvfw32.dll");
-    const auto install = reinterpret_cast<IcInstallFn>(
-        reinterpret_cast<void*>(GetProcAddress(msvfw, "ICInstall")));
-    const auto remove = reinterpret_cast<IcRemoveFn>(
-        reinterpret_cast<void*>(GetProcAddress(msvfw, "ICRemove")));
+    const auto install =
+        reinterpret_cast<IcInstallFn>(reinterpret_cast<void*>(GetProcAddress(msvfw, "ICInstall")));
+    const auto remove =
+        reinterpret_cast<IcRemoveFn>(reinterpret_cast<void*>(GetProcAddress(msvfw, "ICRemove")));
     constexpr UINT kInstallFunction = 1;
     EXPECT_TRUE(install != nullptr && remove != nullptr &&
                 install(vfw::ICTYPE_VIDEO, handler, reinterpret_cast<LPARAM>(&TemporalDriver),
@@ -127,8 +127,7 @@ std::vector<Seen> RecordThrough(vfw::FOURCC handler) {
     options.fccHandler = handler;
     options.dwKeyFrameEvery = 3;
     options.dwFlags = vfw::AVICOMPRESSF_KEYFRAMES | vfw::AVICOMPRESSF_VALID;
-    EXPECT_EQ(vfw::AVIMakeCompressedStream(&compressed, source, &options, nullptr),
-              vfw::AVIERR_OK);
+    EXPECT_EQ(vfw::AVIMakeCompressedStream(&compressed, source, &options, nullptr), vfw::AVIERR_OK);
     vfw::BITMAPINFOHEADER format{};
     format.biSize = sizeof(format);
     format.biWidth = kWidth;
@@ -137,8 +136,7 @@ std::vector<Seen> RecordThrough(vfw::FOURCC handler) {
     format.biBitCount = 24;
     format.biCompression = BI_RGB;  // biSizeImage 0: the bridge works the size out
     if (compressed != nullptr) {
-        EXPECT_EQ(vfw::AVIStreamSetFormat(compressed, 0, &format, sizeof(format)),
-                  vfw::AVIERR_OK);
+        EXPECT_EQ(vfw::AVIStreamSetFormat(compressed, 0, &format, sizeof(format)), vfw::AVIERR_OK);
         for (LONG i = 0; i < 5; ++i) {
             std::vector<BYTE> frame(kFrameBytes, static_cast<BYTE>(10 * (i + 1)));
             EXPECT_EQ(vfw::AVIStreamWrite(compressed, i, 1, frame.data(),
@@ -185,12 +183,17 @@ TEST(SystemTemporalCompressor, ThatCompressesFastTemporallyGetsNoPreviousFrame) 
 // ctest runs this program with WINEDLLOVERRIDES=msvfw32=n,b, so Wine takes a
 // native msvfw32.dll wherever the search finds one first.
 
-enum ChildResult : DWORD { kLoadedSystem = 1, kLoadedMarker = 2, kNotLoaded = 3, kNoRestriction = 4 };
+enum ChildResult : DWORD {
+    kLoadedSystem = 1,
+    kLoadedMarker = 2,
+    kNotLoaded = 3,
+    kNoRestriction = 4
+};
 
 bool MarkerLoadedIn(DWORD pid) {
     wchar_t name[64];
     std::swprintf(name, 64, L"kelvora-planted-msvfw32-%lu", pid);
-    return win32::Handle(OpenEventW(SYNCHRONIZE, FALSE, name)) ? true : false;
+    return static_cast<bool>(win32::Handle(OpenEventW(SYNCHRONIZE, FALSE, name)));
 }
 
 std::wstring ProgramDirectory() {

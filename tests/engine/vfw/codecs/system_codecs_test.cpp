@@ -1,7 +1,7 @@
 // The bridge to the compressors installed on the system, under Wine: it hands
 // a temporal compressor the previous frame, and a msvfw32.dll planted beside
 // the program is never loaded. The test program itself imports neither
-// msvfw32 nor winmm: both come through the bridge's loader.
+// msvfw32 nor winmm: both are loaded through win32/system_dll.h.
 #include <windows.h>
 
 #include <gtest/gtest.h>

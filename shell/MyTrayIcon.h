@@ -4,14 +4,16 @@
 //
 // Protocol:
 //  - Create it on the UI thread with the application's main window as owner
-//    (may be null in tests): the owner is hooked (SetWindowSubclass) to see
+//    (may be null in tests; then nothing re-adds the icon after the taskbar
+//    is re-created): the owner is hooked (SetWindowSubclass) to see
 //    the "TaskbarCreated" broadcast, comes to the foreground before the menu
 //    opens and gets WM_NULL after it closes. The owner must outlive the icon.
 //  - Set Enabled, the icon, the hint and PopupMenu, then SetIconVisible(true):
 //    the add carries the icon and the tip. While Enabled is false nothing is
 //    added or modified and the mouse is ignored; the delete is always sent.
 //  - Events are plain std::function members, raised on the UI thread only
-//    when bound. A handler (a menu item's too) may destroy the icon.
+//    when bound. A menu item's handler may destroy the icon (the menu has
+//    closed by then); the icon's own event handlers must not.
 //  - All instances share one hidden window (TMyTrayIconHandler), created with
 //    the first instance and destroyed with the last; the shell sends it the
 //    callback message 2048 with the icon's id in wParam and the mouse message

@@ -110,3 +110,11 @@ function(kelvora_add_test)
         set_tests_properties(${prefix}.${T_NAME} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
     endif()
 endfunction()
+
+# kelvora_use_pictures(target rc_file): the target's resource script includes
+# resources/kelvora_images.rc, whose pictures the build draws first.
+function(kelvora_use_pictures target rc_file)
+    add_dependencies(${target} kelvora_pictures)
+    target_include_directories(${target} PRIVATE ${KELVORA_ROOT}/resources ${KELVORA_PICTURES_DIR})
+    set_property(SOURCE ${rc_file} APPEND PROPERTY OBJECT_DEPENDS ${KELVORA_PICTURES})
+endfunction()

@@ -21,7 +21,7 @@ packages=(
     mingw-w64-i686-dev libz-mingw-w64-dev
     cmake ninja-build nasm make pkg-config dpkg-dev file
     xvfb x11-utils x11-apps xauth
-    ffmpeg
+    ffmpeg python3
     g++ clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     zlib1g-dev libjpeg62-turbo-dev libpng-dev

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "selection/FormWindow.h"
+#include "win32/FormWindow.h"
 #include "selection/FrameShape.h"
 
 namespace kelvora {

@@ -27,7 +27,7 @@
 #include <memory>
 #include <string>
 
-#include "selection/FormWindow.h"
+#include "win32/FormWindow.h"
 #include "win32/handles.h"
 
 namespace kelvora {

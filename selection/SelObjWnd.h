@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "selection/FormWindow.h"
+#include "win32/FormWindow.h"
 #include "selection/FrameShape.h"
 
 namespace kelvora {

@@ -1,4 +1,4 @@
-#include "selection/FormWindow.h"
+#include "win32/FormWindow.h"
 
 namespace kelvora {
 
@@ -7,7 +7,7 @@ namespace {
 // Larger than any frame around a screen area; within the platform's limits.
 constexpr LONG kMaxWindowSize = 0x7FFF;
 
-bool RegisterFormClass(const wchar_t* className, WNDPROC proc) {
+bool RegisterFormClass(const wchar_t* className, WNDPROC proc, HBRUSH background) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof(existing);
@@ -19,8 +19,9 @@ bool RegisterFormClass(const wchar_t* className, WNDPROC proc) {
     wc.lpfnWndProc = proc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    // No background brush: these windows never fill their background.
-    wc.hbrBackground = nullptr;
+    // Borderless forms paint everything themselves and have no brush;
+    // dialogs show the face colour behind their controls.
+    wc.hbrBackground = background;
     wc.lpszClassName = className;
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
@@ -35,11 +36,16 @@ bool FormWindow::Showing() const {
     return wnd_ && IsWindowVisible(wnd_.get()) != FALSE;
 }
 
+HWND FormWindow::Control(int id) const {
+    return wnd_ ? GetDlgItem(wnd_.get(), id) : nullptr;
+}
+
 bool FormWindow::CreateForm(const wchar_t* className, DWORD exStyle, HWND owner,
                             const RECT& bounds) {
-    if (wnd_ || !RegisterFormClass(className, &FormWindow::Dispatch)) {
+    if (wnd_ || !RegisterFormClass(className, &FormWindow::Dispatch, nullptr)) {
         return false;
     }
+    activates_ = false;
     // Dispatch stores the handle in wnd_ at WM_NCCREATE, so that messages
     // sent during creation already see it. The window starts empty as a
     // popup and then becomes a captionless overlapped window of its real
@@ -59,6 +65,133 @@ bool FormWindow::CreateForm(const wchar_t* className, DWORD exStyle, HWND owner,
     return true;
 }
 
+bool FormWindow::CreateCaptionForm(const wchar_t* className, const wchar_t* caption, DWORD style,
+                                   DWORD exStyle, HWND owner, SIZE client96) {
+    const auto face = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    if (wnd_ || !RegisterFormClass(className, &FormWindow::Dispatch, face)) {
+        return false;
+    }
+    activates_ = true;
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    const int dpi = SystemDpi();
+    RECT frame{0, 0, ScaleToDpi(static_cast<int>(client96.cx), dpi),
+               ScaleToDpi(static_cast<int>(client96.cy), dpi)};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int x = work.left + (work.right - work.left - width) / 2;
+    const int y = work.top + (work.bottom - work.top - height) / 2;
+    // Dispatch stores the handle in wnd_ at WM_NCCREATE.
+    HWND wnd = CreateWindowExW(exStyle, className, caption, style, x, y, width, height, owner,
+                               nullptr, GetModuleHandleW(nullptr), this);
+    if (wnd == nullptr) {
+        wnd_.release();
+        return false;
+    }
+    return true;
+}
+
+bool FormWindow::CreateControls(const std::vector<ControlSpec>& table) {
+    if (!wnd_) {
+        return false;
+    }
+    const int dpi = SystemDpi();
+    bool all = true;
+    for (const ControlSpec& spec : table) {
+        all = CreateControl(wnd_.get(), spec, dpi) != nullptr && all;
+    }
+    return all;
+}
+
+void FormWindow::OnCommand(int id, CommandHandler handler) {
+    AddRoute({RouteKind::Command, id, std::move(handler), {}});
+}
+
+void FormWindow::OnClick(int id, std::function<void()> handler) {
+    OnCommand(id, [handler = std::move(handler)](WORD code) {
+        if (code == BN_CLICKED && handler) {
+            handler();
+        }
+    });
+}
+
+void FormWindow::OnScroll(int id, CommandHandler handler) {
+    AddRoute({RouteKind::Scroll, id, std::move(handler), {}});
+}
+
+void FormWindow::OnNotify(int id, NotifyHandler handler) {
+    AddRoute({RouteKind::Notify, id, {}, std::move(handler)});
+}
+
+void FormWindow::AddRoute(Route route) {
+    for (Route& r : routes_) {
+        if (r.kind == route.kind && r.id == route.id) {
+            r = std::move(route);
+            return;
+        }
+    }
+    routes_.push_back(std::move(route));
+}
+
+const FormWindow::Route* FormWindow::FindRoute(RouteKind kind, int id) const {
+    for (const Route& r : routes_) {
+        if (r.kind == kind && r.id == id) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+bool FormWindow::RouteNotification(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    result = 0;
+    switch (msg) {
+        case WM_COMMAND: {
+            // Menus and accelerators (lParam 0) are not controls.
+            if (lp == 0) {
+                return false;
+            }
+            const Route* r = FindRoute(RouteKind::Command, LOWORD(wp));
+            if (r == nullptr || !r->command) {
+                return false;
+            }
+            // Copied: the handler may replace its own route.
+            const CommandHandler handler = r->command;
+            handler(HIWORD(wp));
+            return true;
+        }
+        case WM_HSCROLL:
+        case WM_VSCROLL: {
+            // lParam is the control; 0 means the window's own scroll bar.
+            if (lp == 0) {
+                return false;
+            }
+            const Route* r = FindRoute(RouteKind::Scroll, GetDlgCtrlID(reinterpret_cast<HWND>(lp)));
+            if (r == nullptr || !r->command) {
+                return false;
+            }
+            const CommandHandler handler = r->command;
+            handler(LOWORD(wp));
+            return true;
+        }
+        case WM_NOTIFY: {
+            const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+            const Route* r = hdr != nullptr
+                                 ? FindRoute(RouteKind::Notify, static_cast<int>(hdr->idFrom))
+                                 : nullptr;
+            if (r == nullptr || !r->notify) {
+                return false;
+            }
+            const NotifyHandler handler = r->notify;
+            result = handler(*hdr);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
 void FormWindow::DestroyForm() {
     if (wnd_) {
         SetWindowLongPtrW(wnd_.get(), GWLP_USERDATA, 0);
@@ -67,6 +200,13 @@ void FormWindow::DestroyForm() {
 }
 
 LRESULT FormWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    LRESULT routed = 0;
+    if (RouteNotification(msg, wp, lp, routed)) {
+        return routed;
+    }
+    if (activates_) {
+        return DefWindowProcW(wnd_.get(), msg, wp, lp);
+    }
     switch (msg) {
         case WM_WINDOWPOSCHANGING:
             // Never activated: the user's window keeps the focus, and under

@@ -1,0 +1,35 @@
+// Child controls of a form, created from one table per window.
+//
+// A table lists each control once: its id (the key of its handlers, see
+// FormWindow::OnCommand), window class, caption, rectangle in 96-DPI units
+// and styles. CreateControls (FormWindow) creates them as children of the
+// form, scaled by the system DPI (the process is DPI-aware), with the shared
+// dialog font. The font lives until the process ends; callers never free it.
+#pragma once
+
+#include <windows.h>
+
+#include "win32/dpi_scale.h"
+
+namespace kelvora {
+
+struct ControlSpec {
+    int id = 0;                          // control id, unique within the form
+    const wchar_t* className = nullptr;  // WC_BUTTONW, WC_COMBOBOXW, TRACKBAR_CLASSW, ...
+    const wchar_t* caption = L"";
+    Rect96 bounds;    // client coordinates of the form, 96-DPI units
+    DWORD style = 0;  // WS_CHILD is added; WS_VISIBLE when it is to be seen
+    DWORD exStyle = 0;
+};
+
+// The system DPI (LOGPIXELSY of the screen), 96 when it cannot be read.
+int SystemDpi();
+
+// Tahoma 8 pt at the system DPI: the font of every dialog and control.
+HFONT DialogFont();
+
+// Creates one control of `spec` as a child of `parent` at `dpi`, with the
+// dialog font; null when the platform refuses. The parent owns the control.
+HWND CreateControl(HWND parent, const ControlSpec& spec, int dpi);
+
+}  // namespace kelvora

@@ -20,12 +20,11 @@ std::string AnsiToUtf8(const std::string& ansi) {
     if (ansi.empty()) {
         return {};
     }
-    const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                         nullptr, 0);
+    const int wide =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
     std::wstring w(static_cast<std::size_t>(wide), L'\0');
     MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), wide);
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, utf8.data(), bytes, nullptr, nullptr);
     return utf8;
@@ -33,25 +32,25 @@ std::string AnsiToUtf8(const std::string& ansi) {
 
 std::string Reason(DWORD code) {
     switch (code) {
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return "на диске нет места";
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-    case ERROR_SHARING_VIOLATION:
-        return "нет доступа на запись";
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_DIRECTORY:
-        return "папка не найдена или имя файла недопустимо";
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return "недостаточно памяти";
-    default:
-        return "ошибка Windows " + std::to_string(code);
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return "на диске нет места";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_SHARING_VIOLATION:
+            return "нет доступа на запись";
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_DIRECTORY:
+            return "папка не найдена или имя файла недопустимо";
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return "недостаточно памяти";
+        default:
+            return "ошибка Windows " + std::to_string(code);
     }
 }
 
@@ -136,9 +135,8 @@ bool ReadDisplayDib(HDC screen, const ScreenCapture& capture, DibPicture* pictur
     info.header.biBitCount = static_cast<WORD>(bitCount);
     info.header.biCompression = bitCount == 16 ? BI_BITFIELDS : BI_RGB;
     bits->resize(DibStride(capture.width, bitCount) * static_cast<std::size_t>(capture.height));
-    if (GetDIBits(screen, capture.bitmap.get(), 0, static_cast<UINT>(capture.height),
-                  bits->data(), reinterpret_cast<BITMAPINFO*>(&info),
-                  DIB_RGB_COLORS) != capture.height) {
+    if (GetDIBits(screen, capture.bitmap.get(), 0, static_cast<UINT>(capture.height), bits->data(),
+                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != capture.height) {
         return false;
     }
     picture->width = capture.width;
@@ -176,8 +174,8 @@ bool ReadBgrx(HDC screen, const ScreenCapture& capture, BgrxPicture* picture,
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     bits->resize(static_cast<std::size_t>(capture.width) * capture.height * 4);
-    if (GetDIBits(screen, capture.bitmap.get(), 0, static_cast<UINT>(capture.height),
-                  bits->data(), &info, DIB_RGB_COLORS) != capture.height) {
+    if (GetDIBits(screen, capture.bitmap.get(), 0, static_cast<UINT>(capture.height), bits->data(),
+                  &info, DIB_RGB_COLORS) != capture.height) {
         return false;
     }
     *picture = BgrxPicture{capture.width, capture.height, bits->data(),
@@ -228,15 +226,15 @@ ScreenshotResult SaveScreenshot(const std::string& outputDir, const std::string&
     }
     EncodeStatus status = EncodeStatus::EncoderFailed;
     switch (*kind) {
-    case ScreenshotFormat::Bmp:
-        status = EncodeBmp(dib, file);
-        break;
-    case ScreenshotFormat::Jpeg:
-        status = EncodeJpeg(bgrx, quality, file);
-        break;
-    case ScreenshotFormat::Png:
-        status = EncodePng(bgrx, file);
-        break;
+        case ScreenshotFormat::Bmp:
+            status = EncodeBmp(dib, file);
+            break;
+        case ScreenshotFormat::Jpeg:
+            status = EncodeJpeg(bgrx, quality, file);
+            break;
+        case ScreenshotFormat::Png:
+            status = EncodePng(bgrx, file);
+            break;
     }
     if (status == EncodeStatus::EncoderFailed) {
         return Failure(std::string("Не удалось закодировать снимок экрана в формат ") +

@@ -95,8 +95,7 @@ struct JpegCompressor {
     ~JpegCompressor() { jpeg_destroy_compress(&cinfo); }
 };
 
-bool WriteJpeg(JpegCompressor& c, JpegDestination& destination, const BgrxPicture& p,
-               int quality) {
+bool WriteJpeg(JpegCompressor& c, JpegDestination& destination, const BgrxPicture& p, int quality) {
     if (setjmp(c.errors.jump) != 0) {
         return false;
     }
@@ -110,8 +109,8 @@ bool WriteJpeg(JpegCompressor& c, JpegDestination& destination, const BgrxPictur
     jpeg_set_quality(&c.cinfo, quality, TRUE);  // TRUE: steps of at most 255 (baseline)
     jpeg_start_compress(&c.cinfo, TRUE);
     while (c.cinfo.next_scanline < c.cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(p.top + p.stride * static_cast<std::ptrdiff_t>(
-                                                                  c.cinfo.next_scanline));
+        JSAMPROW row = const_cast<JSAMPROW>(
+            p.top + p.stride * static_cast<std::ptrdiff_t>(c.cinfo.next_scanline));
         jpeg_write_scanlines(&c.cinfo, &row, 1);
     }
     jpeg_finish_compress(&c.cinfo);
@@ -209,15 +208,15 @@ EncodeStatus EncodeBmp(const DibPicture& p, ByteSink& sink) {
     Put32(head, 0);                                                 // bfReserved1, 2
     Put32(head, offBits);                                           // bfOffBits
     // BITMAPINFOHEADER
-    Put32(head, 40);                                          // biSize
-    Put32(head, static_cast<std::uint32_t>(p.width));         // biWidth
-    Put32(head, static_cast<std::uint32_t>(p.height));        // biHeight: bottom-up
-    Put16(head, 1);                                           // biPlanes
-    Put16(head, static_cast<std::uint32_t>(p.bitCount));      // biBitCount
-    Put32(head, p.bitFields ? 3 : 0);                         // biCompression: BI_BITFIELDS, BI_RGB
-    Put32(head, static_cast<std::uint32_t>(imageBytes));      // biSizeImage
-    Put32(head, 0);                                           // biXPelsPerMeter
-    Put32(head, 0);                                           // biYPelsPerMeter
+    Put32(head, 40);                                      // biSize
+    Put32(head, static_cast<std::uint32_t>(p.width));     // biWidth
+    Put32(head, static_cast<std::uint32_t>(p.height));    // biHeight: bottom-up
+    Put16(head, 1);                                       // biPlanes
+    Put16(head, static_cast<std::uint32_t>(p.bitCount));  // biBitCount
+    Put32(head, p.bitFields ? 3 : 0);                     // biCompression: BI_BITFIELDS, BI_RGB
+    Put32(head, static_cast<std::uint32_t>(imageBytes));  // biSizeImage
+    Put32(head, 0);                                       // biXPelsPerMeter
+    Put32(head, 0);                                       // biYPelsPerMeter
     Put32(head, palette ? static_cast<std::uint32_t>(p.table.size()) : 0);  // biClrUsed
     Put32(head, 0);                                                         // biClrImportant
     // Masks, or the palette as RGBQUADs (blue, green, red, 0): both are the

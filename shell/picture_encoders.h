@@ -44,7 +44,7 @@ struct DibPicture {
     // bitCount <= 8: the palette, 0x00RRGGBB per entry (at most 2^bitCount).
     // Three entries with `bitFields`: the red, green and blue masks.
     std::vector<std::uint32_t> table;
-    bool bitFields = false;               // 16 or 32 bits with masks (BI_BITFIELDS)
+    bool bitFields = false;              // 16 or 32 bits with masks (BI_BITFIELDS)
     const std::uint8_t* bits = nullptr;  // bottom row first, rows of DibStride bytes
 };
 

@@ -73,9 +73,9 @@ bool PictureFile::Flush() {
         failure = ERROR_DISK_FULL;
     }
     DWORD done = 0;
-    if (size > 0 && (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(size), &done,
-                                nullptr) ||
-                     done != size)) {
+    if (size > 0 &&
+        (!WriteFile(file_.get(), buffer_.data(), static_cast<DWORD>(size), &done, nullptr) ||
+         done != size)) {
         failure = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
     }
     written_ += done;

@@ -56,12 +56,12 @@ std::optional<ScreenshotFormat> ScreenshotFormatFromSetting(const std::string& f
 
 const char* ScreenshotExtension(ScreenshotFormat format) {
     switch (format) {
-    case ScreenshotFormat::Bmp:
-        return ".bmp";
-    case ScreenshotFormat::Jpeg:
-        return ".jpg";
-    case ScreenshotFormat::Png:
-        return ".png";
+        case ScreenshotFormat::Bmp:
+            return ".bmp";
+        case ScreenshotFormat::Jpeg:
+            return ".jpg";
+        case ScreenshotFormat::Png:
+            return ".png";
     }
     return "";
 }

@@ -1,7 +1,7 @@
 #include "tests/shell/jpeg_check.h"
 
-#include <csetjmp>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <memory>
 
@@ -44,8 +44,8 @@ bool Decode(jpeg_decompress_struct* cinfo, Errors* errors, std::FILE* file, Deco
     out->height = static_cast<int>(cinfo->output_height);
     out->bgrx.resize(static_cast<std::size_t>(out->width) * out->height * 4);
     while (cinfo->output_scanline < cinfo->output_height) {
-        JSAMPROW row = out->bgrx.data() + static_cast<std::size_t>(cinfo->output_scanline) *
-                                              out->width * 4;
+        JSAMPROW row =
+            out->bgrx.data() + static_cast<std::size_t>(cinfo->output_scanline) * out->width * 4;
         jpeg_read_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_decompress(cinfo);

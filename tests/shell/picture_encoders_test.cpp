@@ -28,10 +28,9 @@ class MemorySink : public ByteSink {
   public:
     explicit MemorySink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
     bool Write(const void* data, std::size_t size) override {
-        ++writes_;
         if (refused_ || bytes.size() + size > limit_) {
             refused_ = true;
-            ++writesAfterRefusal_;
+            ++writesAfterRefusal;
             return false;
         }
         const auto* p = static_cast<const std::uint8_t*>(data);
@@ -39,12 +38,11 @@ class MemorySink : public ByteSink {
         return true;
     }
     std::vector<std::uint8_t> bytes;
-    int writesAfterRefusal_ = 0;
+    int writesAfterRefusal = 0;
 
   private:
     std::size_t limit_;
     bool refused_ = false;
-    int writes_ = 0;
 };
 
 bool SaveBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -123,14 +121,14 @@ TEST(PictureEncoders, BmpOfEveryKindDecodesToItsPixels) {
         }
     }
     MemorySink sink16;
-    ASSERT_EQ(EncodeBmp(DibPicture{kWidth, kHeight, 16, {0xF800, 0x07E0, 0x001F}, true,
-                                   rows565.data()},
-                        sink16),
-              EncodeStatus::Ok);
+    ASSERT_EQ(
+        EncodeBmp(DibPicture{kWidth, kHeight, 16, {0xF800, 0x07E0, 0x001F}, true, rows565.data()},
+                  sink16),
+        EncodeStatus::Ok);
     ASSERT_TRUE(SaveBytes(OutputPath("rgb565.bmp"), sink16.bytes));
     std::vector<std::vector<std::uint8_t>> frames;
-    ASSERT_TRUE(test::DecodeFramesRaw(OutputPath("rgb565.bmp"), "rgb565le", topDown565.size(),
-                                      &frames));
+    ASSERT_TRUE(
+        test::DecodeFramesRaw(OutputPath("rgb565.bmp"), "rgb565le", topDown565.size(), &frames));
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], topDown565);
 
@@ -146,9 +144,9 @@ TEST(PictureEncoders, BmpOfEveryKindDecodesToItsPixels) {
             const std::uint8_t index = static_cast<std::uint8_t>(x * 3 + y * 7);
             rows8[(kHeight - 1 - y) * DibStride(kWidth, 8) + x] = index;
             const std::uint32_t c = palette[index];
-            expected8.insert(expected8.end(), {static_cast<std::uint8_t>(c),
-                                               static_cast<std::uint8_t>(c >> 8),
-                                               static_cast<std::uint8_t>(c >> 16), 0});
+            expected8.insert(expected8.end(),
+                             {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                              static_cast<std::uint8_t>(c >> 16), 0});
         }
     }
     MemorySink sink8;
@@ -203,9 +201,12 @@ TEST(PictureEncoders, ARefusedWriteEndsEveryEncoderWithSinkFailed) {
     const DibPicture dib{kWidth, kHeight, 32, {}, false, rows.data()};
     using Encode = EncodeStatus (*)(const BgrxPicture&, const DibPicture&, ByteSink&);
     const std::pair<const char*, Encode> encoders[] = {
-        {"bmp", [](const BgrxPicture&, const DibPicture& d, ByteSink& s) { return EncodeBmp(d, s); }},
-        {"jpeg", [](const BgrxPicture& p, const DibPicture&, ByteSink& s) { return EncodeJpeg(p, 80, s); }},
-        {"png", [](const BgrxPicture& p, const DibPicture&, ByteSink& s) { return EncodePng(p, s); }},
+        {"bmp",
+         [](const BgrxPicture&, const DibPicture& d, ByteSink& s) { return EncodeBmp(d, s); }},
+        {"jpeg",
+         [](const BgrxPicture& p, const DibPicture&, ByteSink& s) { return EncodeJpeg(p, 80, s); }},
+        {"png",
+         [](const BgrxPicture& p, const DibPicture&, ByteSink& s) { return EncodePng(p, s); }},
     };
     for (const auto& [name, encode] : encoders) {
         MemorySink whole;
@@ -215,7 +216,7 @@ TEST(PictureEncoders, ARefusedWriteEndsEveryEncoderWithSinkFailed) {
             MemorySink sink(limit);
             EXPECT_EQ(encode(picture, dib, sink), EncodeStatus::SinkFailed)
                 << name << " refused after " << limit << " of " << size;
-            EXPECT_EQ(sink.writesAfterRefusal_, 1) << name << " kept writing after a refusal";
+            EXPECT_EQ(sink.writesAfterRefusal, 1) << name << " kept writing after a refusal";
         }
     }
 }

@@ -17,21 +17,21 @@ TEST(JpegQualityFromSetting, HeldInOneByteThenLimitedToTheEncodersRange) {
         std::optional<int> quality;
     };
     const Case cases[] = {
-        {"", 80},            // empty: the default
-        {"80", 80},          //
-        {"1", 1},            //
-        {"100", 100},        //
-        {"101", 100},        // the encoder's upper limit
-        {"0", 1},            // the encoder's lower limit
-        {"300", 44},         // one byte: 300 - 256
-        {"256", 1},          // one byte: 0, then the limit
-        {"355", 99},         //
-        {"+12", 12},         // a sign is part of an integer
-        {"-5", 100},         // one byte of -5 is 251
-        {"-200", 56},        // one byte of -200 is 56
-        {"007", 7},          //
-        {"2147483647", 100},  // the largest 32-bit value: one byte 255
-        {"-2147483648", 1},   // the smallest: one byte 0
+        {"", 80},  // empty: the default
+        {"80", 80},
+        {"1", 1},
+        {"100", 100},
+        {"101", 100},  // the encoder's upper limit
+        {"0", 1},      // the encoder's lower limit
+        {"300", 44},   // one byte: 300 - 256
+        {"256", 1},    // one byte: 0, then the limit
+        {"355", 99},
+        {"+12", 12},   // a sign is part of an integer
+        {"-5", 100},   // one byte of -5 is 251
+        {"-200", 56},  // one byte of -200 is 56
+        {"007", 7},
+        {"2147483647", 100},           // the largest 32-bit value: one byte 255
+        {"-2147483648", 1},            // the smallest: one byte 0
         {"2147483648", std::nullopt},  // beyond 32 bits: not an integer
         {"99999999999999999999", std::nullopt},
         {"abc", std::nullopt},
@@ -63,8 +63,7 @@ TEST(ScreenshotFormatFromSetting, ExactUpperCaseNamesOnly) {
 
 TEST(OutputFileName, FolderTextThenZeroPaddedTimeThenExtension) {
     const LocalTime morning{2026, 12, 6, 9, 3, 4};
-    EXPECT_EQ(OutputFileName("C:\\Shots\\", morning, ".png"),
-              "C:\\Shots\\2026.12.06_09-03-04.png");
+    EXPECT_EQ(OutputFileName("C:\\Shots\\", morning, ".png"), "C:\\Shots\\2026.12.06_09-03-04.png");
     // Nothing is inserted after a folder without its backslash.
     EXPECT_EQ(OutputFileName("C:\\Video", morning, ".avi"), "C:\\Video2026.12.06_09-03-04.avi");
     EXPECT_EQ(OutputFileName("", LocalTime{1999, 1, 31, 23, 59, 58}, ".bmp"),

@@ -86,8 +86,8 @@ class SceneWindow {
             HDC dc = BeginPaint(wnd, &ps);
             win32::MemoryDc memory(CreateCompatibleDC(dc));
             win32::SelectGuard select(memory.get(), self->picture_.get());
-            BitBlt(dc, 0, 0, kSceneArea.right - kSceneArea.left,
-                   kSceneArea.bottom - kSceneArea.top, memory.get(), 0, 0, SRCCOPY);
+            BitBlt(dc, 0, 0, kSceneArea.right - kSceneArea.left, kSceneArea.bottom - kSceneArea.top,
+                   memory.get(), 0, 0, SRCCOPY);
             EndPaint(wnd, &ps);
             return 0;
         }
@@ -113,20 +113,20 @@ Pixels ToBytes(const test::ScreenPicture& picture) {
 // Read back by the system's own bitmap loader.
 Pixels LoadBmp(const std::string& path, int* bitCount) {
     const std::wstring wide(path.begin(), path.end());
-    win32::Bitmap bitmap(static_cast<HBITMAP>(LoadImageW(
-        nullptr, wide.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+    win32::Bitmap bitmap(static_cast<HBITMAP>(LoadImageW(nullptr, wide.c_str(), IMAGE_BITMAP, 0, 0,
+                                                         LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
     BITMAP bm{};
     if (!bitmap || GetObjectW(bitmap.get(), sizeof(bm), &bm) == 0) {
         return {};
     }
     *bitCount = bm.bmBitsPixel;
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 32, BI_RGB,
-                      0, 0, 0, 0, 0};
+    info.bmiHeader = {
+        sizeof(BITMAPINFOHEADER), bm.bmWidth, -bm.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     Pixels px(static_cast<std::size_t>(bm.bmWidth) * bm.bmHeight * 4);
     win32::WindowDc screen(nullptr);
-    if (GetDIBits(screen.get(), bitmap.get(), 0, bm.bmHeight, px.data(), &info,
-                  DIB_RGB_COLORS) != bm.bmHeight) {
+    if (GetDIBits(screen.get(), bitmap.get(), 0, bm.bmHeight, px.data(), &info, DIB_RGB_COLORS) !=
+        bm.bmHeight) {
         return {};
     }
     for (std::size_t i = 3; i < px.size(); i += 4) {
@@ -264,8 +264,8 @@ TEST_F(ScreenshotTest, UnknownFormatOrNonIntegerCompressSaveNothingAndSayNothing
     const struct {
         const char* format;
         const char* compress;
-    } cases[] = {{"jpg", ""}, {"", ""}, {"Png", ""}, {"JPEG", "80"}, {"JPG", "abc"},
-                 {"JPG", " 80"}};
+    } cases[] = {{"jpg", ""},    {"", ""},       {"Png", ""},
+                 {"JPEG", "80"}, {"JPG", "abc"}, {"JPG", " 80"}};
     for (const auto& c : cases) {
         const ScreenshotResult r = Save(folder, c.format, c.compress);
         EXPECT_EQ(r.outcome, ScreenshotOutcome::Skipped) << c.format << " / " << c.compress;

@@ -1,12 +1,51 @@
-// Program entry of Kelvora.exe.
+// Program entry of Kelvora.exe: the DLL search restricted, the common
+// controls, the single-instance guard, then the main form and the message
+// loop.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+
+#include "shell/Unit1.h"
+#include "win32/handles.h"
 #include "win32/system_dll.h"
+
+namespace {
+
+// The named event "Kelvora": the first instance takes its initial signal and
+// keeps it unsignalled for its whole life, so that every later instance
+// times out here and ends, silently. Checked before anything touches the
+// temporary files, which belong to the running instance's recording.
+bool FirstInstance(win32::Handle& guard) {
+    guard.reset(CreateEventA(nullptr, FALSE, TRUE, "Kelvora"));
+    return guard && WaitForSingleObject(guard.get(), 10) == WAIT_OBJECT_0;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     win32::RestrictDllSearch();  // before anything loads a DLL by name
+    win32::Handle guard;
+    if (!FirstInstance(guard)) {
+        return 0;
+    }
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
+
+    std::unique_ptr<kelvora::TfrmMain> form = kelvora::TfrmMain::Create();
+    if (!form) {
+        return 1;
+    }
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab and Enter in the dialogs (options, About).
+        HWND active = GetActiveWindow();
+        if (active != nullptr && active != form->Handle() && IsDialogMessageW(active, &msg)) {
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    form.reset();
     return 0;
 }

@@ -1,0 +1,643 @@
+#include "shell/Unit1.h"
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/camera_platform.h"
+#include "engine/screen_camera.h"
+#include "resource_ids.h"
+#include "shell/AboutBox.h"
+#include "shell/MenuImages.h"
+#include "shell/MyTrayIcon.h"
+#include "shell/PopupMenu.h"
+#include "shell/Screenshot.h"
+#include "shell/SettingsStore.h"
+#include "shell/file_names.h"
+#include "shell/local_clock.h"
+#include "win32/text.h"
+
+namespace kelvora {
+
+namespace {
+
+using win32::Widen;
+
+constexpr wchar_t kClassName[] = L"TfrmMain";
+constexpr UINT kRunPostedMsg = WM_APP + 10;
+constexpr UINT kProgressMsg = WM_APP + 11;
+constexpr std::uint32_t kWmHotKey = 0x0312;
+
+constexpr const char* kNoFolder = "Внимание! Вы не выбрали папку для сохранения!";
+constexpr const char* kMissingFolder = "Внимание! Папка для сохранения не существует!";
+constexpr const char* kNoCodec = "Внимание! Вы не выбрали кодек!";
+
+// Controls of the hidden settings panel (GroupBox2) and progress panel
+// (Panel2). None is ever visible; their handlers carry the values into the
+// camera.
+enum ControlId {
+    GroupBox2 = 100,
+    ComboBox1,  // video priority
+    ComboBox2,  // filter colour
+    ComboBox3,  // colour mode
+    CheckBox1,
+    CheckBox3,
+    CheckBox4,
+    CheckBox5,
+    CheckBox6,
+    CheckBox8,
+    CheckBox9,
+    Edit5,
+    Edit6,
+    Edit7,
+    UpDown5,
+    UpDown6,
+    UpDown7,
+    Edit1,  // top
+    Edit2,  // left
+    Edit3,  // width
+    Edit4,  // height
+    UpDown1,
+    UpDown2,
+    UpDown3,
+    UpDown4,
+    RadioGroup1,
+    RadioFixed,
+    RadioFull,
+    Panel2,
+    Progress,
+    LStatus,
+    BCancel,
+};
+
+const std::vector<ControlSpec>& HiddenPanels() {
+    static const std::vector<ControlSpec> table = {
+        {GroupBox2, WC_BUTTONW, L"Settings", {0, 0, 400, 330}, BS_GROUPBOX},
+        {ComboBox1, WC_COMBOBOXW, L"", {100, 16, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
+        {ComboBox2, WC_COMBOBOXW, L"", {100, 44, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
+        {ComboBox3, WC_COMBOBOXW, L"", {100, 72, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
+        {CheckBox1, WC_BUTTONW, L"Record cursor in area capture", {8, 100, 250, 17}, BS_AUTOCHECKBOX},
+        {CheckBox3, WC_BUTTONW, L"Draw rectangle around area capture", {8, 120, 250, 17},
+         BS_AUTOCHECKBOX},
+        {CheckBox4, WC_BUTTONW, L"Draw cross rectangle line", {8, 140, 250, 17}, BS_AUTOCHECKBOX},
+        {CheckBox5, WC_BUTTONW, L"Minimize application on start capture", {8, 160, 250, 17},
+         BS_AUTOCHECKBOX},
+        {CheckBox6, WC_BUTTONW, L"Restore application after capture", {8, 180, 250, 17},
+         BS_AUTOCHECKBOX},
+        {CheckBox8, WC_BUTTONW, L"Preview ON", {8, 200, 250, 17}, BS_AUTOCHECKBOX},
+        {CheckBox9, WC_BUTTONW, L"Timer Capture ON", {8, 220, 150, 17}, BS_AUTOCHECKBOX},
+        {Edit5, WC_EDITW, L"0", {160, 220, 40, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown5, UPDOWN_CLASSW, L"", {200, 220, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit6, WC_EDITW, L"0", {220, 220, 40, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown6, UPDOWN_CLASSW, L"", {260, 220, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit7, WC_EDITW, L"0", {280, 220, 40, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown7, UPDOWN_CLASSW, L"", {320, 220, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit1, WC_EDITW, L"0", {60, 250, 60, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown1, UPDOWN_CLASSW, L"", {120, 250, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit2, WC_EDITW, L"0", {200, 250, 60, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown2, UPDOWN_CLASSW, L"", {260, 250, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit3, WC_EDITW, L"300", {60, 276, 60, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown3, UPDOWN_CLASSW, L"", {120, 276, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {Edit4, WC_EDITW, L"300", {200, 276, 60, 21}, ES_NUMBER | WS_BORDER},
+        {UpDown4, UPDOWN_CLASSW, L"", {260, 276, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
+        {RadioGroup1, WC_BUTTONW, L"Select Region Type", {240, 16, 150, 70}, BS_GROUPBOX},
+        {RadioFixed, WC_BUTTONW, L"Fixed Region (Region From Windows)", {248, 34, 140, 17},
+         BS_AUTORADIOBUTTON | WS_GROUP},
+        {RadioFull, WC_BUTTONW, L"Full Screen", {248, 56, 140, 17}, BS_AUTORADIOBUTTON},
+        {Panel2, WC_STATICW, L"", {0, 340, 400, 60}, SS_ETCHEDFRAME},
+        {Progress, PROGRESS_CLASSW, L"", {8, 348, 380, 16}, 0},
+        {LStatus, WC_STATICW, L"No Status", {8, 370, 280, 17}, WS_DISABLED},
+        {BCancel, WC_BUTTONW, L"Cancel", {300, 368, 88, 23}, BS_PUSHBUTTON | WS_DISABLED},
+    };
+    return table;
+}
+
+struct ProgressCall {
+    int percent;
+    const std::string* caption;
+    bool Continue;
+};
+
+}  // namespace
+
+std::unique_ptr<TfrmMain> TfrmMain::Create() {
+    std::unique_ptr<TfrmMain> form(new TfrmMain());
+    if (!form->CreateCaptionForm(kClassName, L"Kelvora", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                 WS_EX_LAYERED, nullptr, SIZE{115, 4}) ||
+        !form->FormCreate()) {
+        return nullptr;
+    }
+    return form;
+}
+
+TfrmMain::~TfrmMain() {
+    CloseSequence();
+    // FormDestroy: the hot keys once more, errors ignored.
+    for (int id = 1; id <= 3; ++id) {
+        UnregisterHotKey(Handle(), id);
+    }
+    DestroyForm();
+}
+
+bool TfrmMain::FormCreate() {
+    HWND wnd = Handle();
+    SetLayeredWindowAttributes(wnd, 0, 1, LWA_ALPHA);  // alpha 1 of 255
+
+    // 1. Hot keys; a combination another program holds is silently absent.
+    RegisterHotKey(wnd, 1, MOD_SHIFT, 'R');
+    RegisterHotKey(wnd, 2, MOD_SHIFT, 'S');
+    RegisterHotKey(wnd, 3, MOD_SHIFT, 'X');
+    hotKeysRegistered_ = true;
+    // 2.
+    FCancelRequested = false;
+
+    BuildHiddenPanels();
+    BuildMenu();
+
+    // 3, 4. The camera and its events.
+    camera = std::make_unique<TScreenCamera>(wnd);
+    camera->FOnError = [this](TScreenCamera*, const std::string& text) { CameraError(text); };
+    camera->FOnRecordStart = [this](TScreenCamera*) {
+        PostToUi([this] { CameraRecordStart(); });
+    };
+    camera->FOnRecordStop = [this](TScreenCamera*) {
+        PostToUi([this] { CameraRecordStop(); });
+    };
+    camera->FOnPreview = [this](TScreenCamera*, TBitmap*, bool shown, bool recording) {
+        CameraPreview(shown, recording);
+    };
+    // Nothing of the preview picture is displayed: the ticks need not grab it.
+    camera->FPreviewPictureWanted = false;
+    camera->FOnProgress = [this](TScreenCamera*, std::int32_t percent, const std::string& caption,
+                                 bool& Continue) {
+        if (camera && camera->Platform().OnUiThread()) {
+            Continue = CameraProgress(percent, caption);
+            return;
+        }
+        // From the worker: the answer is needed before it goes on.
+        ProgressCall call{percent, &caption, true};
+        SendMessageW(Handle(), kProgressMsg, 0, reinterpret_cast<LPARAM>(&call));
+        Continue = call.Continue;
+    };
+
+    // 5, 6. The hidden panel into the camera; the preview on.
+    RadioGroup1Click();
+    camera->SetPreview(Checked(CheckBox8));
+
+    // 7, 8.
+    AppDir_ = AppDirectory();
+    LoadSettings(IniPath(), settings_, *camera);
+
+    // The tray icon with its menu.
+    tray = std::make_unique<TMyTrayIcon>(wnd);
+    tray->Enabled = true;
+    tray->SetHint(L"Kelvora");
+    tray->IcoIndex = 0;
+    win32::Icon icon(static_cast<HICON>(LoadImageW(
+        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KELVORA), IMAGE_ICON,
+        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+    tray->SetIcon(icon.get());
+    tray->PopupMenu = Popup_.get();
+    tray->SetIconVisible(true);
+
+    about_ = TAboutBox::Create(wnd);
+    return camera != nullptr;
+}
+
+void TfrmMain::BuildHiddenPanels() {
+    (void)CreateControls(HiddenPanels());
+    auto items = [this](int id, std::initializer_list<const wchar_t*> texts, int selected) {
+        HWND combo = Control(id);
+        for (const wchar_t* t : texts) {
+            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
+        }
+        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+    };
+    items(ComboBox1, {L"Idle", L"Lowest", L"Lower", L"Normal", L"Higher", L"Highest", L"TimeCritical"},
+          3);
+    items(ComboBox2, {L"Original Colors", L"Reverse Colors"}, 0);
+    items(ComboBox3, {L"8 bit", L"16 bit", L"24 bit", L"32 bit"}, 3);
+    for (int id : {CheckBox1, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox8}) {
+        SetChecked(id, true);
+    }
+    SetChecked(RadioFull, true);
+    SendMessageW(Control(Progress), PBM_SETRANGE32, 0, 100);
+    const struct {
+        int upDown, edit, max;
+    } buddies[] = {{UpDown5, Edit5, 99},   {UpDown6, Edit6, 59},   {UpDown7, Edit7, 59},
+                   {UpDown1, Edit1, 9999}, {UpDown2, Edit2, 9999}, {UpDown3, Edit3, 9999},
+                   {UpDown4, Edit4, 9999}};
+    for (const auto& b : buddies) {
+        SendMessageW(Control(b.upDown), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Control(b.edit)), 0);
+        SendMessageW(Control(b.upDown), UDM_SETRANGE32, 0, b.max);
+    }
+
+    OnClick(CheckBox8, [this] { CheckBox8Click(); });
+    OnClick(CheckBox9, [this] { CheckBox9Click(); });
+    OnClick(RadioFixed, [this] { RadioGroup1Click(); });
+    OnClick(RadioFull, [this] { RadioGroup1Click(); });
+    OnClick(BCancel, [this] { FCancelRequested = true; });
+    // Only their own clicks carry these two into the camera.
+    OnClick(CheckBox5, [this] { camera->FMinimizeAppOnStart = Checked(CheckBox5); });
+    OnClick(CheckBox6, [this] { camera->FRestoreAppWindowAfterCapture = Checked(CheckBox6); });
+    for (int id : {Edit1, Edit2, Edit3, Edit4}) {
+        OnCommand(id, [this, id](WORD code) {
+            if (code == EN_CHANGE) {
+                EditChange(id);
+            }
+        });
+    }
+    for (int id : {Edit5, Edit6, Edit7}) {
+        OnCommand(id, [this](WORD code) {
+            if (code == EN_CHANGE) {
+                TimerEditChange();
+            }
+        });
+    }
+}
+
+void TfrmMain::BuildMenu() {
+    images_ = std::make_unique<TMenuImages>();
+    if (!images_->LoadStrip(GetModuleHandleW(nullptr), IDB_MENU_IMAGES, MENU_IMAGE_SIZE)) {
+        images_.reset();  // a program without the pictures still has its menu
+    }
+    Popup_ = std::make_unique<TPopupMenu>();
+    Popup_->Images = images_.get();
+    r = Popup_->Add({L"Записать", L"Shift+R", 2, true, [this] { rClick(); }});
+    s = Popup_->Add({L"Остановить", L"Shift+S", 3, false, [this] { sClick(); }});
+    Popup_->Add({L"Настройки", L"", 4, true, [this] { N19Click(); }});
+    Popup_->Add({L"О программе", L"", 1, true, [this] { N23Click(); }});
+    Popup_->Add({L"Выйти", L"", -1, true, [this] { N24Click(); }});
+}
+
+bool TfrmMain::RecordingShown() const { return s != nullptr && s->Visible; }
+
+// ---- Commands ----
+
+void TfrmMain::Warn(const char* text) {
+    MessageBoxW(Handle(), Widen(text).c_str(), L"Kelvora", MB_ICONWARNING);
+}
+
+void TfrmMain::rClick() {
+    if (closing_ || !camera) {
+        return;
+    }
+    LoadSettings(IniPath(), settings_, *camera);
+    if (settings_.OutputDir.empty()) {
+        Warn(kNoFolder);
+        return;
+    }
+    const DWORD attributes = GetFileAttributesA(settings_.OutputDir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        Warn(kMissingFolder);
+        return;
+    }
+    if (camera->FCodecIndex == -1) {
+        Warn(kNoCodec);
+        return;
+    }
+    RadioGroup1Click();
+    const std::string name = OutputFileName(settings_.OutputDir, CurrentLocalTime(), ".avi");
+    camera->StartRecording(name);  // the menu follows the command, whatever the camera says
+    r->Visible = false;
+    s->Visible = true;
+}
+
+void TfrmMain::sClick() {
+    if (closing_ || !camera) {
+        return;
+    }
+    camera->StopRecording();
+    r->Visible = true;
+    s->Visible = false;
+}
+
+void TfrmMain::N19Click() {
+    if (closing_ || !camera) {
+        return;
+    }
+    LoadSettings(IniPath(), settings_, *camera);
+    if (optionsDialog_ != nullptr) {
+        optionsDialog_->FillAndShow();
+    }
+}
+
+void TfrmMain::N23Click() {
+    if (!closing_ && about_) {
+        about_->ShowNonModal();
+    }
+}
+
+void TfrmMain::N24Click() {
+    // Posted: the menu and the tray icon that opened it are still on the
+    // stack; the close runs from the message loop.
+    PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void TfrmMain::WMHotKey(int id) {
+    if (closing_ || !camera) {
+        return;
+    }
+    if (IsIconic(Handle())) {
+        ShowWindow(Handle(), SW_RESTORE);
+    }
+    BringWindowToTop(Handle());
+    if (id == 1 && r->Visible) {
+        rClick();
+    } else if (id == 2 && s->Visible) {
+        sClick();
+    } else if (id == 3) {
+        TakeScreenshot();
+    }
+}
+
+void TfrmMain::TakeScreenshot() {
+    if (closing_ || !camera) {
+        return;
+    }
+    LoadSettings(IniPath(), settings_, *camera);
+    if (settings_.OutputDir.empty()) {
+        Warn(kNoFolder);
+        return;
+    }
+    const DWORD attributes = GetFileAttributesA(settings_.OutputDir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        Warn(kMissingFolder);
+        return;
+    }
+    const ScreenshotResult result = SaveScreenshot(settings_.OutputDir, settings_.Format,
+                                                   settings_.Compress, CurrentLocalTime());
+    if (result.outcome == ScreenshotOutcome::Failed) {
+        MessageBoxW(Handle(), Widen(result.error).c_str(), L"Error", MB_OK);
+    }
+}
+
+void TfrmMain::CloseSequence() {
+    if (closing_) {
+        return;
+    }
+    // A selection window's loop may be running below: end it and close
+    // once it has returned, so that nothing returns into a released camera.
+    if (camera && camera->SelectionShowing()) {
+        camera->HotKeyWndProc(kWmHotKey, camera->FHotKey2);
+        PostMessageW(Handle(), WM_CLOSE, 0, 0);
+        return;
+    }
+    closing_ = true;
+    for (int id = 1; id <= 3; ++id) {
+        UnregisterHotKey(Handle(), id);
+    }
+    // Exit never discards a recording: it is stopped and saved first; the
+    // camera's release waits for the save.
+    if (camera && RecordingShown()) {
+        camera->StopRecording();
+    }
+    camera.reset();
+    RunPosted();  // what the last save reported is still shown
+    tray.reset();
+    PostQuitMessage(0);
+}
+
+// ---- The hidden panel ----
+
+bool TfrmMain::Checked(int id) const {
+    return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TfrmMain::SetChecked(int id, bool checked) {
+    SendMessageW(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int TfrmMain::ComboIndex(int id) const {
+    return static_cast<int>(SendMessageW(Control(id), CB_GETCURSEL, 0, 0));
+}
+
+int TfrmMain::EditValue(int id) const {
+    wchar_t text[16] = {};
+    GetWindowTextW(Control(id), text, 16);
+    return static_cast<int>(wcstol(text, nullptr, 10));
+}
+
+void TfrmMain::SetEnabled(int id, bool enabled) { EnableWindow(Control(id), enabled); }
+
+void TfrmMain::RadioGroup1Click() {
+    if (!camera) {
+        return;
+    }
+    camera->FVideoPriority = ComboIndex(ComboBox1);
+    camera->FFilterColor = ComboIndex(ComboBox2);
+    camera->SetColorDepth(ComboIndex(ComboBox3));
+    camera->FRecordCursor = Checked(CheckBox1);
+    camera->FDrawAreaCapture = Checked(CheckBox3);
+    camera->FLineRectClear = Checked(CheckBox4);
+    camera->SetPreview(Checked(CheckBox8));
+    RebuildTimedCapture();
+    const struct {
+        int edit, upDown;
+    } rectangle[] = {{Edit1, UpDown1}, {Edit2, UpDown2}, {Edit3, UpDown3}, {Edit4, UpDown4}};
+    for (const auto& e : rectangle) {
+        SetEnabled(e.edit, false);
+        SetEnabled(e.upDown, false);
+    }
+    SetEnabled(CheckBox3, false);
+    SetEnabled(CheckBox4, false);
+    // Every recording the controller starts covers the whole screen.
+    camera->FRegionType = 4;
+}
+
+void TfrmMain::CheckBox8Click() {
+    RadioGroup1Click();
+    if (camera) {
+        camera->SetPreview(Checked(CheckBox8));
+    }
+}
+
+void TfrmMain::CheckBox9Click() {
+    const bool on = Checked(CheckBox9);
+    for (int id : {Edit5, Edit6, Edit7, UpDown5, UpDown6, UpDown7}) {
+        SetEnabled(id, on);
+    }
+    RebuildTimedCapture();
+}
+
+void TfrmMain::TimerEditChange() { RebuildTimedCapture(); }
+
+void TfrmMain::RebuildTimedCapture() {
+    if (!camera) {
+        return;
+    }
+    camera->FTimerCapture = TTimerCapture{static_cast<std::uint8_t>(Checked(CheckBox9) ? 1 : 0),
+                                          static_cast<std::uint8_t>(EditValue(Edit5)),
+                                          static_cast<std::uint8_t>(EditValue(Edit6)),
+                                          static_cast<std::uint8_t>(EditValue(Edit7))};
+}
+
+void TfrmMain::EditChange(int id) {
+    if (!camera) {
+        return;
+    }
+    HWND edit = Control(id);
+    if (GetWindowTextLengthW(edit) == 0) {
+        SetWindowTextW(edit, L"0");  // comes back here with the text
+        return;
+    }
+    const bool vertical = id == Edit1 || id == Edit4;
+    const int max = GetSystemMetrics(vertical ? SM_CYSCREEN : SM_CXSCREEN);
+    SendMessageW(Control(id - Edit1 + UpDown1), UDM_SETRANGE32, 0, max);
+    int value = EditValue(id);
+    if (value > max) {
+        SetWindowTextW(edit, std::to_wstring(max).c_str());
+        return;
+    }
+    switch (id) {
+        case Edit1:
+            camera->FTop = value;
+            break;
+        case Edit2:
+            camera->FLeft = value;
+            break;
+        case Edit3:
+            camera->FWidth = value;
+            break;
+        default:
+            camera->FHeight = value;
+            break;
+    }
+}
+
+// ---- Camera events ----
+
+void TfrmMain::CameraError(const std::string& text) {
+    PostToUi([this, text] { MessageBoxW(Handle(), Widen(text).c_str(), L"Error", MB_OK); });
+}
+
+void TfrmMain::CameraRecordStart() {
+    for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull, Edit1, Edit2, Edit3, Edit4, UpDown1,
+                   UpDown2, UpDown3, UpDown4}) {
+        SetEnabled(id, false);
+    }
+}
+
+void TfrmMain::CameraRecordStop() {
+    for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull}) {
+        SetEnabled(id, true);
+    }
+    RadioGroup1Click();
+}
+
+void TfrmMain::CameraPreview(bool previewShown, bool recording) {
+    if (!camera || inPreview_) {
+        return;
+    }
+    inPreview_ = true;
+    const bool was = Checked(CheckBox8);
+    if (previewShown && !was) {
+        SetChecked(CheckBox8, true);
+        CheckBox8Click();
+    } else if (!previewShown && recording && was) {
+        SetChecked(CheckBox8, false);
+        CheckBox8Click();
+    }
+    // The rectangle's texts; unchanged ones are left alone (every 30 ms).
+    const struct {
+        int id;
+        std::int32_t value;
+    } texts[] = {{Edit1, camera->FTop}, {Edit2, camera->FLeft}, {Edit3, camera->FWidth},
+                 {Edit4, camera->FHeight}};
+    for (const auto& t : texts) {
+        if (EditValue(t.id) != t.value || GetWindowTextLengthW(Control(t.id)) == 0) {
+            SetWindowTextW(Control(t.id), std::to_wstring(t.value).c_str());
+        }
+    }
+    inPreview_ = false;
+}
+
+bool TfrmMain::CameraProgress(int percent, const std::string& caption) {
+    // Let pending messages be processed; a quit is kept for the main loop.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (FCancelRequested) {
+        ResetProgressPanel();
+        return false;
+    }
+    if (!IsWindowEnabled(Control(BCancel))) {
+        SetEnabled(BCancel, true);
+        SetEnabled(LStatus, true);
+        SetWindowTextW(Control(LStatus), Widen(caption).c_str());
+    }
+    SendMessageW(Control(Progress), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    if (percent == 100) {
+        ResetProgressPanel();
+    }
+    return true;
+}
+
+void TfrmMain::ResetProgressPanel() {
+    FCancelRequested = false;
+    SetEnabled(LStatus, false);
+    SetEnabled(BCancel, false);
+    SetWindowTextW(Control(LStatus), L"");
+    SendMessageW(Control(Progress), PBM_SETPOS, 0, 0);
+}
+
+// ---- Messages ----
+
+void TfrmMain::PostToUi(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(postedMutex_);
+        posted_.push_back(std::move(work));
+    }
+    PostMessageW(Handle(), kRunPostedMsg, 0, 0);
+}
+
+void TfrmMain::RunPosted() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard<std::mutex> lock(postedMutex_);
+            if (posted_.empty()) {
+                return;
+            }
+            work = std::move(posted_.front());
+            posted_.pop_front();
+        }
+        work();
+    }
+}
+
+LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_ACTIVATE:
+            // FormActivate: the main form is never seen.
+            if (LOWORD(wp) != WA_INACTIVE) {
+                ShowWindow(Handle(), SW_HIDE);
+            }
+            return 0;
+        case WM_HOTKEY:
+            WMHotKey(static_cast<int>(wp));
+            return 0;
+        case WM_CLOSE:
+            CloseSequence();  // closing is always allowed
+            return 0;
+        case kRunPostedMsg:
+            RunPosted();
+            return 0;
+        case kProgressMsg: {
+            auto* call = reinterpret_cast<ProgressCall*>(lp);
+            call->Continue = CameraProgress(call->percent, *call->caption);
+            return 0;
+        }
+        default:
+            return FormWindow::HandleMessage(msg, wp, lp);
+    }
+}
+
+}  // namespace kelvora

@@ -1,0 +1,142 @@
+// TfrmMain: Kelvora's main window and controller. The window is never seen;
+// it receives the global hot keys Shift+R, Shift+S and Shift+X, owns the tray
+// icon with its menu, the one screen camera and the settings record, and
+// parents the program's message boxes. Every user command arrives here and
+// becomes a call on the camera, the settings store, the options dialog or
+// the screenshot command.
+//
+// Protocol:
+//  - Create() runs FormCreate: hot keys, camera, its events, the hidden
+//    panel applied, the preview switched on, the settings read, the tray
+//    icon shown. The single-instance check comes before, in the program
+//    entry, so that a second copy never touches the temporary files.
+//  - The program sets OptionsDialog (the "Настройки" window) once it exists.
+//  - N24Click (Exit) posts the close; the close sequence ends the program's
+//    message loop with PostQuitMessage. A recording still running is stopped
+//    and saved before the camera is released; commands that arrive while the
+//    camera is released are ignored.
+//  - The camera's worker-side events (start, stop, error, progress) do their
+//    window work on the UI thread; the progress answer (Continue) is handed
+//    back before the worker goes on.
+// Everything else runs on the UI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "shell/Settings.h"
+#include "win32/FormWindow.h"
+
+class TScreenCamera;
+class TBitmap;
+
+namespace kelvora {
+
+class TAboutBox;
+class TMenuImages;
+class TMyTrayIcon;
+class TPopupMenu;
+struct TMenuItem;
+
+// The options dialog as the controller uses it: fill it from the settings
+// just read and show it (or bring it to the front).
+class TOptionsDialog {
+  public:
+    virtual ~TOptionsDialog() = default;
+    virtual void FillAndShow() = 0;
+};
+
+class TfrmMain : public FormWindow {
+  public:
+    // The main window with FormCreate run; null when a window could not be
+    // made.
+    [[nodiscard]] static std::unique_ptr<TfrmMain> Create();
+    ~TfrmMain() override;
+
+    // ---- Commands (UI thread) ----
+    void rClick();     // Record
+    void sClick();     // Stop
+    void N19Click();   // Settings
+    void N23Click();   // About
+    void N24Click();   // Exit: posts the close
+    void WMHotKey(int id);
+    void TakeScreenshot();
+
+    // ---- State ----
+    // Null once the close sequence has released it.
+    TScreenCamera* Camera() const { return camera.get(); }
+    TSettings& Settings() { return settings_; }
+    // Directory of the executable without a trailing separator.
+    const std::string& AppDir() const { return AppDir_; }
+    std::string IniPath() const { return AppDir_ + "\\Settings.ini"; }
+    TPopupMenu& Popup() { return *Popup_; }
+    TMyTrayIcon& Tray() { return *tray; }
+    // True while the menu offers "Остановить".
+    bool RecordingShown() const;
+    void SetOptionsDialog(TOptionsDialog* dialog) { optionsDialog_ = dialog; }
+
+  protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+  private:
+    TfrmMain() = default;
+    [[nodiscard]] bool FormCreate();
+    void BuildHiddenPanels();
+    void BuildMenu();
+    void CloseSequence();
+
+    // The hidden settings panel and what it carries into the camera.
+    void RadioGroup1Click();
+    void CheckBox8Click();
+    void CheckBox9Click();
+    void EditChange(int id);
+    void TimerEditChange();
+    void RebuildTimedCapture();
+    bool Checked(int id) const;
+    void SetChecked(int id, bool checked);
+    int ComboIndex(int id) const;
+    int EditValue(int id) const;
+    void SetEnabled(int id, bool enabled);
+
+    // Camera events.
+    void CameraError(const std::string& text);
+    void CameraRecordStart();
+    void CameraRecordStop();
+    void CameraPreview(bool previewShown, bool recording);
+    bool CameraProgress(int percent, const std::string& caption);
+    void ResetProgressPanel();
+
+    // Work from the worker, run on the UI thread in the order it came.
+    void PostToUi(std::function<void()> work);
+    void RunPosted();
+
+    void Warn(const char* text);
+
+    std::unique_ptr<TScreenCamera> camera;
+    std::unique_ptr<TMyTrayIcon> tray;
+    std::unique_ptr<TPopupMenu> Popup_;
+    std::unique_ptr<TMenuImages> images_;
+    std::unique_ptr<TAboutBox> about_;
+    TOptionsDialog* optionsDialog_ = nullptr;
+    TMenuItem* r = nullptr;
+    TMenuItem* s = nullptr;
+    TSettings settings_;
+    std::string AppDir_;
+    std::atomic<bool> FCancelRequested{false};
+    bool closing_ = false;
+    bool hotKeysRegistered_ = false;
+    // A preview event being handled: the check box change it makes must
+    // not start another round of the same.
+    bool inPreview_ = false;
+
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
+};
+
+}  // namespace kelvora

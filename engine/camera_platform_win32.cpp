@@ -18,31 +18,12 @@
 #include "engine/vfw/codecs/codec_dialogs_win32.h"
 #include "engine/winmm_time_win32.h"
 #include "win32/handles.h"
+#include "win32/text.h"
 
 namespace {
 
-std::wstring Widen(const std::string& text, UINT codePage) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string Narrow(const std::wstring& text, UINT codePage) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
+using win32::Narrow;
+using win32::Widen;
 
 class WinFile : public CameraPlatform::File {
 public:

@@ -76,12 +76,7 @@ bool TScreenCamera::StartRecording(const std::string& FileName) {
     }
     PendingStart = false;
     if (FFullScreen) {
-        std::int32_t w = 0, h = 0;
-        platform_.ScreenSize(&w, &h);
-        FLeft = 0;
-        FTop = 0;
-        FWidth = w;
-        FHeight = h;
+        SetFullScreenArea();
     }
     FRecording = true;
     try {
@@ -127,12 +122,7 @@ void TScreenCamera::TimerTick() {
 
     // The area.
     if (FFullScreen) {
-        std::int32_t w = 0, h = 0;
-        platform_.ScreenSize(&w, &h);
-        FLeft = 0;
-        FTop = 0;
-        FWidth = w;
-        FHeight = h;
+        SetFullScreenArea();
     } else if (FSelectRegionPending || FPickWindowPending) {
         windows_->SetTimerEnabled(false);
         const std::shared_ptr<bool> alive = alive_;
@@ -188,6 +178,15 @@ void TScreenCamera::TimerTick() {
     } else {
         RaisePreview(nullptr, false, recording);
     }
+}
+
+void TScreenCamera::SetFullScreenArea() {
+    std::int32_t w = 0, h = 0;
+    platform_.ScreenSize(&w, &h);
+    FLeft = 0;
+    FTop = 0;
+    FWidth = w;
+    FHeight = h;
 }
 
 bool TScreenCamera::SelectRegion() { return RunSelection(CameraWindows::Selection::Rectangle); }

@@ -327,6 +327,8 @@ private:
     // Runs `work` now on the UI thread, else posts it there.
     void OnUiThread(std::function<void()> work);
     bool RunSelection(CameraWindows::Selection kind);
+    // The area of mode 4: 0, 0 and the screen's size.
+    void SetFullScreenArea();
 
     // OpenAVIStream without the error event: the result code instead.
     vfw::HRESULT OpenFirstStream(const std::string& FileName, vfw::PAVISTREAM& Stream);

@@ -9,6 +9,7 @@
 #include "shell/picture_file_win32.h"
 #include "shell/screenshot_rules.h"
 #include "win32/handles.h"
+#include "win32/text.h"
 
 namespace kelvora {
 
@@ -17,17 +18,7 @@ namespace {
 // ---- Messages (UTF-8)
 
 std::string AnsiToUtf8(const std::string& ansi) {
-    if (ansi.empty()) {
-        return {};
-    }
-    const int wide =
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), wide);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    return win32::Narrow(win32::Widen(ansi, CP_ACP), CP_UTF8);
 }
 
 std::string Reason(DWORD code) {

@@ -279,18 +279,25 @@ void TfrmMain::Warn(const char* text) {
     MessageBoxW(Handle(), Widen(text).c_str(), L"Kelvora", MB_ICONWARNING);
 }
 
-void TfrmMain::rClick() {
-    if (closing_ || !camera) {
-        return;
-    }
+bool TfrmMain::LoadSettingsWithFolder() {
     LoadSettings(IniPath(), settings_, *camera);
     if (settings_.OutputDir.empty()) {
         Warn(kNoFolder);
-        return;
+        return false;
     }
     const DWORD attributes = GetFileAttributesA(settings_.OutputDir.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         Warn(kMissingFolder);
+        return false;
+    }
+    return true;
+}
+
+void TfrmMain::rClick() {
+    if (closing_ || !camera) {
+        return;
+    }
+    if (!LoadSettingsWithFolder()) {
         return;
     }
     if (camera->FCodecIndex == -1) {
@@ -356,14 +363,7 @@ void TfrmMain::TakeScreenshot() {
     if (closing_ || !camera) {
         return;
     }
-    LoadSettings(IniPath(), settings_, *camera);
-    if (settings_.OutputDir.empty()) {
-        Warn(kNoFolder);
-        return;
-    }
-    const DWORD attributes = GetFileAttributesA(settings_.OutputDir.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        Warn(kMissingFolder);
+    if (!LoadSettingsWithFolder()) {
         return;
     }
     const ScreenshotResult result = SaveScreenshot(settings_.OutputDir, settings_.Format,

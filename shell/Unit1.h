@@ -117,6 +117,9 @@ class TfrmMain : public FormWindow {
     void RunPosted();
 
     void Warn(const char* text);
+    // LoadSettings, then the warning when the output folder is unset or
+    // missing; true when it exists.
+    bool LoadSettingsWithFolder();
 
     std::unique_ptr<TScreenCamera> camera;
     std::unique_ptr<TMyTrayIcon> tray;

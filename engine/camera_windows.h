@@ -16,7 +16,7 @@
 #include <cstdint>
 
 class CameraWindows {
-public:
+  public:
     enum class Selection { Rectangle, Window };
     struct Area {
         std::int32_t left = 0;

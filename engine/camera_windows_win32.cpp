@@ -3,6 +3,7 @@
 // the owner's minimise notice (a subclass of the owner window), and the
 // selection windows while one is shown.
 #include <windows.h>
+// commctrl.h needs the declarations of windows.h first.
 #include <commctrl.h>
 
 #include <memory>
@@ -30,7 +31,7 @@ constexpr wchar_t kClassName[] = L"KelvoraCameraHotKeys";
 // low-level keyboard hook for as long as the selection shows, so that it can
 // always be confirmed or cancelled.
 class SelectionKeys {
-public:
+  public:
     SelectionKeys(HWND target, UINT cancelId, UINT confirmId)
         : target_(target), cancelId_(cancelId), confirmId_(confirmId) {
         cancelRegistered_ = RegisterHotKey(target, static_cast<int>(cancelId), 0, VK_ESCAPE) != 0;
@@ -59,9 +60,10 @@ public:
     SelectionKeys(const SelectionKeys&) = delete;
     SelectionKeys& operator=(const SelectionKeys&) = delete;
 
-private:
+  private:
     static LRESULT CALLBACK Watch(int code, WPARAM wp, LPARAM lp) {
-        if (code == HC_ACTION && watching_ != nullptr && (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN)) {
+        if (code == HC_ACTION && watching_ != nullptr &&
+            (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN)) {
             const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
             const bool ctrl = GetAsyncKeyState(VK_CONTROL) < 0;
             const bool other = GetAsyncKeyState(VK_SHIFT) < 0 || GetAsyncKeyState(VK_MENU) < 0;
@@ -91,7 +93,7 @@ private:
 SelectionKeys* SelectionKeys::watching_ = nullptr;
 
 class WinCameraWindows final : public CameraWindows {
-public:
+  public:
     WinCameraWindows(TScreenCamera& camera, HWND owner) : camera_(camera), owner_(owner) {
         WNDCLASSW wc{};
         wc.lpfnWndProc = &WinCameraWindows::Proc;
@@ -155,8 +157,8 @@ public:
                           area.top == area_.top && area.width == area_.width &&
                           area.height == area_.height && cornersOnly == corners_;
         if (!same) {
-            placed_ = flash_->SetFrame(area.left, area.top, area.width, area.height, cornersOnly,
-                                       L"");
+            placed_ =
+                flash_->SetFrame(area.left, area.top, area.width, area.height, cornersOnly, L"");
             area_ = area;
             corners_ = cornersOnly;
             (void)flash_->PaintFrame(L"");
@@ -180,9 +182,7 @@ public:
         }
     }
 
-    std::uint32_t HotKeyId(int n) const override {
-        return n >= 1 && n <= 3 ? ids_[n - 1] : 0;
-    }
+    std::uint32_t HotKeyId(int n) const override { return n >= 1 && n <= 3 ? ids_[n - 1] : 0; }
 
     int ShowSelection(Selection kind, Area* selected) override {
         if (state_->freeHand != nullptr || state_->picker != nullptr || !window_) {
@@ -239,7 +239,7 @@ public:
         return p != nullptr ? Area{p->FSelLeft, p->FSelTop, p->FSelWidth, p->FSelHeight} : Area{};
     }
 
-private:
+  private:
     // The selection window of the moment, shared with ShowSelection's frame
     // so that it outlives this object when the camera goes meanwhile.
     struct SelectionState {

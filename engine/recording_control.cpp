@@ -168,8 +168,8 @@ void TScreenCamera::TimerTick() {
         return;
     }
     const bool recording = FRecording;
-    const bool grab = FPreview && (!recording || (FWidth <= kPreviewMaxWidth &&
-                                                  FHeight <= kPreviewMaxHeight));
+    const bool grab =
+        FPreview && (!recording || (FWidth <= kPreviewMaxWidth && FHeight <= kPreviewMaxHeight));
     if (grab) {
         TBitmap* picture = FPreviewPictureWanted
                                ? GrabToBitmap(FLeft, FTop, FWidth, FHeight, FFilterColor)
@@ -189,9 +189,13 @@ void TScreenCamera::SetFullScreenArea() {
     FHeight = h;
 }
 
-bool TScreenCamera::SelectRegion() { return RunSelection(CameraWindows::Selection::Rectangle); }
+bool TScreenCamera::SelectRegion() {
+    return RunSelection(CameraWindows::Selection::Rectangle);
+}
 
-bool TScreenCamera::SelectWindow() { return RunSelection(CameraWindows::Selection::Window); }
+bool TScreenCamera::SelectWindow() {
+    return RunSelection(CameraWindows::Selection::Window);
+}
 
 bool TScreenCamera::RunSelection(CameraWindows::Selection kind) {
     const std::shared_ptr<bool> alive = alive_;

@@ -19,13 +19,21 @@ const std::vector<ControlSpec>& Table() {
         {Picture, WC_STATICW, L"", {16, 16, 48, 48}, SS_ICON | SS_REALSIZEIMAGE | WS_VISIBLE},
         {Name, WC_STATICW, L"Kelvora", {80, 16, 220, 16}, WS_VISIBLE},
         {Version, WC_STATICW, L"Версия " KELVORA_VERSION_TEXT, {80, 36, 220, 16}, WS_VISIBLE},
-        {Codecs, WC_STATICW,
+        {Codecs,
+         WC_STATICW,
          L"Встроенные кодеки: Microsoft Video 1, ZMBV, Motion JPEG и несжатые кадры; "
          L"установленные в системе кодеки тоже доступны.",
-         {80, 58, 220, 44}, WS_VISIBLE},
-        {Copyright, WC_STATICW, L"Запись экрана в AVI и скриншоты BMP, JPEG, PNG.",
-         {80, 106, 220, 30}, WS_VISIBLE},
-        {OkButton, WC_BUTTONW, L"OK", {224, 142, 76, 24},
+         {80, 58, 220, 44},
+         WS_VISIBLE},
+        {Copyright,
+         WC_STATICW,
+         L"Запись экрана в AVI и скриншоты BMP, JPEG, PNG.",
+         {80, 106, 220, 30},
+         WS_VISIBLE},
+        {OkButton,
+         WC_BUTTONW,
+         L"OK",
+         {224, 142, 76, 24},
          BS_DEFPUSHBUTTON | WS_TABSTOP | WS_VISIBLE},
     };
     return table;
@@ -40,15 +48,16 @@ std::unique_ptr<TAboutBox> TAboutBox::Create(HWND owner) {
         !box->CreateControls(Table())) {
         return nullptr;
     }
-    box->icon_.reset(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                                   MAKEINTRESOURCEW(IDI_KELVORA), IMAGE_ICON, 48,
-                                                   48, 0)));
+    box->icon_.reset(static_cast<HICON>(LoadImageW(
+        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KELVORA), IMAGE_ICON, 48, 48, 0)));
     SendMessageW(box->Control(Picture), STM_SETICON, reinterpret_cast<WPARAM>(box->icon_.get()), 0);
     box->OnClick(OkButton, [b = box.get()] { ShowWindow(b->Handle(), SW_HIDE); });
     return box;
 }
 
-TAboutBox::~TAboutBox() { DestroyForm(); }
+TAboutBox::~TAboutBox() {
+    DestroyForm();
+}
 
 void TAboutBox::ShowNonModal() {
     ShowWindow(Handle(), SW_SHOW);

@@ -56,16 +56,11 @@ TMenuItem* TPopupMenu::Add(TMenuItem item) {
     return items_.back().get();
 }
 
-TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
-    std::unique_ptr<std::remove_pointer_t<HMENU>, decltype(&DestroyMenuHandle)> menu(
-        CreatePopupMenu(), &DestroyMenuHandle);
-    if (!menu) {
-        return nullptr;
-    }
-    // Command ids are the item's position + 1 (0 means "nothing chosen").
+bool TPopupMenu::Fill(HMENU menu, const std::vector<std::unique_ptr<TMenuItem>>& items,
+                      std::vector<TMenuItem*>& ids) {
     UINT added = 0;
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        const TMenuItem& item = *items_[i];
+    for (const std::unique_ptr<TMenuItem>& entry : items) {
+        TMenuItem& item = *entry;
         if (!item.Visible) {
             continue;
         }
@@ -75,21 +70,46 @@ TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
         }
         MENUITEMINFOW mii{};
         mii.cbSize = sizeof(mii);
-        mii.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
-        mii.fType = MFT_STRING;
-        mii.wID = static_cast<UINT>(i + 1);
+        mii.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE | MIIM_STATE;
+        mii.fType = MFT_STRING | (item.Checked ? MFT_RADIOCHECK : 0);
+        mii.fState = item.Checked ? MFS_CHECKED : 0;
+        // Command ids are the item's place in `ids` + 1 (0: nothing chosen).
+        ids.push_back(&item);
+        mii.wID = static_cast<UINT>(ids.size());
         mii.dwTypeData = text.data();
         if (Images != nullptr && Images->Get(item.ImageIndex) != nullptr) {
             mii.fMask |= MIIM_BITMAP | MIIM_DATA;
             mii.hbmpItem = HBMMENU_CALLBACK;
             mii.dwItemData = static_cast<ULONG_PTR>(item.ImageIndex);
         }
-        if (!InsertMenuItemW(menu.get(), added, TRUE, &mii)) {
-            return nullptr;
+        HMENU sub = nullptr;
+        if (!item.SubItems.empty()) {
+            sub = CreatePopupMenu();
+            if (sub == nullptr || !Fill(sub, item.SubItems, ids)) {
+                if (sub != nullptr) {
+                    DestroyMenu(sub);
+                }
+                return false;
+            }
+            mii.fMask |= MIIM_SUBMENU;
+            mii.hSubMenu = sub;  // the parent menu owns it once inserted
+        }
+        if (!InsertMenuItemW(menu, added, TRUE, &mii)) {
+            if (sub != nullptr) {
+                DestroyMenu(sub);
+            }
+            return false;
         }
         ++added;
     }
-    if (added == 0) {
+    return added > 0;
+}
+
+TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
+    std::unique_ptr<std::remove_pointer_t<HMENU>, decltype(&DestroyMenuHandle)> menu(
+        CreatePopupMenu(), &DestroyMenuHandle);
+    std::vector<TMenuItem*> ids;
+    if (!menu || !Fill(menu.get(), items_, ids)) {
         return nullptr;
     }
     // The owner draws the images for as long as the menu is open.
@@ -103,10 +123,10 @@ TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
         RemoveWindowSubclass(owner, &ImageDrawer, reinterpret_cast<UINT_PTR>(this));
     }
     menu.reset();
-    if (chosen == 0 || chosen > items_.size()) {
+    if (chosen == 0 || chosen > ids.size()) {
         return nullptr;
     }
-    TMenuItem* item = items_[chosen - 1].get();
+    TMenuItem* item = ids[chosen - 1];
     if (item->OnClick) {
         // Copied: the handler may change the item it belongs to.
         const std::function<void()> handler = item->OnClick;

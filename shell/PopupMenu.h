@@ -30,6 +30,17 @@ struct TMenuItem {
     int ImageIndex = -1;    // -1 for none
     bool Visible = true;
     std::function<void()> OnClick;
+    // Shown with a radio mark (one choice of a group).
+    bool Checked = false;
+    // An item with sub-items opens a submenu of them; its own OnClick is
+    // not run.
+    std::vector<std::unique_ptr<TMenuItem>> SubItems;
+
+    // Appends a sub-item; this item owns it.
+    TMenuItem* AddSub(TMenuItem item) {
+        SubItems.push_back(std::make_unique<TMenuItem>(std::move(item)));
+        return SubItems.back().get();
+    }
 };
 
 class TPopupMenu {
@@ -54,6 +65,10 @@ class TPopupMenu {
     TMenuItem* Popup(int x, int y, HWND owner);
 
   private:
+    // Adds the visible `items` to `menu`; `ids` maps command id - 1 to items.
+    bool Fill(HMENU menu, const std::vector<std::unique_ptr<TMenuItem>>& items,
+              std::vector<TMenuItem*>& ids);
+
     std::vector<std::unique_ptr<TMenuItem>> items_;
 };
 

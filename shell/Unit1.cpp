@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "shell/SettingsStore.h"
 #include "shell/file_names.h"
 #include "shell/local_clock.h"
+#include "shell/tray_state.h"
 #include "win32/text.h"
 
 namespace kelvora {
@@ -27,6 +29,9 @@ using win32::Widen;
 constexpr wchar_t kClassName[] = L"TfrmMain";
 constexpr UINT kRunPostedMsg = WM_APP + 10;
 constexpr UINT kProgressMsg = WM_APP + 11;
+constexpr UINT_PTR kStateTimer = 1;
+constexpr UINT kStateTimerMs = 250;
+constexpr const char* kSavingCaption = "Saving Video...";
 constexpr std::uint32_t kWmHotKey = 0x0312;
 
 constexpr const char* kNoFolder = "Внимание! Вы не выбрали папку для сохранения!";
@@ -77,13 +82,26 @@ const std::vector<ControlSpec>& HiddenPanels() {
         {ComboBox1, WC_COMBOBOXW, L"", {100, 16, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
         {ComboBox2, WC_COMBOBOXW, L"", {100, 44, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
         {ComboBox3, WC_COMBOBOXW, L"", {100, 72, 120, 200}, CBS_DROPDOWNLIST | WS_TABSTOP},
-        {CheckBox1, WC_BUTTONW, L"Record cursor in area capture", {8, 100, 250, 17}, BS_AUTOCHECKBOX},
-        {CheckBox3, WC_BUTTONW, L"Draw rectangle around area capture", {8, 120, 250, 17},
+        {CheckBox1,
+         WC_BUTTONW,
+         L"Record cursor in area capture",
+         {8, 100, 250, 17},
+         BS_AUTOCHECKBOX},
+        {CheckBox3,
+         WC_BUTTONW,
+         L"Draw rectangle around area capture",
+         {8, 120, 250, 17},
          BS_AUTOCHECKBOX},
         {CheckBox4, WC_BUTTONW, L"Draw cross rectangle line", {8, 140, 250, 17}, BS_AUTOCHECKBOX},
-        {CheckBox5, WC_BUTTONW, L"Minimize application on start capture", {8, 160, 250, 17},
+        {CheckBox5,
+         WC_BUTTONW,
+         L"Minimize application on start capture",
+         {8, 160, 250, 17},
          BS_AUTOCHECKBOX},
-        {CheckBox6, WC_BUTTONW, L"Restore application after capture", {8, 180, 250, 17},
+        {CheckBox6,
+         WC_BUTTONW,
+         L"Restore application after capture",
+         {8, 180, 250, 17},
          BS_AUTOCHECKBOX},
         {CheckBox8, WC_BUTTONW, L"Preview ON", {8, 200, 250, 17}, BS_AUTOCHECKBOX},
         {CheckBox9, WC_BUTTONW, L"Timer Capture ON", {8, 220, 150, 17}, BS_AUTOCHECKBOX},
@@ -102,7 +120,10 @@ const std::vector<ControlSpec>& HiddenPanels() {
         {Edit4, WC_EDITW, L"300", {200, 276, 60, 21}, ES_NUMBER | WS_BORDER},
         {UpDown4, UPDOWN_CLASSW, L"", {260, 276, 16, 21}, UDS_SETBUDDYINT | UDS_ARROWKEYS},
         {RadioGroup1, WC_BUTTONW, L"Select Region Type", {240, 16, 150, 70}, BS_GROUPBOX},
-        {RadioFixed, WC_BUTTONW, L"Fixed Region (Region From Windows)", {248, 34, 140, 17},
+        {RadioFixed,
+         WC_BUTTONW,
+         L"Fixed Region (Region From Windows)",
+         {248, 34, 140, 17},
          BS_AUTORADIOBUTTON | WS_GROUP},
         {RadioFull, WC_BUTTONW, L"Full Screen", {248, 56, 140, 17}, BS_AUTORADIOBUTTON},
         {Panel2, WC_STATICW, L"", {0, 340, 400, 60}, SS_ETCHEDFRAME},
@@ -111,6 +132,17 @@ const std::vector<ControlSpec>& HiddenPanels() {
         {BCancel, WC_BUTTONW, L"Cancel", {300, 368, 88, 23}, BS_PUSHBUTTON | WS_DISABLED},
     };
     return table;
+}
+
+TMenuItem MenuItem(const wchar_t* caption, const wchar_t* shortCut = L"", int image = -1,
+                   bool visible = true, std::function<void()> onClick = {}) {
+    TMenuItem item;
+    item.Caption = caption;
+    item.ShortCut = shortCut;
+    item.ImageIndex = image;
+    item.Visible = visible;
+    item.OnClick = std::move(onClick);
+    return item;
 }
 
 struct ProgressCall {
@@ -158,11 +190,19 @@ bool TfrmMain::FormCreate() {
     // 3, 4. The camera and its events.
     camera = std::make_unique<TScreenCamera>(wnd);
     camera->FOnError = [this](TScreenCamera*, const std::string& text) { CameraError(text); };
-    camera->FOnRecordStart = [this](TScreenCamera*) {
-        PostToUi([this] { CameraRecordStart(); });
-    };
-    camera->FOnRecordStop = [this](TScreenCamera*) {
-        PostToUi([this] { CameraRecordStop(); });
+    camera->FOnRecordStart = [this](TScreenCamera*) { PostToUi([this] { CameraRecordStart(); }); };
+    camera->FOnRecordStop = [this](TScreenCamera*) { PostToUi([this] { CameraRecordStop(); }); };
+    // The tray's tip follows the recording time, once a second.
+    camera->FOnRecordTime = [this](TScreenCamera* sender) {
+        const std::string text = sender->FRecordTimeText.get();
+        if (text != lastTimeText_) {
+            lastTimeText_ = text;
+            PostToUi([this, text] {
+                if (camera && camera->FRecording && trayRecording_) {
+                    tray->SetHint(RecordingTip(text));
+                }
+            });
+        }
     };
     camera->FOnPreview = [this](TScreenCamera*, TBitmap*, bool shown, bool recording) {
         CameraPreview(shown, recording);
@@ -188,20 +228,26 @@ bool TfrmMain::FormCreate() {
     // 7, 8.
     AppDir_ = AppDirectory();
     LoadSettings(IniPath(), settings_, *camera);
+    LoadArea();
 
     // The tray icon with its menu.
     tray = std::make_unique<TMyTrayIcon>(wnd);
     tray->Enabled = true;
     tray->SetHint(L"Kelvora");
     tray->IcoIndex = 0;
-    win32::Icon icon(static_cast<HICON>(LoadImageW(
-        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KELVORA), IMAGE_ICON,
-        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
-    tray->SetIcon(icon.get());
+    const auto trayIcon = [](int id) {
+        return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
+                                             IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
+    };
+    normalIcon_.reset(trayIcon(IDI_KELVORA));
+    recordingIcon_.reset(trayIcon(IDI_KELVORA_RECORDING));
+    tray->SetIcon(normalIcon_.get());
     tray->PopupMenu = Popup_.get();
     tray->SetIconVisible(true);
 
     about_ = TAboutBox::Create(wnd);
+    SetTimer(wnd, kStateTimer, kStateTimerMs, nullptr);
     return camera != nullptr;
 }
 
@@ -214,8 +260,8 @@ void TfrmMain::BuildHiddenPanels() {
         }
         SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
     };
-    items(ComboBox1, {L"Idle", L"Lowest", L"Lower", L"Normal", L"Higher", L"Highest", L"TimeCritical"},
-          3);
+    items(ComboBox1,
+          {L"Idle", L"Lowest", L"Lower", L"Normal", L"Higher", L"Highest", L"TimeCritical"}, 3);
     items(ComboBox2, {L"Original Colors", L"Reverse Colors"}, 0);
     items(ComboBox3, {L"8 bit", L"16 bit", L"24 bit", L"32 bit"}, 3);
     for (int id : {CheckBox1, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox8}) {
@@ -264,14 +310,25 @@ void TfrmMain::BuildMenu() {
     }
     Popup_ = std::make_unique<TPopupMenu>();
     Popup_->Images = images_.get();
-    r = Popup_->Add({L"Записать", L"Shift+R", 2, true, [this] { rClick(); }});
-    s = Popup_->Add({L"Остановить", L"Shift+S", 3, false, [this] { sClick(); }});
-    Popup_->Add({L"Настройки", L"", 4, true, [this] { N19Click(); }});
-    Popup_->Add({L"О программе", L"", 1, true, [this] { N23Click(); }});
-    Popup_->Add({L"Выйти", L"", -1, true, [this] { N24Click(); }});
+    r = Popup_->Add(MenuItem(L"Записать", L"Shift+R", 2, true, [this] { rClick(); }));
+    s = Popup_->Add(MenuItem(L"Остановить", L"Shift+S", 3, false, [this] { sClick(); }));
+    area_ = Popup_->Add(MenuItem(L"Область записи"));
+    area_->AddSub(MenuItem(L"Весь экран", L"", -1, true, [this] { ChooseArea(kAreaFullScreen); }));
+    area_->AddSub(
+        MenuItem(L"Выделить область\u2026", L"", -1, true, [this] { ChooseArea(kAreaRectangle); }));
+    area_->AddSub(
+        MenuItem(L"Выбрать окно\u2026", L"", -1, true, [this] { ChooseArea(kAreaWindow); }));
+    area_->AddSub(MenuItem(L"Следовать за курсором", L"", -1, true,
+                           [this] { ChooseArea(kAreaFollowMouse); }));
+    MarkArea();
+    Popup_->Add(MenuItem(L"Настройки", L"", 4, true, [this] { N19Click(); }));
+    Popup_->Add(MenuItem(L"О программе", L"", 1, true, [this] { N23Click(); }));
+    Popup_->Add(MenuItem(L"Выйти", L"", -1, true, [this] { N24Click(); }));
 }
 
-bool TfrmMain::RecordingShown() const { return s != nullptr && s->Visible; }
+bool TfrmMain::RecordingShown() const {
+    return s != nullptr && s->Visible;
+}
 
 // ---- Commands ----
 
@@ -279,8 +336,40 @@ void TfrmMain::Warn(const char* text) {
     MessageBoxW(Handle(), Widen(text).c_str(), L"Kelvora", MB_ICONWARNING);
 }
 
+void TfrmMain::LoadArea() {
+    char text[16] = {};
+    const DWORD n =
+        GetPrivateProfileStringA("Options", kAreaKey, "", text, sizeof text, IniPath().c_str());
+    areaMode_ = AreaModeFromSetting(n > 0 ? std::optional<std::string>(std::string(text, n))
+                                          : std::nullopt);
+    MarkArea();
+}
+
+void TfrmMain::ChooseArea(std::uint8_t mode) {
+    if (closing_) {
+        return;
+    }
+    areaMode_ = mode;
+    MarkArea();
+    // Kept for the next run; a file that cannot be written keeps the choice
+    // for this run only.
+    WritePrivateProfileStringA("Options", kAreaKey, std::to_string(mode).c_str(),
+                               IniPath().c_str());
+}
+
+void TfrmMain::MarkArea() {
+    if (area_ == nullptr) {
+        return;
+    }
+    const std::uint8_t modes[] = {kAreaFullScreen, kAreaRectangle, kAreaWindow, kAreaFollowMouse};
+    for (std::size_t i = 0; i < area_->SubItems.size(); ++i) {
+        area_->SubItems[i]->Checked = modes[i] == areaMode_;
+    }
+}
+
 bool TfrmMain::LoadSettingsWithFolder() {
     LoadSettings(IniPath(), settings_, *camera);
+    LoadArea();
     if (settings_.OutputDir.empty()) {
         Warn(kNoFolder);
         return false;
@@ -306,7 +395,9 @@ void TfrmMain::rClick() {
     }
     RadioGroup1Click();
     const std::string name = OutputFileName(settings_.OutputDir, CurrentLocalTime(), ".avi");
-    camera->StartRecording(name);  // the menu follows the command, whatever the camera says
+    // The menu follows the command, whatever the camera says; a start that
+    // waits for a selection goes back to "Записать" if it is cancelled.
+    awaitingSelection_ = !camera->StartRecording(name) && PendingStart;
     r->Visible = false;
     s->Visible = true;
 }
@@ -316,6 +407,7 @@ void TfrmMain::sClick() {
         return;
     }
     camera->StopRecording();
+    awaitingSelection_ = false;
     r->Visible = true;
     s->Visible = false;
 }
@@ -385,6 +477,7 @@ void TfrmMain::CloseSequence() {
         return;
     }
     closing_ = true;
+    KillTimer(Handle(), kStateTimer);
     for (int id = 1; id <= 3; ++id) {
         UnregisterHotKey(Handle(), id);
     }
@@ -419,7 +512,9 @@ int TfrmMain::EditValue(int id) const {
     return static_cast<int>(wcstol(text, nullptr, 10));
 }
 
-void TfrmMain::SetEnabled(int id, bool enabled) { EnableWindow(Control(id), enabled); }
+void TfrmMain::SetEnabled(int id, bool enabled) {
+    EnableWindow(Control(id), enabled);
+}
 
 void TfrmMain::RadioGroup1Click() {
     if (!camera) {
@@ -442,8 +537,20 @@ void TfrmMain::RadioGroup1Click() {
     }
     SetEnabled(CheckBox3, false);
     SetEnabled(CheckBox4, false);
-    // Every recording the controller starts covers the whole screen.
-    camera->FRegionType = 4;
+    // The area chosen in the tray menu (the whole screen unless chosen).
+    // A rectangle chosen in a selection (mode 3 now) sets the size the
+    // area keeps when it follows the mouse.
+    if (camera->FRegionType == 3 && !camera->FRecording) {
+        followWidth_ = camera->FWidth;
+        followHeight_ = camera->FHeight;
+    }
+    if (areaMode_ == kAreaFollowMouse && !camera->FRecording) {
+        camera->FWidth = followWidth_;
+        camera->FHeight = followHeight_;
+    }
+    if (!camera->FRecording) {
+        camera->FRegionType = areaMode_;
+    }
 }
 
 void TfrmMain::CheckBox8Click() {
@@ -461,7 +568,9 @@ void TfrmMain::CheckBox9Click() {
     RebuildTimedCapture();
 }
 
-void TfrmMain::TimerEditChange() { RebuildTimedCapture(); }
+void TfrmMain::TimerEditChange() {
+    RebuildTimedCapture();
+}
 
 void TfrmMain::RebuildTimedCapture() {
     if (!camera) {
@@ -512,9 +621,37 @@ void TfrmMain::CameraError(const std::string& text) {
     PostToUi([this, text] { MessageBoxW(Handle(), Widen(text).c_str(), L"Error", MB_OK); });
 }
 
+void TfrmMain::ShowRecordingState(bool recording) {
+    if (!tray || trayRecording_ == recording) {
+        return;
+    }
+    trayRecording_ = recording;
+    lastSavePercent_ = -1;
+    tray->SetIcon(recording ? recordingIcon_.get() : normalIcon_.get());
+    tray->SetHint(recording ? RecordingTip("0:0:0") : std::wstring(L"Kelvora"));
+}
+
+void TfrmMain::StateTick() {
+    if (closing_ || !camera) {
+        return;
+    }
+    if (camera->FRecording) {
+        awaitingSelection_ = false;
+    } else if (camera->FRecordThread.load() == nullptr) {
+        ShowRecordingState(false);  // recorded and saved, or failed
+        if (awaitingSelection_ && !PendingStart && !camera->SelectionShowing()) {
+            // The selection was cancelled (Esc): nothing records.
+            awaitingSelection_ = false;
+            r->Visible = true;
+            s->Visible = false;
+        }
+    }
+}
+
 void TfrmMain::CameraRecordStart() {
-    for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull, Edit1, Edit2, Edit3, Edit4, UpDown1,
-                   UpDown2, UpDown3, UpDown4}) {
+    ShowRecordingState(true);
+    for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull, Edit1, Edit2, Edit3, Edit4,
+                   UpDown1, UpDown2, UpDown3, UpDown4}) {
         SetEnabled(id, false);
     }
 }
@@ -543,7 +680,9 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
     const struct {
         int id;
         std::int32_t value;
-    } texts[] = {{Edit1, camera->FTop}, {Edit2, camera->FLeft}, {Edit3, camera->FWidth},
+    } texts[] = {{Edit1, camera->FTop},
+                 {Edit2, camera->FLeft},
+                 {Edit3, camera->FWidth},
                  {Edit4, camera->FHeight}};
     for (const auto& t : texts) {
         if (EditValue(t.id) != t.value || GetWindowTextLengthW(Control(t.id)) == 0) {
@@ -574,6 +713,10 @@ bool TfrmMain::CameraProgress(int percent, const std::string& caption) {
         SetWindowTextW(Control(LStatus), Widen(caption).c_str());
     }
     SendMessageW(Control(Progress), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    if (trayRecording_ && caption == kSavingCaption && percent != lastSavePercent_) {
+        lastSavePercent_ = percent;
+        tray->SetHint(SavingTip(percent));
+    }
     if (percent == 100) {
         ResetProgressPanel();
     }
@@ -630,6 +773,12 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case kRunPostedMsg:
             RunPosted();
             return 0;
+        case WM_TIMER:
+            if (wp == kStateTimer) {
+                StateTick();
+                return 0;
+            }
+            return FormWindow::HandleMessage(msg, wp, lp);
         case kProgressMsg: {
             auto* call = reinterpret_cast<ProgressCall*>(lp);
             call->Continue = CameraProgress(call->percent, *call->caption);

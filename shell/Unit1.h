@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -32,6 +33,7 @@
 
 #include "shell/Settings.h"
 #include "win32/FormWindow.h"
+#include "win32/handles.h"
 
 class TScreenCamera;
 class TBitmap;
@@ -60,11 +62,11 @@ class TfrmMain : public FormWindow {
     ~TfrmMain() override;
 
     // ---- Commands (UI thread) ----
-    void rClick();     // Record
-    void sClick();     // Stop
-    void N19Click();   // Settings
-    void N23Click();   // About
-    void N24Click();   // Exit: posts the close
+    void rClick();    // Record
+    void sClick();    // Stop
+    void N19Click();  // Settings
+    void N23Click();  // About
+    void N24Click();  // Exit: posts the close
     void WMHotKey(int id);
     void TakeScreenshot();
 
@@ -90,6 +92,14 @@ class TfrmMain : public FormWindow {
     void BuildHiddenPanels();
     void BuildMenu();
     void CloseSequence();
+    // The recording area chosen in the tray menu: stored, marked, applied.
+    void ChooseArea(std::uint8_t mode);
+    void LoadArea();
+    void MarkArea();
+    // Every 250 ms: the tray's recording state, and a pending start whose
+    // selection was cancelled.
+    void StateTick();
+    void ShowRecordingState(bool recording);
 
     // The hidden settings panel and what it carries into the camera.
     void RadioGroup1Click();
@@ -129,6 +139,19 @@ class TfrmMain : public FormWindow {
     TOptionsDialog* optionsDialog_ = nullptr;
     TMenuItem* r = nullptr;
     TMenuItem* s = nullptr;
+    TMenuItem* area_ = nullptr;  // "Область записи"
+    std::uint8_t areaMode_ = 4;
+    // Size of the last area chosen in a selection: the follow-mouse size.
+    std::int32_t followWidth_ = 640;
+    std::int32_t followHeight_ = 480;
+    // Record waits for the user to select the area.
+    bool awaitingSelection_ = false;
+    // The tray shows the recording icon.
+    bool trayRecording_ = false;
+    int lastSavePercent_ = -1;
+    win32::Icon normalIcon_;
+    win32::Icon recordingIcon_;
+    std::string lastTimeText_;  // worker only: the last record time posted
     TSettings settings_;
     std::string AppDir_;
     std::atomic<bool> FCancelRequested{false};

@@ -2,6 +2,7 @@
 // controls, the single-instance guard, then the main form and the message
 // loop.
 #include <windows.h>
+// commctrl.h needs the declarations of windows.h first.
 #include <commctrl.h>
 
 #include <memory>

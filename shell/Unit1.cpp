@@ -176,11 +176,13 @@ bool TfrmMain::FormCreate() {
     HWND wnd = Handle();
     SetLayeredWindowAttributes(wnd, 0, 1, LWA_ALPHA);  // alpha 1 of 255
 
-    // 1. Hot keys; a combination another program holds is silently absent.
-    RegisterHotKey(wnd, 1, MOD_SHIFT, 'R');
-    RegisterHotKey(wnd, 2, MOD_SHIFT, 'S');
-    RegisterHotKey(wnd, 3, MOD_SHIFT, 'X');
-    hotKeysRegistered_ = true;
+    // 1. Hot keys (Shift+R, Shift+S, Shift+X unless the user chose others);
+    // a combination another program holds is silently absent.
+    AppDir_ = AppDirectory();
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        hotKeys_[i] = HotKeyFromSetting(ReadOption(kHotKeyNames[i]), kDefaultHotKeys[i]);
+        RegisterHotKey(wnd, i + 1, hotKeys_[i].modifiers, hotKeys_[i].key);
+    }
     // 2.
     FCancelRequested = false;
 
@@ -226,7 +228,6 @@ bool TfrmMain::FormCreate() {
     camera->SetPreview(Checked(CheckBox8));
 
     // 7, 8.
-    AppDir_ = AppDirectory();
     LoadSettings(IniPath(), settings_, *camera);
     LoadArea();
 
@@ -310,8 +311,10 @@ void TfrmMain::BuildMenu() {
     }
     Popup_ = std::make_unique<TPopupMenu>();
     Popup_->Images = images_.get();
-    r = Popup_->Add(MenuItem(L"Записать", L"Shift+R", 2, true, [this] { rClick(); }));
-    s = Popup_->Add(MenuItem(L"Остановить", L"Shift+S", 3, false, [this] { sClick(); }));
+    r = Popup_->Add(
+        MenuItem(L"Записать", ShortcutText(hotKeys_[0]).c_str(), 2, true, [this] { rClick(); }));
+    s = Popup_->Add(
+        MenuItem(L"Остановить", ShortcutText(hotKeys_[1]).c_str(), 3, false, [this] { sClick(); }));
     area_ = Popup_->Add(MenuItem(L"Область записи"));
     area_->AddSub(MenuItem(L"Весь экран", L"", -1, true, [this] { ChooseArea(kAreaFullScreen); }));
     area_->AddSub(
@@ -336,13 +339,36 @@ void TfrmMain::Warn(const char* text) {
     MessageBoxW(Handle(), Widen(text).c_str(), L"Kelvora", MB_ICONWARNING);
 }
 
-void TfrmMain::LoadArea() {
-    char text[16] = {};
+std::optional<std::string> TfrmMain::ReadOption(const char* key) const {
+    char text[32] = {};
     const DWORD n =
-        GetPrivateProfileStringA("Options", kAreaKey, "", text, sizeof text, IniPath().c_str());
-    areaMode_ = AreaModeFromSetting(n > 0 ? std::optional<std::string>(std::string(text, n))
-                                          : std::nullopt);
+        GetPrivateProfileStringA("Options", key, "", text, sizeof text, IniPath().c_str());
+    return n > 0 ? std::optional<std::string>(std::string(text, n)) : std::nullopt;
+}
+
+void TfrmMain::LoadArea() {
+    areaMode_ = AreaModeFromSetting(ReadOption(kAreaKey));
     MarkArea();
+}
+
+std::vector<std::wstring> TfrmMain::ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted) {
+    std::vector<std::wstring> refused;
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        if (wanted[i] == hotKeys_[i] || wanted[i].key == 0) {
+            continue;
+        }
+        UnregisterHotKey(Handle(), i + 1);
+        if (RegisterHotKey(Handle(), i + 1, wanted[i].modifiers, wanted[i].key)) {
+            hotKeys_[i] = wanted[i];
+        } else {
+            RegisterHotKey(Handle(), i + 1, hotKeys_[i].modifiers, hotKeys_[i].key);
+            refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
+                              L" занято другой программой");
+        }
+    }
+    r->ShortCut = ShortcutText(hotKeys_[0]);
+    s->ShortCut = ShortcutText(hotKeys_[1]);
+    return refused;
 }
 
 void TfrmMain::ChooseArea(std::uint8_t mode) {

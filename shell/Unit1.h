@@ -23,15 +23,19 @@
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "shell/Settings.h"
+#include "shell/hot_keys.h"
 #include "win32/FormWindow.h"
 #include "win32/handles.h"
 
@@ -83,6 +87,14 @@ class TfrmMain : public FormWindow {
     bool RecordingShown() const;
     void SetOptionsDialog(TOptionsDialog* dialog) { optionsDialog_ = dialog; }
 
+    // The global hot keys registered now: record, stop, screenshot.
+    const std::array<HotKey, kHotKeyCount>& HotKeys() const { return hotKeys_; }
+    // Registers `wanted` in place of the current keys. A combination that
+    // another program holds leaves the previous one registered and gives a
+    // message for it ("Сочетание ... занято другой программой"); the menu's
+    // shortcut texts follow what is registered.
+    std::vector<std::wstring> ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted);
+
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -95,6 +107,8 @@ class TfrmMain : public FormWindow {
     // The recording area chosen in the tray menu: stored, marked, applied.
     void ChooseArea(std::uint8_t mode);
     void LoadArea();
+    // A key of section "Options" of Settings.ini; nullopt when missing.
+    std::optional<std::string> ReadOption(const char* key) const;
     void MarkArea();
     // Every 250 ms: the tray's recording state, and a pending start whose
     // selection was cancelled.
@@ -152,11 +166,11 @@ class TfrmMain : public FormWindow {
     win32::Icon normalIcon_;
     win32::Icon recordingIcon_;
     std::string lastTimeText_;  // worker only: the last record time posted
+    std::array<HotKey, kHotKeyCount> hotKeys_ = kDefaultHotKeys;
     TSettings settings_;
     std::string AppDir_;
     std::atomic<bool> FCancelRequested{false};
     bool closing_ = false;
-    bool hotKeysRegistered_ = false;
     // A preview event being handled: the check box change it makes must
     // not start another round of the same.
     bool inPreview_ = false;

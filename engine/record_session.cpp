@@ -17,6 +17,10 @@ constexpr vfw::DWORD kOptionFlags = vfw::AVICOMPRESSF_KEYFRAMES | vfw::AVICOMPRE
 constexpr const char* kDefaultCodecQuestion =
     "Не выбран кодек. Использовать кодек по умолчанию?";
 constexpr const char* kNoticeCaption = "Уведомление";
+// What was recorded reaches the system this often, so that a killed or
+// crashed run leaves a temporary file holding all but the last moments. Half
+// a second keeps that under a second even when a grab is slow.
+constexpr std::uint32_t kFlushEveryMs = 500;
 
 const std::uint8_t* PixelsOf(const vfw::BITMAPINFOHEADER* frame) {
     return reinterpret_cast<const std::uint8_t*>(frame) + frame->biSize + frame->biClrUsed * 4;
@@ -363,7 +367,7 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
 }
 
 vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
-    std::uint32_t lastWrite = 0, lastTick = 0;
+    std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
     FFramesWritten = 0;
     FLastFrameInterval = 0;
@@ -413,6 +417,12 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
             lastPosition = position;
         }
         FreeFrame(frame);
+        if (elapsed - lastFlush >= kFlushEveryMs) {
+            lastFlush = elapsed;
+            if (const vfw::HRESULT r = vfw::AVIStreamFlush(stream); r != vfw::AVIERR_OK) {
+                return r;  // a write failed: handled as a refused frame
+            }
+        }
 
         const ElapsedTime t = SplitElapsed(elapsed);
         FRecordTimeText = RecordTimeText(t);

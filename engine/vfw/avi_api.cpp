@@ -89,6 +89,10 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* 
     return stream->Write(start, samples, buffer, bufferSize, flags, samplesWritten, bytesWritten);
 }
 
+HRESULT AVIStreamFlush(PAVISTREAM stream) {
+    return stream != nullptr ? stream->Flush() : AVIERR_BADHANDLE;
+}
+
 HRESULT AVIStreamEndWrite(PAVISTREAM stream) {
     return stream != nullptr ? stream->EndWrite() : AVIERR_BADHANDLE;
 }

@@ -42,6 +42,8 @@ public:
         (void)samplesWritten, (void)bytesWritten;
         return AVIERR_READONLY;
     }
+    // See AVIStreamFlush. A stream that writes nothing has nothing to flush.
+    virtual HRESULT Flush() { return AVIERR_OK; }
     // See AVIStreamEndWrite. A stream that writes nothing has nothing to end.
     virtual HRESULT EndWrite() { return AVIERR_OK; }
     virtual HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,

@@ -55,6 +55,10 @@ class AviWriteFile final : public AviFile {
         std::lock_guard<std::mutex> lock(mutex_);
         return writer_.Write(start, data, size, flags);
     }
+    HRESULT Flush() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.Flush();
+    }
     // Completes the file now; a second call answers the first one's result.
     HRESULT Finish() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -82,6 +86,7 @@ class AviWriteStream final : public AviStream {
         (void)pos;
         return file_->ReadFormat(format, formatSize);
     }
+    HRESULT Flush() override { return file_->Flush(); }
     HRESULT EndWrite() override { return file_->Finish(); }
     HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override {

@@ -277,6 +277,13 @@ HRESULT AviWriter::CloseRiff(bool openDml) {
     return AVIERR_OK;
 }
 
+HRESULT AviWriter::Flush() {
+    if (error_ != AVIERR_OK || !out_.open()) {
+        return error_;
+    }
+    return out_.Flush() ? AVIERR_OK : Fail(AVIERR_FILEWRITE);
+}
+
 HRESULT AviWriter::Finish() {
     if (finished_) {
         return error_;

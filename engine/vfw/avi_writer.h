@@ -9,7 +9,9 @@
 //   RIFF 'AVIX' { LIST 'movi' { 00dc ..., ix00 } } ...
 //
 // Frames are appended through one large buffer; the header is written with
-// the first frame and rewritten, with the RIFF sizes, by Finish(). A file
+// the first frame and rewritten, with the RIFF sizes, by Finish(). Until
+// then the file on disk is a prefix of the finished one (Flush() decides how
+// long), which the reader reads up to its last whole frame. A file
 // that never leaves its first RIFF keeps the reserved room as JUNK and is a
 // plain AVI 1.0 file.
 //
@@ -65,6 +67,10 @@ class AviWriter {
     // must grow and skipped ones become empty entries. `size` 0 writes an
     // empty entry. `flags`: AVIIF_KEYFRAME or 0.
     [[nodiscard]] HRESULT Write(LONG start, const void* data, LONG size, DWORD flags);
+    // Hands what was written so far to the system: the file then reads as a
+    // recording of those frames even if the process ends before Finish()
+    // (no index, the header's sizes unpatched). Returns the sticky error.
+    [[nodiscard]] HRESULT Flush();
     // Writes the indexes, patches the headers and closes the file. Returns
     // the sticky error, if any, without completing the file.
     [[nodiscard]] HRESULT Finish();

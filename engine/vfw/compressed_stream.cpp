@@ -138,7 +138,7 @@ public:
         lock.unlock();
         std::memcpy(slot.data(), buffer, static_cast<size_t>(inputBytes_));
         lock.lock();
-        queue_.push_back({start, std::move(slot)});
+        queue_.push_back({start, std::move(slot), false});
         lastQueued_ = start;
         work_.notify_one();
         if (samplesWritten != nullptr) {
@@ -146,6 +146,28 @@ public:
         }
         if (bytesWritten != nullptr) {
             *bytesWritten = bufferSize;
+        }
+        return AVIERR_OK;
+    }
+
+    // The target is flushed by the compression thread once the frames queued
+    // before have been written, so the caller never waits for the compressor
+    // here. One pending flush covers every later request until it is done.
+    HRESULT Flush() override {
+        if (ended_) {
+            return endResult_;
+        }
+        if (!began_) {
+            return AVIERR_OK;  // nothing written yet
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failure_ != AVIERR_OK) {
+            return failure_;
+        }
+        if (!flushQueued_) {
+            queue_.push_back({-1, {}, true});
+            flushQueued_ = true;
+            work_.notify_one();
         }
         return AVIERR_OK;
     }
@@ -192,13 +214,15 @@ private:
         }
     }
 
+    // A frame to compress and write, or a flush of the target.
     struct Frame {
         LONG pos;
         std::vector<BYTE> bits;
+        bool flush;
     };
 
-    // The compression thread: takes queued frames in order until the stream
-    // is released and the queue is empty.
+    // The compression thread: takes queued frames and flushes in order until
+    // the stream is released and the queue is empty.
     void Run() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -209,13 +233,21 @@ private:
             Frame frame = std::move(queue_.front());
             queue_.pop_front();
             const bool failed = failure_ != AVIERR_OK;
+            if (frame.flush) {
+                flushQueued_ = false;
+            }
             lock.unlock();
-            const HRESULT r = failed ? AVIERR_OK : CompressAndWrite(frame);
+            HRESULT r = AVIERR_OK;
+            if (!failed) {
+                r = frame.flush ? target_->Flush() : CompressAndWrite(frame);
+            }
             lock.lock();
             if (r != AVIERR_OK) {
                 failure_ = r;
             }
-            free_[freeCount_++] = std::move(frame.bits);
+            if (!frame.flush) {
+                free_[freeCount_++] = std::move(frame.bits);
+            }
             slotFree_.notify_one();
         }
     }
@@ -272,6 +304,7 @@ private:
     int freeCount_ = kCompressQueueDepth;
     LONG lastQueued_ = -1;
     HRESULT failure_ = AVIERR_OK;
+    bool flushQueued_ = false;
     bool stopping_ = false;
     bool ended_ = false;  // EndWrite ran: nothing more is taken
     HRESULT endResult_ = AVIERR_OK;

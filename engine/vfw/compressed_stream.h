@@ -3,6 +3,7 @@
 // thread of its own while the caller grabs the next frame; AVIStreamWrite
 // copies the frame and returns, a failure surfaces at the next call, and
 // releasing the stream waits until every queued frame is written.
+// AVIStreamFlush queues a flush of the target behind the waiting frames.
 #pragma once
 
 #include "engine/vfw/vfw.h"

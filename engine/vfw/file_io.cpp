@@ -97,6 +97,9 @@ bool FileWriter::WriteThrough(const void* data, std::size_t size) {
 }
 
 bool FileWriter::Flush() {
+    if (failed_ || file_ == nullptr) {
+        return Fail();
+    }
     if (used_ == 0) {
         return true;
     }

@@ -36,6 +36,9 @@ class FileWriter {
     [[nodiscard]] bool WriteZeros(std::size_t size);
     // Overwrites bytes already appended, at `offset`; the position stays.
     [[nodiscard]] bool WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    // Hands the buffered bytes to the system, so that they survive the end
+    // of the process (not a sync to the disk). False on a write error.
+    [[nodiscard]] bool Flush();
     // Writes the buffered bytes and closes the file.
     [[nodiscard]] bool Close();
     // Closes the file without writing what is buffered.
@@ -47,7 +50,6 @@ class FileWriter {
     bool open() const { return file_ != nullptr; }
 
   private:
-    bool Flush();
     bool WriteThrough(const void* data, std::size_t size);
     bool Fail();
 

@@ -5,9 +5,9 @@
 //
 // Protocol of a recording, as the engine uses it:
 //   AVIFileInit; AVIFileOpenA(create|write); AVIFileCreateStreamA;
-//   AVIMakeCompressedStream; AVIStreamSetFormat; AVIStreamWrite ...;
-//   AVIStreamEndWrite (compressed); AVIStreamRelease (source, then
-//   compressed); AVIFileRelease; AVIFileExit.
+//   AVIMakeCompressedStream; AVIStreamSetFormat; AVIStreamWrite ... (with
+//   AVIStreamFlush about twice a second); AVIStreamEndWrite (compressed);
+//   AVIStreamRelease (source, then compressed); AVIFileRelease; AVIFileExit.
 // Files and streams are reference counted: a stream keeps its file alive, a
 // compressed stream keeps its source alive, and a file being written is
 // completed (headers patched, indexes written) when its last reference goes.
@@ -248,6 +248,15 @@ ULONG AVIFileRelease(PAVIFILE file);
 // refused. Release alone completes the file too but cannot report. Not a
 // call of the platform's library, whose release has no result.
 [[nodiscard]] HRESULT AVIStreamEndWrite(PAVISTREAM stream);
+// Hands the frames written so far to the operating system, so that the file
+// holds them even if the process is killed before the stream ends (bytes
+// handed to the system survive the process; no sync to the disk). The file
+// then reads as a recording of those frames: header, whole frames, no index.
+// A compressed stream returns at once: the flush is queued behind the frames
+// it holds and done by its compression thread in order with them; a failure
+// surfaces at the next write or at AVIStreamEndWrite. Returns the stream's
+// first failure so far, if any. Not a call of the platform's library.
+[[nodiscard]] HRESULT AVIStreamFlush(PAVISTREAM stream);
 ULONG AVIStreamRelease(PAVISTREAM stream);
 
 // Reading a stream (used by AVISaveV and tests).

@@ -425,6 +425,42 @@ TEST_F(SessionTest, FullDiskAtTheEndIsReportedAndTheRecordingKept) {
     }
 }
 
+// A killed recording loses at most its last second: while the loop still
+// runs, the frames of its first second can be read from the temporary file,
+// although they fill only a part of the writer's buffer.
+TEST_F(SessionTest, FramesReachTheTemporaryFileWhileRecording) {
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    camera_->FMSPFRecord = 50;
+    fake_.step = 50;  // one clock reading and one frame per pass: 40 passes are 2 s
+    vfw::LONG readable = -1, lastBytes = 0;
+    fake_.onGrab = [&](int) {
+        if (starts_ > 0 && ++loopGrabs_ == 40) {
+            // The flushes of 0.5, 1 and 1.5 s were queued behind the frames
+            // before them; three writes later the compression thread is past
+            // them, so this reads no earlier than it could.
+            vfw::PAVIFILE file = nullptr;
+            vfw::PAVISTREAM stream = nullptr;
+            if (vfw::AVIFileOpenA(&file, VideoTempFile.get().c_str(), vfw::OF_READ, nullptr) ==
+                    vfw::AVIERR_OK &&
+                vfw::AVIFileGetStream(file, &stream, 0, 0) == vfw::AVIERR_OK) {
+                readable = vfw::AVIStreamLength(stream);
+                EXPECT_EQ(
+                    vfw::AVIStreamRead(stream, readable - 1, 1, nullptr, 0, &lastBytes, nullptr),
+                    vfw::AVIERR_OK);
+                vfw::AVIStreamRelease(stream);
+            }
+            vfw::AVIFileRelease(file);
+            camera_->StopRecording();
+        }
+        return true;
+    };
+    ASSERT_EQ(Run(), 1);
+    EXPECT_GE(readable, 31) << "the entries up to 1.5 s";
+    EXPECT_EQ(lastBytes, 96 * 64 * 4);
+    EXPECT_EQ(camera_->FFramesWritten, 40);
+    EXPECT_TRUE(errors_.empty());
+}
+
 TEST_F(SessionTest, ChangedAreaDuringTheRecordingKeepsTheFrameSize) {
     camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
     fake_.step = 10;

@@ -77,8 +77,12 @@ HRESULT AviReader::Parse() {
         return AVIERR_BADFORMAT;
     }
     const std::uint64_t riffSize = Get32(head + 4);
-    const std::uint64_t riffEnd = std::min(8 + riffSize, size_);
+    // A size never written (0) leaves the RIFF running to the end of the file.
+    const bool riffUnsized = riffSize < 4;
+    const std::uint64_t riffEnd = riffUnsized ? size_ : std::min(8 + riffSize, size_);
     std::uint64_t pos = 12;
+    bool lastIsMovi = false;
+    bool moviUnsized = false;
     while (pos + 8 <= riffEnd) {
         std::uint8_t ch[12];
         if (!Read(pos, ch, 8)) {
@@ -87,18 +91,26 @@ HRESULT AviReader::Parse() {
         const FOURCC id = Get32(ch);
         const std::uint64_t size = Get32(ch + 4);
         const std::uint64_t end = pos + 8 + size;
-        if (id == kList && size >= 4 && pos + 12 <= riffEnd) {
+        lastIsMovi = false;
+        if (id == kList && pos + 12 <= riffEnd) {
             if (!Read(pos + 8, ch + 8, 4)) {
                 return AVIERR_FILEREAD;
             }
             const FOURCC type = Get32(ch + 8);
-            if (type == kHdrl && !sawHdrl_) {
+            if (type == kHdrl && size >= 4 && !sawHdrl_) {
                 sawHdrl_ = true;
                 if (const HRESULT hr = ParseHdrl(pos + 12, std::min(end, riffEnd));
                     hr != AVIERR_OK) {
                     return hr;
                 }
             } else if (type == kMovi) {
+                lastIsMovi = true;
+                moviUnsized = size < 4;
+                if (moviUnsized) {
+                    // Its end was never written: everything after it is its.
+                    movis_.push_back({pos + 8, riffEnd});
+                    break;
+                }
                 movis_.push_back({pos + 8, std::min(end, riffEnd)});
             }
         } else if (id == kIdx1 && idx1_.offset == 0 && end <= riffEnd) {
@@ -109,7 +121,24 @@ HRESULT AviReader::Parse() {
     if (!sawHdrl_) {
         return AVIERR_BADFORMAT;
     }
-    return ParseMoreRiffs(8 + PadTo2(riffSize));
+    // An unfinished recording: the header still holds the sizes written with
+    // it (the movi list empty, the RIFF ending at the list), while frames
+    // follow. Its last movi list then runs to the end of the file.
+    const std::uint64_t next = 8 + PadTo2(riffSize);
+    if (lastIsMovi && (riffUnsized || moviUnsized || StreamChunkAt(next))) {
+        unfinished_ = true;
+        movis_.back().end = size_;
+        movis_.back().open = true;
+        return readError_ ? AVIERR_FILEREAD : AVIERR_OK;
+    }
+    return ParseMoreRiffs(next);
+}
+
+// True when a chunk of a stream ('00dc', '01wb', ...) starts at `pos`.
+bool AviReader::StreamChunkAt(std::uint64_t pos) {
+    std::uint8_t id[4];
+    return pos <= size_ && size_ - pos >= 8 && Read(pos, id, sizeof id) &&
+           StreamOfChunk(Get32(id)) >= 0;
 }
 
 HRESULT AviReader::ParseHdrl(std::uint64_t pos, std::uint64_t end) {
@@ -226,7 +255,7 @@ HRESULT AviReader::ParseMoreRiffs(std::uint64_t pos) {
 
 HRESULT AviReader::BuildIndexes() {
     bool indexed = false;
-    if (!streams_.empty()) {
+    if (!streams_.empty() && !unfinished_) {
         const bool allIndx = std::all_of(indx_.begin(), indx_.end(),
                                          [](const IndexChunk& c) { return c.offset != 0; });
         indexed = allIndx && LoadOpenDml();
@@ -401,13 +430,18 @@ HRESULT AviReader::Scan() {
             }
             const FOURCC id = Get32(ch);
             const std::uint32_t size = Get32(ch + 4);
-            if (id == kList) {
-                // Chunks grouped in 'rec ' lists belong to the same timeline.
-                if (pos + 12 <= movi.end && size >= 4) {
+            if (id == kList || (movi.open && id == kRiff)) {
+                // Chunks grouped in 'rec ' lists belong to the same timeline;
+                // so do the continuation RIFFs and movi lists of an
+                // unfinished file, whose sizes are not written yet.
+                if (pos + 12 <= movi.end) {
                     if (!Read(pos + 8, ch + 8, 4)) {
                         return AVIERR_FILEREAD;
                     }
-                    if (Get32(ch + 8) == kRec) {
+                    const FOURCC type = Get32(ch + 8);
+                    if ((id == kList && type == kRec && size >= 4) ||
+                        (movi.open &&
+                         ((id == kRiff && type == kAvix) || (id == kList && type == kMovi)))) {
                         pos += 12;
                         continue;
                     }

@@ -7,7 +7,11 @@
 // come from the OpenDML indexes when every stream has one, else from 'idx1'
 // (offsets from 'movi' or from the file start) when the file has a single
 // RIFF, else from a scan of the movi lists, which also recovers the whole
-// chunks of a cut file. Every entry is checked to lie inside the file, and
+// chunks of a cut file. A file whose writer never completed it (a killed
+// recording: the header's RIFF and movi sizes as they were before the first
+// frame, or 0, and no index) is scanned from its movi list to the end of the
+// file, through continuation RIFFs whose sizes are unwritten too. Every
+// entry is checked to lie inside the file, and
 // sizes from the file never drive an allocation larger than the file.
 //
 // Thread-safe: reads are serialised.
@@ -59,6 +63,7 @@ class AviReader {
     struct Movi {
         std::uint64_t fourcc;  // position of the 'movi' FOURCC
         std::uint64_t end;     // end of the list's data
+        bool open = false;     // of an unfinished file: runs to its end
     };
     struct IndexChunk {
         std::uint64_t offset = 0;  // of the chunk header; 0 = none
@@ -71,6 +76,7 @@ class AviReader {
     HRESULT ParseHdrl(std::uint64_t pos, std::uint64_t end);
     HRESULT ParseStrl(std::uint64_t pos, std::uint64_t end);
     HRESULT ParseMoreRiffs(std::uint64_t pos);
+    bool StreamChunkAt(std::uint64_t pos);
     HRESULT BuildIndexes();
     bool LoadOpenDml();
     bool LoadStdIndex(std::vector<AviEntry>* out, std::uint64_t chunk, std::uint64_t* budget);
@@ -86,6 +92,7 @@ class AviReader {
     std::vector<Movi> movis_;
     IndexChunk idx1_;
     bool sawHdrl_ = false;
+    bool unfinished_ = false;  // its indexes, if any, cover only a part
     bool readError_ = false;
 };
 

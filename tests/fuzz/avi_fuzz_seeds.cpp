@@ -1,9 +1,11 @@
 // Writes the seed corpus of the AVI reader fuzz target: small files of each
 // shape the writer makes (plain AVI 1.0, skipped positions and non-key
-// frames, palettised, several RIFFs, empty), plus the shapes of other
-// writers' files (idx1 offsets from the file start, no index).
+// frames, palettised, several RIFFs, empty), the files a killed recording
+// leaves (no index, sizes unpatched, perhaps cut in a frame), plus the shapes
+// of other writers' files (idx1 offsets from the file start, no index).
 //
 //   avi_fuzz_seeds <folder>   fills <folder>/seeds and empties <folder>/corpus
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +28,31 @@ struct Shape {
     std::uint64_t riffLimit;
 };
 
-bool WriteShape(const std::string& path, const Shape& shape) {
+std::vector<std::uint8_t> Load(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) {
+            bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// Writes the shape into `path`. With `killed`, the file as a killed
+// recording leaves it (flushed, never completed) is saved there too, whole
+// and cut in its last frame.
+bool WriteShape(const std::string& path, const Shape& shape, const std::string& killed = {}) {
     SetSuperIndexCapacityForTesting(8);
     SetRiffLimitForTesting(shape.riffLimit);
     constexpr int kSide = 6;
@@ -72,32 +98,20 @@ bool WriteShape(const std::string& path, const Shape& shape) {
         hr = AVIStreamWrite(stream, pos, 1, bits.data(), static_cast<LONG>(bits.size()),
                             i % 3 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
     }
+    if (hr == AVIERR_OK && !killed.empty()) {
+        hr = AVIStreamFlush(stream);
+        const std::vector<std::uint8_t> bytes = Load(path);
+        const std::vector<std::uint8_t> cut(
+            bytes.begin(), bytes.end() - static_cast<long>(std::min<size_t>(5, bytes.size())));
+        if (bytes.size() < 8 || !Save(killed + ".avi", bytes) || !Save(killed + "_cut.avi", cut)) {
+            hr = AVIERR_FILEWRITE;
+        }
+    }
     AVIStreamRelease(stream);
     AVIFileRelease(file);
     SetSuperIndexCapacityForTesting(0);
     SetRiffLimitForTesting(0);
     return hr == AVIERR_OK;
-}
-
-std::vector<std::uint8_t> Load(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        int c;
-        while ((c = std::fgetc(f)) != EOF) {
-            bytes.push_back(static_cast<std::uint8_t>(c));
-        }
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-bool Save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 size_t Find(const std::vector<std::uint8_t>& bytes, const char* id) {
@@ -132,7 +146,10 @@ int main(int argc, char** argv) {
     };
     for (const Shape& s : shapes) {
         const std::string path = (root / "seeds" / (std::string(s.name) + ".avi")).string();
-        if (!WriteShape(path, s)) {
+        const bool killed = std::string(s.name) == "plain" || std::string(s.name) == "riffs";
+        const std::string killedPath =
+            killed ? (root / "seeds" / (std::string(s.name) + "_killed")).string() : std::string();
+        if (!WriteShape(path, s, killedPath)) {
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
             return 1;
         }

@@ -48,6 +48,12 @@ std::vector<std::uint8_t> ScreenClipFormat(int width, int height, int bitCount) 
 
 HRESULT WriteAvi(const std::string& path, const AVISTREAMINFOA& info,
                  const std::vector<std::uint8_t>& format, const std::vector<ClipFrame>& frames) {
+    return WriteKilledAvi(path, info, format, frames, nullptr);
+}
+
+HRESULT WriteKilledAvi(const std::string& path, const AVISTREAMINFOA& info,
+                       const std::vector<std::uint8_t>& format,
+                       const std::vector<ClipFrame>& frames, std::vector<std::uint8_t>* killed) {
     PAVIFILE file = nullptr;
     HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
     if (hr != AVIERR_OK) {
@@ -62,6 +68,10 @@ HRESULT WriteAvi(const std::string& path, const AVISTREAMINFOA& info,
         const ClipFrame& f = frames[i];
         hr = AVIStreamWrite(stream, f.pos, 1, f.bits.data(), static_cast<LONG>(f.bits.size()),
                             f.key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+    }
+    if (hr == AVIERR_OK && killed != nullptr) {
+        hr = AVIStreamFlush(stream);
+        *killed = ReadFileBytes(path);
     }
     AVIStreamRelease(stream);
     AVIFileRelease(file);

@@ -37,6 +37,14 @@ vfw::HRESULT WriteAvi(const std::string& path, const vfw::AVISTREAMINFOA& info,
                       const std::vector<std::uint8_t>& format,
                       const std::vector<ClipFrame>& frames);
 
+// Writes `frames` as a recording does, flushes the stream and copies the
+// file's bytes into *killed, as a killed recording leaves them (header and
+// frames, no index, sizes unpatched); then completes `path` normally.
+vfw::HRESULT WriteKilledAvi(const std::string& path, const vfw::AVISTREAMINFOA& info,
+                            const std::vector<std::uint8_t>& format,
+                            const std::vector<ClipFrame>& frames,
+                            std::vector<std::uint8_t>* killed);
+
 struct AviContent {
     vfw::AVISTREAMINFOA info{};
     std::vector<std::uint8_t> format;

@@ -64,6 +64,9 @@ public:
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
     // A file name (ANSI) as UTF-8, for messages.
     virtual std::string FileNameForDisplay(const std::string& name) = 0;
+    // UTF-8 text as a file name in the ANSI code page; false when the code
+    // page cannot spell every character of it.
+    virtual bool FileNameFromUtf8(const std::string& text, std::string* name) = 0;
 
     // ---- User interface ----
     // Yes/No question with the warning icon, owned by `owner`; true for Yes.

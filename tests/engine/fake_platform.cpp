@@ -67,6 +67,16 @@ int FakePlatform::RunUiWork() {
     }
 }
 
+bool FakePlatform::FileNameFromUtf8(const std::string& text, std::string* name) {
+    for (char c : text) {
+        if (ansiLatinOnly && static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    *name = text;
+    return true;
+}
+
 std::uint32_t FakePlatform::TimeMs() {
     const std::uint32_t t = now;
     now += step;

@@ -119,6 +119,10 @@ public:
     bool DeleteAtRestart(const std::string& name) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
     std::string FileNameForDisplay(const std::string& name) override { return name; }
+    // Names are UTF-8 (the host's file names); with `ansiLatinOnly` the code
+    // page spells only ASCII, as a Western system's cannot spell Cyrillic.
+    bool ansiLatinOnly = false;
+    bool FileNameFromUtf8(const std::string& text, std::string* name) override;
     bool AskYesNo(void* owner, const std::string& text, const std::string& caption,
                   const std::atomic<bool>& cancel) override;
     void RestoreApplication(void*) override { ++restores; }

@@ -89,8 +89,11 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
         }
         // Only a copy that reads back whole counts; the temporary file is
         // wiped once this succeeds.
-        const StreamPtr copy = OpenVideo(name);
-        if (!copy || vfw::AVIStreamLength(copy.get()) != vfw::AVIStreamLength(source)) {
+        bool whole = false;
+        if (const StreamPtr copy = OpenVideo(name)) {
+            whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
+        }  // closed before it is removed: an open file cannot be on Windows
+        if (!whole) {
             platform.RemoveFile(name);
             return false;
         }

@@ -35,7 +35,9 @@ enum class RecoveryResult {
 // existing file is never replaced: the first free name of "<name> (2).avi",
 // "<name> (3).avi" ... is taken. Where the ANSI code page cannot spell the
 // Cyrillic word, the name says " (vosstanovleno)" instead. `stamp` is the
-// temporary file's last write time as "yyyy.MM.dd_hh-mm-ss" (local time).
+// temporary file's last write time in local time as "yyyy.MM.dd_hh-mm-ss"
+// (kelvora::TimeStamp of shell/file_names.h; the engine does not depend on
+// the shell, so the caller formats it).
 // Folders may end with a separator or not. *recoveredPath (ANSI) receives
 // the copy's name when the result is Recovered and is cleared otherwise.
 RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::string& outputDir,

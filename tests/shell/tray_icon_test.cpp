@@ -184,11 +184,11 @@ TEST_F(TrayIconTest, IconInWinesTrayTakesRealClicksAndOpensTheMenuAtTheCursor) {
     TPopupMenu menu;
     menu.Images = &images;
     std::vector<std::string> chosen;
-    menu.Add({L"Записать", L"Shift+R", 2, true, [&] { chosen.push_back("r"); }});
-    menu.Add({L"Остановить", L"Shift+S", 3, false, [&] { chosen.push_back("s"); }});
-    menu.Add({L"Настройки", L"", 4, true, [&] { chosen.push_back("N19"); }});
-    menu.Add({L"О программе", L"", 1, true, [&] { chosen.push_back("N23"); }});
-    menu.Add({L"Выйти", L"", -1, true, [&] { chosen.push_back("N24"); }});
+    menu.Add({L"Записать", L"Shift+R", 2, true, [&] { chosen.push_back("r"); }, false, {}});
+    menu.Add({L"Остановить", L"Shift+S", 3, false, [&] { chosen.push_back("s"); }, false, {}});
+    menu.Add({L"Настройки", L"", 4, true, [&] { chosen.push_back("N19"); }, false, {}});
+    menu.Add({L"О программе", L"", 1, true, [&] { chosen.push_back("N23"); }, false, {}});
+    menu.Add({L"Выйти", L"", -1, true, [&] { chosen.push_back("N24"); }, false, {}});
     tray_->PopupMenu = &menu;
     log_.clear();
 

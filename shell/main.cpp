@@ -6,10 +6,13 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <string>
 
 #include "shell/Unit1.h"
+#include "shell/startup_recovery.h"
 #include "win32/handles.h"
 #include "win32/system_dll.h"
+#include "win32/text.h"
 
 namespace {
 
@@ -33,9 +36,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
 
+    // Before the camera exists: it would wipe what a crash left behind.
+    const std::string recovered = kelvora::RecoverCutOffRecording();
+
     std::unique_ptr<kelvora::TfrmMain> form = kelvora::TfrmMain::Create();
     if (!form) {
         return 1;
+    }
+    if (!recovered.empty()) {
+        MessageBoxW(form->Handle(), win32::Widen(recovered).c_str(), L"Kelvora",
+                    MB_ICONINFORMATION);
     }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

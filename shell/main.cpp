@@ -1,6 +1,6 @@
 // Program entry of Kelvora.exe: the DLL search restricted, the common
 // controls, the single-instance guard, then the main form and the message
-// loop.
+// loop; the options dialog beside the main form.
 #include <windows.h>
 // commctrl.h needs the declarations of windows.h first.
 #include <commctrl.h>
@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "shell/OptDlg.h"
 #include "shell/Unit1.h"
 #include "shell/startup_recovery.h"
 #include "win32/handles.h"
@@ -43,6 +44,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!form) {
         return 1;
     }
+    // The options dialog lives for the run; it goes before the main form,
+    // whose window owns it and whose camera it reaches.
+    kelvora::TfrmMain* main = form.get();
+    std::unique_ptr<kelvora::TfrmOption> options = kelvora::TfrmOption::Create(
+        main->Handle(), main->Settings(), [main] { return main->Camera(); }, main->IniPath());
+    form->SetOptionsDialog(options.get());
     if (!recovered.empty()) {
         MessageBoxW(form->Handle(), win32::Widen(recovered).c_str(), L"Kelvora",
                     MB_ICONINFORMATION);
@@ -57,6 +64,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    form->SetOptionsDialog(nullptr);
+    options.reset();
     form.reset();
     return 0;
 }

@@ -2,11 +2,25 @@
 
 #include <commctrl.h>
 
+#include <utility>
+#include <vector>
+
 #include "win32/handles.h"
 
 namespace kelvora {
 
+namespace {
+int dpiForTesting = 0;
+}  // namespace
+
+void SetDpiForTesting(int dpi) {
+    dpiForTesting = dpi > 0 ? dpi : 0;
+}
+
 int SystemDpi() {
+    if (dpiForTesting != 0) {
+        return dpiForTesting;
+    }
     win32::WindowDc screen(nullptr);
     if (!screen) {
         return 96;
@@ -16,19 +30,27 @@ int SystemDpi() {
 }
 
 HFONT DialogFont() {
-    // One font for the whole run: every form's controls share it, so that no
-    // window has to outlive another's font.
-    static const win32::Font font = [] {
-        LOGFONTW lf{};
-        lf.lfHeight = FontHeight(8, SystemDpi());
-        lf.lfWeight = FW_NORMAL;
-        lf.lfCharSet = DEFAULT_CHARSET;
-        lf.lfQuality = DEFAULT_QUALITY;
-        lstrcpynW(lf.lfFaceName, L"Tahoma", LF_FACESIZE);
-        return win32::Font(CreateFontIndirectW(&lf));
-    }();
-    return font.get() != nullptr ? font.get()
-                                 : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    // Kept for the whole run: every form's controls share it, so that no
+    // window has to outlive another's font. Only a test's DPI override asks
+    // for a second size.
+    static std::vector<std::pair<int, win32::Font>> fonts;
+    const int dpi = SystemDpi();
+    for (const auto& f : fonts) {
+        if (f.first == dpi) {
+            return f.second.get() != nullptr ? f.second.get()
+                                             : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+        }
+    }
+    LOGFONTW lf{};
+    lf.lfHeight = FontHeight(8, dpi);
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(lf.lfFaceName, L"Tahoma", LF_FACESIZE);
+    fonts.emplace_back(dpi, win32::Font(CreateFontIndirectW(&lf)));
+    return fonts.back().second.get() != nullptr
+               ? fonts.back().second.get()
+               : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
 HWND CreateControl(HWND parent, const ControlSpec& spec, int dpi) {

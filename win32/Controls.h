@@ -22,10 +22,17 @@ struct ControlSpec {
     DWORD exStyle = 0;
 };
 
-// The system DPI (LOGPIXELSY of the screen), 96 when it cannot be read.
+// The system DPI (LOGPIXELSY of the screen), 96 when it cannot be read, or
+// the value set by SetDpiForTesting.
 int SystemDpi();
 
-// Tahoma 8 pt at the system DPI: the font of every dialog and control.
+// Tests: lay out the windows created from now on as if the system ran at
+// `dpi` (reviewers' screenshots of scaled dialogs on a 96-DPI display);
+// 0 returns to the system's value.
+void SetDpiForTesting(int dpi);
+
+// Tahoma 8 pt at the system DPI: the font of every dialog and control. One
+// font per DPI for the whole run; callers never free it.
 HFONT DialogFont();
 
 // Creates one control of `spec` as a child of `parent` at `dpi`, with the

@@ -1,0 +1,148 @@
+// TfrmOption: the options dialog "Настройки программы". The user picks the
+// compressor from the camera's catalogue (with its About and configuration
+// dialogs) and its quality, the output folder through the system's folder
+// chooser, the screenshot format and JPEG quality, and autorun.
+//
+// Protocol:
+//  - Create() once at start-up (FormCreate: the autorun box from the
+//    registry); the object lives for the whole run and is destroyed before
+//    the main form, whose window owns it.
+//  - FillAndShow() is "Настройки": the caller has just run LoadSettings on
+//    the settings record given at creation; the controls take the record's
+//    values, then the window shows (FormShow: the codec list rebuilt from the
+//    camera) or, when it shows already, comes to the front.
+//  - "Сохранить" (Button2, also Enter) carries the controls into the camera,
+//    writes "Settings.ini" and, only when that succeeded, autorun, then
+//    hides the window; a file that cannot be written is reported and the
+//    window stays open. The close box (and Esc) hides it without storing.
+//  - The camera is reached through the getter given at creation on every
+//    use; while it answers null (the program is closing) the handlers do
+//    nothing with it.
+// Tab and Enter work when the message loop passes the window's messages
+// through IsDialogMessageW. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "shell/Settings.h"
+#include "shell/Unit1.h"
+#include "win32/FormWindow.h"
+#include "win32/handles.h"
+
+class TScreenCamera;
+
+namespace kelvora {
+
+class TfrmOption : public FormWindow, public TOptionsDialog {
+  public:
+    // The controls' ids, in visual (and tab) order; the hidden GroupBox1
+    // and its controls last.
+    enum Id : int {
+        Compressor = 200,
+        Label8,
+        VideoCompressor,
+        AboutB,
+        ConfigB,
+        Label1,
+        VideoQuality,
+        LabelQuality,
+        GroupBox2,
+        Dir,
+        change,
+        GroupBox3,
+        Label2,
+        formatscr,
+        Label10,
+        ScrollBar1,
+        Label3,
+        y,
+        Label9,
+        avto,
+        Button2,
+        StatusBar1,
+        GroupBox1,
+        LabelRecordTitle,
+        TrackBarRecord,
+        LabelRecordMin,
+        LabelRecordMax,
+        labelmspFrecord,
+        LabelPlaybackTitle,
+        TrackBarPlayback,
+        LabelPlaybackMin,
+        LabelPlaybackMax,
+        labelFPSPlayback,
+        AutoMode,
+    };
+
+    using CameraGetter = std::function<TScreenCamera*()>;
+
+    // The hidden dialog owned by `owner` (the application window), working on
+    // `settings` (ANSI strings, as the settings store reads them), the
+    // camera that `camera` answers and the settings file `iniPath`. Null when
+    // the platform refuses the window.
+    [[nodiscard]] static std::unique_ptr<TfrmOption> Create(HWND owner, TSettings& settings,
+                                                            CameraGetter camera,
+                                                            std::string iniPath);
+    ~TfrmOption() override;
+
+    // "Настройки" after LoadSettings (see the protocol above).
+    void FillAndShow() override;
+
+    // ---- Handlers (public so that tests can name what they drive) ----
+    void VideoCompressorClick() { UpdateCodecButtons(); }
+    void AboutBClick();
+    void ConfigBClick();
+    void changeClick();
+    void ScrollBar1Change();
+    void TrackBarRecordChange(bool byUser);
+    void TrackBarPlaybackChange(bool byUser);
+    void AutoModeClick();
+    void Button2Click();
+
+    // The folder chooser: the chosen file-system folder, "" when cancelled.
+    // A bare drive ("C:") comes back with its backslash.
+    std::wstring BrowseForFolder(const wchar_t* caption);
+
+    // Tests: `chooser` answers in place of the system's folder chooser (the
+    // window of the dialog, the caption; the folder or "" for cancel); an
+    // empty function restores the system's.
+    using FolderChooser = std::function<std::wstring(HWND owner, const wchar_t* caption)>;
+    void SetFolderChooserForTesting(FolderChooser chooser) { chooser_ = std::move(chooser); }
+
+  protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+  private:
+    TfrmOption(HWND owner, TSettings& settings, CameraGetter camera, std::string iniPath);
+    [[nodiscard]] bool FormCreate();
+    void FormShow();
+    void UpdateCodecButtons();
+    void UpdateLabels();
+    void Hide();
+
+    void SelectCodec(int index);
+    // The selected compressor as the catalogue takes it: -1 becomes 255.
+    std::uint8_t CodecByte() const;
+    int TrackPos(int id) const;
+    // Sets a track bar (clamped to its range) and runs its change handler,
+    // as a change made by the program.
+    void SetTrackPos(int id, int pos);
+    int ScrollPos() const;
+    void SetScrollPos(int pos);
+    void OnScrollBar(WORD request);
+    bool Checked(int id) const;
+
+    HWND owner_;
+    TSettings& settings_;
+    CameraGetter camera_;
+    std::string iniPath_;
+    win32::Icon icon_;
+    FolderChooser chooser_;
+};
+
+}  // namespace kelvora

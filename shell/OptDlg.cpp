@@ -270,35 +270,33 @@ bool TfrmOption::FormCreate() {
     OnScroll(TrackBarPlayback, [this](WORD) { TrackBarPlaybackChange(true); });
     OnScroll(ScrollBar1, [this](WORD request) { OnScrollBar(request); });
 
-    // 2. Autorun as the registry holds it now; afterwards the box keeps the
+    // Autorun as the registry holds it now; afterwards the box keeps the
     // user's choice for the run.
     SendMessageW(Control(avto), BM_SETCHECK, AutorunEnabled() ? BST_CHECKED : BST_UNCHECKED, 0);
-    // 3.
     ScrollBar1Change();
     return true;
 }
 
 void TfrmOption::FillAndShow() {
-    // 2. The JPEG quality, when the file holds an integer up to 100.
+    // The JPEG quality, when the file holds an integer up to 100 (below 0
+    // the scroll bar takes 0).
     if (!settings_.Compress.empty()) {
         const std::optional<std::int32_t> compress = ParseSettingInt(settings_.Compress);
         if (compress && *compress <= 100) {
             SetScrollPos(*compress);
         }
     }
-    // 3.
+    // Only an exact format name selects.
     for (int i = 0; i < 3; ++i) {
         if (Widen(settings_.Format, CP_ACP) == kFormats[i]) {
             SendMessageW(Control(formatscr), CB_SETCURSEL, static_cast<WPARAM>(i), 0);
         }
     }
-    // 4.
     SelectCodec(settings_.Codec);
     SetTrackPos(VideoQuality, settings_.VideoCompress);
     UpdateCodecButtons();
-    // 5.
     SetText(Control(Dir), Widen(settings_.OutputDir, CP_ACP));
-    // 6.
+    // Already shown: only brought to the front, the list stays.
     if (!Showing()) {
         FormShow();
         ShowWindow(Handle(), SW_SHOW);
@@ -311,18 +309,16 @@ void TfrmOption::FormShow() {
     if (camera == nullptr) {
         return;
     }
-    // 1, 2.
+    // The catalogue afresh, with the camera's choice selected.
     HWND list = Control(VideoCompressor);
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (const std::string& name : camera->GetVideoCompressors()) {
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(name).c_str()));
     }
     SelectCodec(camera->FCodecIndex.load());
-    // 3.
     SetTrackPos(TrackBarRecord, camera->FMSPFRecord.load());
     SetTrackPos(TrackBarPlayback, camera->FFrameRatePlayback.load());
     SetTrackPos(VideoQuality, camera->FCompressionQuality.load() / 100);
-    // 4.
     UpdateCodecButtons();
 }
 
@@ -418,7 +414,7 @@ std::wstring TfrmOption::BrowseForFolder(const wchar_t* caption) {
 }
 
 void TfrmOption::Button2Click() {
-    // 1, 2.
+    // The controls into the camera.
     UpdateLabels();
     const int codec = static_cast<int>(SendMessageW(Control(VideoCompressor), CB_GETCURSEL, 0, 0));
     const int quality = TrackPos(VideoQuality);
@@ -428,7 +424,7 @@ void TfrmOption::Button2Click() {
         camera->FMSPFRecord = TrackPos(TrackBarRecord);
         camera->FFrameRatePlayback = TrackPos(TrackBarPlayback);
     }
-    // 3. The folder came from the file or passed the chooser's ANSI check.
+    // The file; the folder came from it or passed the chooser's ANSI check.
     TSettings values;
     values.OutputDir = Narrow(WindowText(Control(Dir)), CP_ACP);
     values.Format = Narrow(WindowText(Control(formatscr)), CP_ACP);
@@ -440,9 +436,8 @@ void TfrmOption::Button2Click() {
         MessageBoxW(Handle(), Widen(saved.Message, CP_ACP).c_str(), L"Kelvora", MB_ICONERROR);
         return;  // the dialog stays open; autorun is not touched
     }
-    // 4. Registry errors are not reported.
+    // Autorun only after the file; registry errors are not reported.
     static_cast<void>(SetAutorun(Checked(avto), ExecutablePath()));
-    // 5.
     Hide();
 }
 

@@ -338,13 +338,17 @@ void TfrmOption::UpdateCodecButtons() {
 
 void TfrmOption::AboutBClick() {
     if (TScreenCamera* camera = camera_()) {
+        ++codecDialogs_;
         camera->CompressorAbout(CodecByte(), Handle());
+        --codecDialogs_;
     }
 }
 
 void TfrmOption::ConfigBClick() {
     if (TScreenCamera* camera = camera_()) {
+        ++codecDialogs_;
         camera->CompressorConfigure(CodecByte(), Handle());
+        --codecDialogs_;
     }
 }
 

@@ -92,6 +92,7 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
 
     // "Настройки" after LoadSettings (see the protocol above).
     void FillAndShow() override;
+    bool InCodecDialog() const override { return codecDialogs_ > 0; }
 
     // ---- Handlers (public so that tests can name what they drive) ----
     void VideoCompressorClick() { UpdateCodecButtons(); }
@@ -143,6 +144,7 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     std::string iniPath_;
     win32::Icon icon_;
     FolderChooser chooser_;
+    int codecDialogs_ = 0;  // a compressor's dialog runs its loop
 };
 
 }  // namespace kelvora

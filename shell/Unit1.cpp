@@ -31,6 +31,8 @@ constexpr UINT kRunPostedMsg = WM_APP + 10;
 constexpr UINT kProgressMsg = WM_APP + 11;
 constexpr UINT_PTR kStateTimer = 1;
 constexpr UINT kStateTimerMs = 250;
+constexpr UINT_PTR kCloseRetryTimer = 2;
+constexpr UINT kCloseRetryMs = 200;
 constexpr const char* kSavingCaption = "Saving Video...";
 constexpr std::uint32_t kWmHotKey = 0x0312;
 
@@ -502,6 +504,12 @@ void TfrmMain::CloseSequence() {
         PostMessageW(Handle(), WM_CLOSE, 0, 0);
         return;
     }
+    // A compressor's About or configuration dialog cannot be ended from
+    // here: the close waits until the user closes it.
+    if (optionsDialog_ != nullptr && optionsDialog_->InCodecDialog()) {
+        SetTimer(Handle(), kCloseRetryTimer, kCloseRetryMs, nullptr);
+        return;
+    }
     closing_ = true;
     KillTimer(Handle(), kStateTimer);
     for (int id = 1; id <= 3; ++id) {
@@ -802,6 +810,11 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_TIMER:
             if (wp == kStateTimer) {
                 StateTick();
+                return 0;
+            }
+            if (wp == kCloseRetryTimer) {
+                KillTimer(Handle(), kCloseRetryTimer);
+                CloseSequence();
                 return 0;
             }
             return FormWindow::HandleMessage(msg, wp, lp);

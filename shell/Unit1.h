@@ -56,6 +56,9 @@ class TOptionsDialog {
   public:
     virtual ~TOptionsDialog() = default;
     virtual void FillAndShow() = 0;
+    // True while a compressor's own dialog, opened from here, runs its
+    // loop on the camera: the camera must not be released meanwhile.
+    virtual bool InCodecDialog() const = 0;
 };
 
 class TfrmMain : public FormWindow {

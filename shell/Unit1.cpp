@@ -214,7 +214,7 @@ bool TfrmMain::FormCreate() {
     camera->FOnProgress = [this](TScreenCamera*, std::int32_t percent, const std::string& caption,
                                  bool& Continue) {
         if (camera && camera->Platform().OnUiThread()) {
-            Continue = CameraProgress(percent, caption);
+            Continue = CameraProgress(percent, caption, true);
             return;
         }
         // From the worker: the answer is needed before it goes on.
@@ -718,10 +718,10 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
     inPreview_ = false;
 }
 
-bool TfrmMain::CameraProgress(int percent, const std::string& caption) {
+bool TfrmMain::CameraProgress(int percent, const std::string& caption, bool pumpMessages) {
     // Let pending messages be processed; a quit is kept for the main loop.
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (pumpMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
@@ -806,8 +806,13 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return FormWindow::HandleMessage(msg, wp, lp);
         case kProgressMsg: {
+            // Sent by the worker: the UI thread is in a message loop of its
+            // own (the main loop, a menu's, a message box's), which processes
+            // the pending messages. Pumping them here would take the input a
+            // tray menu's loop waits for: a click on the menu during a save
+            // would be lost.
             auto* call = reinterpret_cast<ProgressCall*>(lp);
-            call->Continue = CameraProgress(call->percent, *call->caption);
+            call->Continue = CameraProgress(call->percent, *call->caption, false);
             return 0;
         }
         default:

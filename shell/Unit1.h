@@ -133,7 +133,9 @@ class TfrmMain : public FormWindow {
     void CameraRecordStart();
     void CameraRecordStop();
     void CameraPreview(bool previewShown, bool recording);
-    bool CameraProgress(int percent, const std::string& caption);
+    // `pumpMessages`: process the pending window messages first (not when
+    // the worker's call arrives as a sent message).
+    bool CameraProgress(int percent, const std::string& caption, bool pumpMessages);
     void ResetProgressPanel();
 
     // Work from the worker, run on the UI thread in the order it came.

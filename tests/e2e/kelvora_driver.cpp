@@ -214,17 +214,6 @@ HWND KelvoraProcess::MainWindow() const {
     return FindTop(pid_, L"TfrmMain", nullptr);
 }
 
-double KelvoraProcess::ProcessorSeconds() const {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process_.get(), &created, &exited, &kernel, &user)) {
-        return -1;
-    }
-    const auto seconds = [](const FILETIME& t) {
-        return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 HWND KelvoraProcess::FindMessageBox() const {
     return TopWindowOfClass(L"#32770");
 }

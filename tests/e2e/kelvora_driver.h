@@ -84,9 +84,6 @@ class KelvoraProcess {
     HWND MainWindow() const;
     const std::string& Folder() const { return folder_; }
 
-    // Processor time (kernel + user) the process has used so far, seconds.
-    double ProcessorSeconds() const;
-
     // A visible message box (#32770) of this process, or null.
     HWND FindMessageBox() const;
     // Waits for a message box; null after the timeout.

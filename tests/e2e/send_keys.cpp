@@ -1,6 +1,7 @@
 // The run command's hands on a running Kelvora.exe (under Wine, same
 // prefix and display):
-//   send_keys up          waits until Shift+R, Shift+S and Shift+X are held
+//   send_keys up          waits until Kelvora's window, tray icon and hot keys
+//                         (Shift+R, Shift+S, Shift+X) are there
 //   send_keys R|S|X       presses Shift+<key>
 //   send_keys close       closes Kelvora as its "Выйти" does and waits until
 //                         its hot keys are free again
@@ -34,7 +35,14 @@ int main(int argc, char** argv) {
     }
     const char* what = argv[1];
     if (std::strcmp(what, "up") == 0) {
-        return HotKeysHeld(true) ? 0 : 1;
+        // The hot keys come first in its start-up, the tray icon last.
+        const bool up = kelvora::test::PumpUntil(
+            [] {
+                return FindWindowW(L"TfrmMain", nullptr) != nullptr &&
+                       !kelvora::test::TrayIconWindows().empty();
+            },
+            120000);
+        return up && HotKeysHeld(true) ? 0 : 1;
     }
     if (std::strcmp(what, "close") == 0) {
         HWND main = FindWindowW(L"TfrmMain", nullptr);

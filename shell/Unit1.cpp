@@ -702,7 +702,9 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
         SetChecked(CheckBox8, false);
         CheckBox8Click();
     }
-    // The rectangle's texts; unchanged ones are left alone (every 30 ms).
+    // The rectangle's texts; unchanged ones are left alone. This runs every
+    // 30 ms for the program's whole life: values already shown are not read
+    // back from the edits (each read is several calls into Wine's server).
     const struct {
         int id;
         std::int32_t value;
@@ -711,9 +713,14 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
                  {Edit3, camera->FWidth},
                  {Edit4, camera->FHeight}};
     for (const auto& t : texts) {
+        std::int32_t& shown = shownRect_[t.id - Edit1];
+        if (shown == t.value) {
+            continue;
+        }
         if (EditValue(t.id) != t.value || GetWindowTextLengthW(Control(t.id)) == 0) {
             SetWindowTextW(Control(t.id), std::to_wstring(t.value).c_str());
         }
+        shown = t.value;
     }
     inPreview_ = false;
 }

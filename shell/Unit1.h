@@ -176,6 +176,8 @@ class TfrmMain : public FormWindow {
     // A preview event being handled: the check box change it makes must
     // not start another round of the same.
     bool inPreview_ = false;
+    // The rectangle values CameraPreview last put into Edit1..Edit4.
+    std::int32_t shownRect_[4] = {-1, -1, -1, -1};
 
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;

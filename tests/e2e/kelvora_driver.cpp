@@ -320,7 +320,7 @@ bool TrayMenu::Open() {
 
 char TrayMenu::FirstItem() const {
     // The first item's picture, at the left of its row.
-    const int itemH = (rect_.bottom - rect_.top) / 4;
+    const int itemH = (rect_.bottom - rect_.top) / kItemCount;
     const RECT picture{rect_.left, rect_.top, rect_.left + 30, rect_.top + itemH};
     int red = 0, grey = 0;
     GrabUntil(picture, [&](const ScreenPicture& p) {
@@ -331,9 +331,9 @@ char TrayMenu::FirstItem() const {
     return red >= 20 && grey < 20 ? 'r' : grey >= 20 && red < 20 ? 's' : '?';
 }
 
-bool TrayMenu::Choose(int index) {
-    const int itemH = (rect_.bottom - rect_.top) / 4;
-    MoveMouse((rect_.left + rect_.right) / 2, rect_.top + itemH * index + itemH / 2);
+bool TrayMenu::Choose(Item item) {
+    const int itemH = (rect_.bottom - rect_.top) / kItemCount;
+    MoveMouse((rect_.left + rect_.right) / 2, rect_.top + itemH * item + itemH / 2);
     PumpFor(100);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
     MouseButton(MOUSEEVENTF_LEFTUP);

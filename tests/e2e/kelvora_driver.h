@@ -113,10 +113,12 @@ std::vector<HWND> TrayIconWindows();
 
 // Kelvora's tray menu, opened with a right click on its icon in Wine's
 // tray. The menu is read from the screen (its items are in another
-// process): four visible items, the first "Записать" (a red dot) or
-// "Остановить" (a grey square).
+// process): five visible items of one height, the first "Записать" (a red
+// dot) or "Остановить" (a grey square).
 class TrayMenu {
   public:
+    enum Item { kRecordOrStop, kArea, kSettings, kAbout, kExit, kItemCount };
+
     // Opens the menu; false when no icon or no menu shows.
     bool Open();
     // The shown menu window.
@@ -125,9 +127,8 @@ class TrayMenu {
     // What the first item shows: 'r' the record picture ("Записать"), 's'
     // the stop picture ("Остановить"), '?' neither.
     char FirstItem() const;
-    // Clicks visible item `index` (0: Записать/Остановить, 1: Настройки,
-    // 2: О программе, 3: Выйти) and waits until the menu is gone.
-    bool Choose(int index);
+    // Clicks the item and waits until the menu is gone.
+    bool Choose(Item item);
     // Closes the menu without a choice.
     void Dismiss();
 

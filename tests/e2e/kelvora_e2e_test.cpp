@@ -444,7 +444,7 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        ASSERT_TRUE(menu.Choose(0));  // "Остановить"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     EXPECT_EQ(MenuFirstItem(), 'r');
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
@@ -476,7 +476,7 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
     TrayMenu menu;
     ASSERT_TRUE(menu.Open());
     EXPECT_EQ(menu.FirstItem(), 's');
-    ASSERT_TRUE(menu.Choose(3));  // "Выйти"
+    ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти"
     const DWORD recorded = GetTickCount() - started;
     ExpectExitLeavesNothing();
     const std::vector<std::string> avis = Avis();
@@ -501,7 +501,7 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         GrabScreen(r).Save("kelvora_tray_menu.png");
         EXPECT_EQ(menu.FirstItem(), 'r');
         GetLocalTime(&pressed);
-        ASSERT_TRUE(menu.Choose(0));  // "Записать"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Записать"
         ASSERT_TRUE(WaitRecordingStarted(&started));
         GetLocalTime(&seen);
     }
@@ -511,7 +511,7 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         ASSERT_TRUE(menu.Open());
         GrabScreen(menu.Rect()).Save("kelvora_tray_menu_recording.png");
         EXPECT_EQ(menu.FirstItem(), 's');
-        ASSERT_TRUE(menu.Choose(0));  // "Остановить"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
     ASSERT_TRUE(WaitSaved(1));
@@ -523,7 +523,7 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
         EXPECT_EQ(menu.FirstItem(), 'r');
-        ASSERT_TRUE(menu.Choose(2));  // "О программе"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kAbout));  // "О программе"
     }
     HWND about = nullptr;
     ASSERT_TRUE(PumpUntil(
@@ -538,7 +538,7 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
 
     TrayMenu menu;
     ASSERT_TRUE(menu.Open());
-    ASSERT_TRUE(menu.Choose(3));  // "Выйти"
+    ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти"
     ExpectExitLeavesNothing();
 }
 
@@ -559,13 +559,13 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        ASSERT_TRUE(menu.Choose(0));  // "Остановить"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        ASSERT_TRUE(menu.Choose(3));  // "Выйти"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти"
     }
     // Not asserted (a loaded machine may have saved already): whether Exit
     // came during the save.

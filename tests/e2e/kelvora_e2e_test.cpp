@@ -183,7 +183,8 @@ class KelvoraE2e : public ::testing::Test {
         return first;
     }
 
-    // Recording started (its temporary file exists) after `pressed`.
+    // Waits until a recording runs (its temporary file appears); `startedAt`
+    // is the tick count then.
     bool WaitRecordingStarted(DWORD* startedAt) {
         const bool started = PumpUntil([] { return fs::exists(VideoTempPath()); }, 20000);
         *startedAt = GetTickCount();

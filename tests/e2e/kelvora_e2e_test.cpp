@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/kelvora_driver.h"
@@ -101,20 +103,37 @@ class KelvoraE2e : public ::testing::Test {
                 fs::remove(fs::path(OutputDir()) / f);
             }
         }
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = PatternProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"KelvoraE2ePattern";
-        RegisterClassW(&wc);
-        g_patternStart = GetTickCount();
-        pattern_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName, L"pattern",
-                                   WS_POPUP, kPatternLeft, kPatternTop, rp::kWidth, rp::kHeight,
-                                   nullptr, nullptr, wc.hInstance, nullptr);
-        ShowWindow(pattern_, SW_SHOWNOACTIVATE);
-        SetTimer(pattern_, 1, 10, nullptr);
+        // The pattern runs on a thread of its own, so that it keeps moving
+        // while this thread waits (a process start, a message box's text).
+        std::atomic<bool> shown{false};
+        pattern_ = std::thread([&shown] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = PatternProc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"KelvoraE2ePattern";
+            RegisterClassW(&wc);
+            g_patternStart = GetTickCount();
+            win32::Window wnd(CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName,
+                                              L"pattern", WS_POPUP, kPatternLeft, kPatternTop,
+                                              rp::kWidth, rp::kHeight, nullptr, nullptr,
+                                              wc.hInstance, nullptr));
+            ShowWindow(wnd.get(), SW_SHOWNOACTIVATE);
+            SetTimer(wnd.get(), 1, 10, nullptr);
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue for WM_QUIT
+            patternThread_ = GetCurrentThreadId();
+            shown = true;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                DispatchMessageW(&msg);
+            }
+        });
+        PumpUntil([&] { return shown.load(); }, 10000);
         PumpFor(300);
     }
-    static void TearDownTestSuite() { DestroyWindow(pattern_); }
+    static void TearDownTestSuite() {
+        PostThreadMessageW(patternThread_, WM_QUIT, 0, 0);
+        pattern_.join();
+    }
 
     void SetUp() override {
         MoveMouse(1700, 1000);  // the cursor is drawn into recordings: away from the pattern
@@ -266,12 +285,14 @@ class KelvoraE2e : public ::testing::Test {
         EXPECT_FALSE(ShiftHotKeyHeld('X'));
     }
 
-    static HWND pattern_;
+    static std::thread pattern_;
+    static DWORD patternThread_;
     fs::path case_;
     KelvoraSettings settings_;
     std::unique_ptr<KelvoraProcess> kelvora_;
 };
-HWND KelvoraE2e::pattern_ = nullptr;
+std::thread KelvoraE2e::pattern_;
+DWORD KelvoraE2e::patternThread_ = 0;
 
 // Shift+R, a few seconds of the moving pattern, Shift+S, with each built-in
 // compressor chosen by its catalogue index (MSVC, ZMBV, MJPG, DIB). While
@@ -463,7 +484,9 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
 
     win32::Handle second;
     ASSERT_TRUE(kelvora_->StartAnother(&second));
-    EXPECT_EQ(WaitForSingleObject(second.get(), 20000), WAIT_OBJECT_0)
+    // Waiting with the messages dispatched: the pattern moves on meanwhile.
+    EXPECT_TRUE(
+        PumpUntil([&] { return WaitForSingleObject(second.get(), 0) == WAIT_OBJECT_0; }, 20000))
         << "the second instance did not end";
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(second.get(), &code);

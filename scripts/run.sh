@@ -1,17 +1,71 @@
 #!/usr/bin/env bash
-# Builds Kelvora.exe and starts it under Wine, on $DISPLAY or, when there is
-# none, on a virtual display started for it.
+# Builds Kelvora.exe and runs it under Wine.
+#  - With $DISPLAY: starts Kelvora.exe there, in the tray, for the user
+#    (Settings.ini beside build/win/shell/Kelvora.exe).
+#  - Without one: a short demonstration instead of an invisible tray
+#    program. A virtual display with a moving scene, Kelvora.exe in a scratch
+#    folder with its own Settings.ini, about five seconds recorded through its
+#    hot keys (Shift+R, Shift+S), a screenshot (Shift+X), then its close; the
+#    paths of the files and ffprobe's summary of the recording are printed.
 set -euo pipefail
-here=$(dirname "$0")
+here=$(cd "$(dirname "$0")" && pwd)
 "$here/setup.sh"
 "$here/build.sh"
 source "$here/env.sh"
 
-if [ -z "${DISPLAY:-}" ]; then
-    trap stop_xvfb EXIT
-    start_xvfb
-    echo "run: no DISPLAY, started a virtual display $DISPLAY" >&2
+if [ -n "${DISPLAY:-}" ]; then
+    start_wine
+    cd "$KELVORA_WIN_BUILD/shell"
+    exec wine ./Kelvora.exe "$@"
 fi
+
+source "$KELVORA_ROOT/bench/screen_scene.sh"
+kelvora_pid=
+cleanup() {
+    if [ -n "$kelvora_pid" ]; then
+        kill "$kelvora_pid" 2>/dev/null || true
+    fi
+    stop_screen_scene
+    stop_wine
+    stop_xvfb
+}
+trap cleanup EXIT
+start_xvfb
+echo "run: no DISPLAY: a demonstration on the virtual display $DISPLAY" >&2
+start_screen_scene
 start_wine
-cd "$KELVORA_WIN_BUILD/shell"
-wine ./Kelvora.exe "$@"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/kelvora-demo.XXXXXX")
+mkdir -p "$scratch/out"
+cp "$KELVORA_WIN_BUILD/shell/Kelvora.exe" "$scratch/"
+out_win=$(winepath -w "$scratch/out" 2>/dev/null)
+# Microsoft Video 1 (the first built-in compressor), PNG screenshots.
+printf '[Options]\r\nOutputDir=%s\\\r\nFormat=PNG\r\nCompress=\r\nCodec=0\r\nVideoCompress=75\r\n' \
+    "$out_win" >"$scratch/Settings.ini"
+
+keys() { wine "$KELVORA_WIN_BUILD/tests/e2e/send_keys.exe" "$1"; }
+(cd "$scratch" && exec wine ./Kelvora.exe) &
+kelvora_pid=$!
+keys up
+echo "run: Kelvora.exe is in the tray; Shift+R: recording for five seconds" >&2
+keys R
+sleep 5
+echo "run: Shift+S: stop and save; Shift+X: a screenshot" >&2
+keys S
+keys X
+echo "run: closing Kelvora.exe (it finishes saving first)" >&2
+keys close
+wait "$kelvora_pid"
+kelvora_pid=
+
+echo "Files written by Kelvora.exe:"
+for f in "$scratch"/out/*; do
+    echo "  $f"
+done
+for f in "$scratch"/out/*.avi; do
+    [ -e "$f" ] || { echo "run: no recording was saved" >&2; exit 1; }
+    echo "ffprobe of $(basename "$f"):"
+    ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=codec_name,width,height,r_frame_rate,nb_frames,nb_read_frames \
+        -show_entries format=duration,size -of default=noprint_wrappers=1 "$f" | sed 's/^/  /'
+done

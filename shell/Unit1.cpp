@@ -216,7 +216,7 @@ bool TfrmMain::FormCreate() {
     camera->FOnProgress = [this](TScreenCamera*, std::int32_t percent, const std::string& caption,
                                  bool& Continue) {
         if (camera && camera->Platform().OnUiThread()) {
-            Continue = CameraProgress(percent, caption);
+            Continue = CameraProgress(percent, caption, true);
             return;
         }
         // From the worker: the answer is needed before it goes on.
@@ -710,7 +710,9 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
         SetChecked(CheckBox8, false);
         CheckBox8Click();
     }
-    // The rectangle's texts; unchanged ones are left alone (every 30 ms).
+    // The rectangle's texts; unchanged ones are left alone. This runs every
+    // 30 ms for the program's whole life: values already shown are not read
+    // back from the edits (each read is several calls into Wine's server).
     const struct {
         int id;
         std::int32_t value;
@@ -719,17 +721,22 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
                  {Edit3, camera->FWidth},
                  {Edit4, camera->FHeight}};
     for (const auto& t : texts) {
+        std::int32_t& shown = shownRect_[t.id - Edit1];
+        if (shown == t.value) {
+            continue;
+        }
         if (EditValue(t.id) != t.value || GetWindowTextLengthW(Control(t.id)) == 0) {
             SetWindowTextW(Control(t.id), std::to_wstring(t.value).c_str());
         }
+        shown = t.value;
     }
     inPreview_ = false;
 }
 
-bool TfrmMain::CameraProgress(int percent, const std::string& caption) {
+bool TfrmMain::CameraProgress(int percent, const std::string& caption, bool pumpMessages) {
     // Let pending messages be processed; a quit is kept for the main loop.
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (pumpMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;
@@ -819,8 +826,13 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return FormWindow::HandleMessage(msg, wp, lp);
         case kProgressMsg: {
+            // Sent by the worker: the UI thread is in a message loop of its
+            // own (the main loop, a menu's, a message box's), which processes
+            // the pending messages. Pumping them here would take the input a
+            // tray menu's loop waits for: a click on the menu during a save
+            // would be lost.
             auto* call = reinterpret_cast<ProgressCall*>(lp);
-            call->Continue = CameraProgress(call->percent, *call->caption);
+            call->Continue = CameraProgress(call->percent, *call->caption, false);
             return 0;
         }
         default:

@@ -136,7 +136,9 @@ class TfrmMain : public FormWindow {
     void CameraRecordStart();
     void CameraRecordStop();
     void CameraPreview(bool previewShown, bool recording);
-    bool CameraProgress(int percent, const std::string& caption);
+    // `pumpMessages`: process the pending window messages first (not when
+    // the worker's call arrives as a sent message).
+    bool CameraProgress(int percent, const std::string& caption, bool pumpMessages);
     void ResetProgressPanel();
 
     // Work from the worker, run on the UI thread in the order it came.
@@ -177,6 +179,8 @@ class TfrmMain : public FormWindow {
     // A preview event being handled: the check box change it makes must
     // not start another round of the same.
     bool inPreview_ = false;
+    // The rectangle values CameraPreview last put into Edit1..Edit4.
+    std::int32_t shownRect_[4] = {-1, -1, -1, -1};
 
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;

@@ -1,0 +1,355 @@
+#include "tests/e2e/kelvora_driver.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "shell/file_names.h"
+#include "tests/support/desktop.h"
+
+namespace kelvora::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FindContext {
+    DWORD pid;
+    const wchar_t* cls;
+    HWND skip;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopWindow(HWND w, LPARAM lp) {
+    auto* c = reinterpret_cast<FindContext*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (pid == c->pid && w != c->skip && lstrcmpW(cls, c->cls) == 0 &&
+        (c->skip == nullptr || IsWindowVisible(w))) {
+        c->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindTop(DWORD pid, const wchar_t* cls, HWND skip) {
+    FindContext c{pid, cls, skip, nullptr};
+    EnumWindows(&FindTopWindow, reinterpret_cast<LPARAM>(&c));
+    return c.found;
+}
+
+std::wstring TextOf(HWND w) {
+    wchar_t text[512] = {};
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 3000,
+                        &got);
+    return text;
+}
+
+BOOL CALLBACK LongestStatic(HWND w, LPARAM lp) {
+    auto* best = reinterpret_cast<std::wstring*>(lp);
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    if (lstrcmpiW(cls, L"Static") == 0) {
+        std::wstring text = TextOf(w);
+        if (text.size() > best->size()) {
+            *best = text;
+        }
+    }
+    return TRUE;
+}
+
+LocalTime ToLocal(const SYSTEMTIME& t) {
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+ULONGLONG Seconds(const SYSTEMTIME& t) {
+    SYSTEMTIME whole = t;
+    whole.wMilliseconds = 0;
+    FILETIME f{};
+    SystemTimeToFileTime(&whole, &f);
+    return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000000ULL;
+}
+
+SYSTEMTIME FromSeconds(ULONGLONG s) {
+    const ULONGLONG ticks = s * 10000000ULL;
+    FILETIME f{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&f, &t);
+    return t;
+}
+
+}  // namespace
+
+bool WriteSettings(const std::string& iniPath, const KelvoraSettings& s) {
+    std::ofstream out(iniPath, std::ios::trunc);
+    out << "[Options]\n";
+    if (s.writeOutputDir) {
+        out << "OutputDir=" << s.OutputDir << "\n";
+    }
+    out << "Format=" << s.Format << "\n"
+        << "Compress=" << s.Compress << "\n";
+    if (s.writeCodec) {
+        out << "Codec=" << s.Codec << "\n";
+    }
+    out << "VideoCompress=" << s.VideoCompress << "\n";
+    return static_cast<bool>(out.flush());
+}
+
+std::string WindowsPath(const std::string& path) {
+    return fs::absolute(fs::path(path)).make_preferred().string();
+}
+
+std::string VideoTempPath() {
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "~vstream.avi";
+}
+
+bool ShiftHotKeyHeld(UINT vk) {
+    constexpr int kProbeId = 0xBF00;
+    if (RegisterHotKey(nullptr, kProbeId, MOD_SHIFT, vk)) {
+        UnregisterHotKey(nullptr, kProbeId);
+        return false;
+    }
+    return true;
+}
+
+void PressShift(WORD vk) {
+    Key(VK_SHIFT, true);
+    Key(vk, true);
+    Key(vk, false);
+    Key(VK_SHIFT, false);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool NamedByTimeBetween(const std::string& name, const std::string& extension,
+                        const SYSTEMTIME& before, const SYSTEMTIME& after) {
+    for (ULONGLONG s = Seconds(before); s <= Seconds(after); ++s) {
+        if (name == TimeStamp(ToLocal(FromSeconds(s))) + extension) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- The process ----
+
+KelvoraProcess::~KelvoraProcess() {
+    Terminate();
+}
+
+bool KelvoraProcess::Start(const std::string& exe, const std::string& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    folder_ = fs::absolute(fs::path(folder)).string();
+    exe_ = (fs::path(folder) / "Kelvora.exe").string();
+    if (!fs::copy_file(exe, exe_, fs::copy_options::overwrite_existing, ec)) {
+        return false;
+    }
+    return StartAnother(&process_) && (pid_ = GetProcessId(process_.get())) != 0;
+}
+
+bool KelvoraProcess::StartAnother(win32::Handle* process) const {
+    const std::wstring exe = fs::path(exe_).make_preferred().wstring();
+    const std::wstring dir = fs::path(folder_).make_preferred().wstring();
+    std::wstring command = L"\"" + exe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        dir.c_str(), &si, &pi)) {
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    process->reset(pi.hProcess);
+    return true;
+}
+
+bool KelvoraProcess::WaitUp(DWORD timeoutMs) {
+    return PumpUntil(
+               [&] {
+                   return !Running() ||
+                          (MainWindow() != nullptr && !TrayIconWindows().empty() &&
+                           ShiftHotKeyHeld('R') && ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'));
+               },
+               timeoutMs) &&
+           Running();
+}
+
+bool KelvoraProcess::WaitExit(DWORD timeoutMs) {
+    return PumpUntil([&] { return !Running(); }, timeoutMs);
+}
+
+bool KelvoraProcess::Running() const {
+    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+DWORD KelvoraProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+void KelvoraProcess::Terminate() {
+    if (Running()) {
+        TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 10000);
+    }
+}
+
+HWND KelvoraProcess::MainWindow() const {
+    return FindTop(pid_, L"TfrmMain", nullptr);
+}
+
+HWND KelvoraProcess::FindMessageBox() const {
+    return TopWindowOfClass(L"#32770");
+}
+
+HWND KelvoraProcess::WaitMessageBox(DWORD timeoutMs) const {
+    HWND box = nullptr;
+    PumpUntil([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs);
+    return box;
+}
+
+HWND KelvoraProcess::TopWindowOfClass(const wchar_t* cls) const {
+    HWND main = MainWindow();
+    return FindTop(pid_, cls, main != nullptr ? main : HWND_BROADCAST);
+}
+
+BoxTexts ReadMessageBox(HWND box) {
+    BoxTexts t;
+    t.caption = TextOf(box);
+    EnumChildWindows(box, &LongestStatic, reinterpret_cast<LPARAM>(&t.text));
+    return t;
+}
+
+bool CloseMessageBox(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return PumpUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+}
+
+// ---- The tray ----
+
+std::vector<HWND> TrayIconWindows() {
+    std::vector<HWND> found;
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    for (HWND w = tray != nullptr ? GetWindow(tray, GW_CHILD) : nullptr; w != nullptr;
+         w = GetWindow(w, GW_HWNDNEXT)) {
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        if (lstrcmpW(cls, L"__winex11_tray_icon") == 0 && IsWindowVisible(w)) {
+            found.push_back(w);
+        }
+    }
+    return found;
+}
+
+namespace {
+
+constexpr POINT kAway{1700, 1000};  // far from the tray, the menu and the test windows
+
+BOOL CALLBACK FindShownMenu(HWND w, LPARAM lp) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (lstrcmpW(cls, L"#32768") == 0 && IsWindowVisible(w)) {
+        *reinterpret_cast<HWND*>(lp) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The shown popup menu (hidden menu windows of earlier menus may linger).
+HWND ShownMenu() {
+    HWND popup = nullptr;
+    EnumWindows(&FindShownMenu, reinterpret_cast<LPARAM>(&popup));
+    return popup;
+}
+
+bool IsRed(std::uint32_t px) {
+    return (px >> 16 & 0xFF) > 170 && (px >> 8 & 0xFF) < 110 && (px & 0xFF) < 110;
+}
+
+bool IsStopGrey(std::uint32_t px) {  // 0x455A64
+    const int r = px >> 16 & 0xFF, g = px >> 8 & 0xFF, b = px & 0xFF;
+    return std::abs(r - 0x45) < 24 && std::abs(g - 0x5A) < 24 && std::abs(b - 0x64) < 24;
+}
+
+}  // namespace
+
+bool TrayMenu::Open() {
+    popup_ = nullptr;
+    std::vector<HWND> icons;
+    if (!PumpUntil([&] { return !(icons = TrayIconWindows()).empty(); }, 10000)) {
+        return false;
+    }
+    RECT r{};
+    GetWindowRect(icons.front(), &r);
+    // A press that comes while the program is still busy with the previous
+    // menu's command may open nothing: press again.
+    bool shown = false;
+    for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+        MoveMouse((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        PumpFor(100);
+        MouseButton(MOUSEEVENTF_RIGHTDOWN);
+        shown = PumpUntil([&] { return (popup_ = ShownMenu()) != nullptr; }, 3000);
+        // Released away from the menu, so that the release chooses nothing.
+        MoveMouse(kAway.x, kAway.y);
+        MouseButton(MOUSEEVENTF_RIGHTUP);
+    }
+    if (!shown) {
+        GrabWholeScreen().Save("menu_not_shown.png");
+        return false;
+    }
+    PumpFor(300);  // painted
+    GetWindowRect(popup_, &rect_);
+    return true;
+}
+
+char TrayMenu::FirstItem() const {
+    // The first item's picture, at the left of its row.
+    const int itemH = (rect_.bottom - rect_.top) / kItemCount;
+    const RECT picture{rect_.left, rect_.top, rect_.left + 30, rect_.top + itemH};
+    int red = 0, grey = 0;
+    GrabUntil(picture, [&](const ScreenPicture& p) {
+        red = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsRed));
+        grey = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsStopGrey));
+        return red >= 20 || grey >= 20;
+    });
+    return red >= 20 && grey < 20 ? 'r' : grey >= 20 && red < 20 ? 's' : '?';
+}
+
+bool TrayMenu::Choose(Item item) {
+    const int itemH = (rect_.bottom - rect_.top) / kItemCount;
+    MoveMouse((rect_.left + rect_.right) / 2, rect_.top + itemH * item + itemH / 2);
+    PumpFor(100);
+    MouseButton(MOUSEEVENTF_LEFTDOWN);
+    MouseButton(MOUSEEVENTF_LEFTUP);
+    const bool gone = PumpUntil([&] { return ShownMenu() == nullptr; }, 5000);
+    if (!gone) {
+        GrabWholeScreen().Save("menu_not_closed.png");
+    }
+    MoveMouse(kAway.x, kAway.y);
+    return gone;
+}
+
+void TrayMenu::Dismiss() {
+    Key(VK_ESCAPE, true);
+    Key(VK_ESCAPE, false);
+    PumpUntil([&] { return ShownMenu() == nullptr; }, 3000);
+    MoveMouse(kAway.x, kAway.y);
+}
+
+}  // namespace kelvora::test

@@ -23,17 +23,17 @@ const std::vector<ControlSpec>& Table() {
          WC_STATICW,
          L"Встроенные кодеки: Microsoft Video 1, ZMBV, Motion JPEG и несжатые кадры; "
          L"установленные в системе кодеки тоже доступны.",
-         {80, 58, 220, 44},
+         {80, 58, 220, 58},
          WS_VISIBLE},
         {Copyright,
          WC_STATICW,
          L"Запись экрана в AVI и скриншоты BMP, JPEG, PNG.",
-         {80, 106, 220, 30},
+         {80, 122, 220, 30},
          WS_VISIBLE},
         {OkButton,
          WC_BUTTONW,
          L"OK",
-         {224, 142, 76, 24},
+         {224, 160, 76, 24},
          BS_DEFPUSHBUTTON | WS_TABSTOP | WS_VISIBLE},
     };
     return table;
@@ -44,7 +44,7 @@ const std::vector<ControlSpec>& Table() {
 std::unique_ptr<TAboutBox> TAboutBox::Create(HWND owner) {
     std::unique_ptr<TAboutBox> box(new TAboutBox());
     if (!box->CreateCaptionForm(kClassName, L"О программе", WS_CAPTION | WS_SYSMENU,
-                                WS_EX_DLGMODALFRAME, owner, SIZE{316, 178}) ||
+                                WS_EX_DLGMODALFRAME, owner, SIZE{316, 196}) ||
         !box->CreateControls(Table())) {
         return nullptr;
     }

@@ -23,13 +23,16 @@ using win32::Narrow;
 using win32::Widen;
 
 constexpr wchar_t kClassName[] = L"TfrmOption";
-constexpr SIZE kClient96{405, 311};
+constexpr SIZE kClient96{405, 375};
 constexpr const wchar_t* kFormats[] = {L"BMP", L"JPG", L"PNG"};
+constexpr int kHotKeyFields[] = {TfrmOption::HotKeyRecord, TfrmOption::HotKeyStop,
+                                 TfrmOption::HotKeyShot};
 constexpr int kScrollPage = 10;  // the scroll bar's step for a click beside the thumb
 
 constexpr DWORD kLabel = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kGroup = WS_VISIBLE | BS_GROUPBOX;
+constexpr DWORD kHotKeyField = WS_VISIBLE | WS_TABSTOP | WS_BORDER;
 
 // The visible controls top to bottom, then the hidden GroupBox1 below the
 // client area. Creation order is the tab order.
@@ -83,35 +86,42 @@ const std::vector<ControlSpec>& Table() {
          L"Хорошее качество",
          {271, 240, 120, 14},
          WS_VISIBLE | SS_RIGHT | SS_NOPREFIX | WS_DISABLED},
+        {T::GroupBoxHotKeys, WC_BUTTONW, L"Горячие клавиши", {8, 262, 389, 62}, kGroup},
+        {T::LabelHotKeyRecord, WC_STATICW, L"Записать:", {16, 278, 119, 14}, kLabel},
+        {T::HotKeyRecord, HOTKEY_CLASSW, L"", {16, 294, 119, 21}, kHotKeyField},
+        {T::LabelHotKeyStop, WC_STATICW, L"Остановить:", {144, 278, 119, 14}, kLabel},
+        {T::HotKeyStop, HOTKEY_CLASSW, L"", {144, 294, 119, 21}, kHotKeyField},
+        {T::LabelHotKeyShot, WC_STATICW, L"Скриншот:", {272, 278, 119, 14}, kLabel},
+        {T::HotKeyShot, HOTKEY_CLASSW, L"", {272, 294, 119, 21}, kHotKeyField},
         {T::avto,
          WC_BUTTONW,
          L"Поместить в автозагрузку",
-         {16, 265, 220, 17},
+         {16, 329, 220, 17},
          WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX},
         {T::Button2,
          WC_BUTTONW,
          L"Сохранить",
-         {316, 262, 81, 25},
+         {316, 326, 81, 25},
          WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
         // Sizes itself along the bottom edge.
-        {T::StatusBar1, STATUSCLASSNAMEW, L"", {0, 291, 405, 20}, WS_VISIBLE},
+        {T::StatusBar1, STATUSCLASSNAMEW, L"", {0, 355, 405, 20}, WS_VISIBLE},
 
         // Never shown: carries the camera's two timing values.
-        {T::GroupBox1, WC_BUTTONW, L"Другое", {8, 330, 389, 150}, BS_GROUPBOX},
-        {T::LabelRecordTitle, WC_STATICW, L"Задержка между кадрами :", {16, 348, 200, 14}, 0},
-        {T::TrackBarRecord, TRACKBAR_CLASSW, L"", {16, 364, 300, 24}, TBS_HORZ | TBS_NOTICKS},
-        {T::LabelRecordMin, WC_STATICW, L"5 милисекунд", {16, 390, 100, 14}, 0},
-        {T::LabelRecordMax, WC_STATICW, L"1 Second", {236, 390, 80, 14}, SS_RIGHT},
-        {T::labelmspFrecord, WC_STATICW, L"", {320, 368, 70, 14}, 0},
-        {T::LabelPlaybackTitle, WC_STATICW, L"Playback Frame Rate : (FPS)", {16, 408, 200, 14}, 0},
-        {T::TrackBarPlayback, TRACKBAR_CLASSW, L"", {16, 424, 300, 24}, TBS_HORZ | TBS_NOTICKS},
-        {T::LabelPlaybackMin, WC_STATICW, L"1 fps", {16, 450, 100, 14}, 0},
-        {T::LabelPlaybackMax, WC_STATICW, L"200 fps", {236, 450, 80, 14}, SS_RIGHT},
-        {T::labelFPSPlayback, WC_STATICW, L"", {320, 428, 70, 14}, 0},
+        {T::GroupBox1, WC_BUTTONW, L"Другое", {8, 394, 389, 150}, BS_GROUPBOX},
+        {T::LabelRecordTitle, WC_STATICW, L"Задержка между кадрами :", {16, 412, 200, 14}, 0},
+        {T::TrackBarRecord, TRACKBAR_CLASSW, L"", {16, 428, 300, 24}, TBS_HORZ | TBS_NOTICKS},
+        {T::LabelRecordMin, WC_STATICW, L"5 милисекунд", {16, 454, 100, 14}, 0},
+        {T::LabelRecordMax, WC_STATICW, L"1 Second", {236, 454, 80, 14}, SS_RIGHT},
+        {T::labelmspFrecord, WC_STATICW, L"", {320, 432, 70, 14}, 0},
+        {T::LabelPlaybackTitle, WC_STATICW, L"Playback Frame Rate : (FPS)", {16, 472, 200, 14}, 0},
+        {T::TrackBarPlayback, TRACKBAR_CLASSW, L"", {16, 488, 300, 24}, TBS_HORZ | TBS_NOTICKS},
+        {T::LabelPlaybackMin, WC_STATICW, L"1 fps", {16, 514, 100, 14}, 0},
+        {T::LabelPlaybackMax, WC_STATICW, L"200 fps", {236, 514, 80, 14}, SS_RIGHT},
+        {T::labelFPSPlayback, WC_STATICW, L"", {320, 492, 70, 14}, 0},
         {T::AutoMode,
          WC_BUTTONW,
          L"Full Auto Mode ON (Synchronize  f/s)",
-         {16, 464, 300, 17},
+         {16, 528, 300, 17},
          BS_AUTOCHECKBOX},
     };
     return table;
@@ -252,6 +262,12 @@ bool TfrmOption::FormCreate() {
         SendMessageW(Control(formatscr), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(f));
     }
     SendMessageW(Control(formatscr), CB_SETCURSEL, 0, 0);
+    // A letter without a modifier would be taken from every program: the
+    // field adds Ctrl+Alt to it.
+    for (int id : kHotKeyFields) {
+        SendMessageW(Control(id), HKM_SETRULES, HKCOMB_NONE,
+                     MAKELPARAM(HOTKEYF_CONTROL | HOTKEYF_ALT, 0));
+    }
     SCROLLINFO si{sizeof(si), SIF_RANGE | SIF_PAGE | SIF_POS, 0, 100, 0, 80, 0};
     SetScrollInfo(Control(ScrollBar1), SB_CTL, &si, TRUE);
 
@@ -296,6 +312,8 @@ void TfrmOption::FillAndShow() {
     SetTrackPos(VideoQuality, settings_.VideoCompress);
     UpdateCodecButtons();
     SetText(Control(Dir), Widen(settings_.OutputDir, CP_ACP));
+    ShowHotKeys();
+    SetStatus(L"");
     // Already shown: only brought to the front, the list stays.
     if (!Showing()) {
         FormShow();
@@ -442,7 +460,53 @@ void TfrmOption::Button2Click() {
     }
     // Autorun only after the file; registry errors are not reported.
     static_cast<void>(SetAutorun(Checked(avto), ExecutablePath()));
-    Hide();
+
+    // The hot keys: registered first, so that the file keeps only keys
+    // that work; a refused one keeps its previous key.
+    std::vector<std::wstring> refused;
+    if (hotKeys_.apply && hotKeys_.registered) {
+        HotKeySet wanted{};
+        for (int i = 0; i < kHotKeyCount; ++i) {
+            wanted[i] = HotKeyFromControl(static_cast<std::uint16_t>(
+                SendMessageW(Control(kHotKeyFields[i]), HKM_GETHOTKEY, 0, 0)));
+        }
+        refused = hotKeys_.apply(wanted);
+        ShowHotKeys();
+        if (!SaveHotKeys(hotKeys_.registered())) {
+            MessageBoxW(Handle(), Widen(UnableToWriteText(iniPath_), CP_ACP).c_str(), L"Kelvora",
+                        MB_ICONERROR);
+            return;
+        }
+    }
+    std::wstring status;
+    for (const std::wstring& message : refused) {
+        status += (status.empty() ? L"" : L"; ") + message;
+    }
+    SetStatus(status);
+    if (refused.empty()) {
+        Hide();
+    }  // else the dialog stays open with the refusal in its status bar
+}
+
+void TfrmOption::ShowHotKeys() {
+    const HotKeySet keys = hotKeys_.registered ? hotKeys_.registered() : kDefaultHotKeys;
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        SendMessageW(Control(kHotKeyFields[i]), HKM_SETHOTKEY, HotKeyToControl(keys[i]), 0);
+    }
+}
+
+bool TfrmOption::SaveHotKeys(const HotKeySet& keys) const {
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        if (!WritePrivateProfileStringA(kSettingsSection, kHotKeyNames[i],
+                                        HotKeySetting(keys[i]).c_str(), iniPath_.c_str())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void TfrmOption::SetStatus(const std::wstring& text) {
+    SendMessageW(Control(StatusBar1), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TfrmOption::Hide() {

@@ -12,9 +12,15 @@
 //    values, then the window shows (FormShow: the codec list rebuilt from the
 //    camera) or, when it shows already, comes to the front.
 //  - "Сохранить" (Button2, also Enter) carries the controls into the camera,
-//    writes "Settings.ini" and, only when that succeeded, autorun, then
-//    hides the window; a file that cannot be written is reported and the
-//    window stays open. The close box (and Esc) hides it without storing.
+//    writes "Settings.ini" and, only when that succeeded, autorun and the
+//    hot keys (registered through the controller, then the registered ones
+//    written after the other keys), then hides the window; a file that
+//    cannot be written is reported and the window stays open, as it does
+//    when another program holds a chosen combination (the status bar says
+//    which; the field shows the key that stays registered).
+//  - The hot-key fields show the controller's registered keys at each
+//    FillAndShow (the defaults until SetHotKeyAccess is called). The close box (and Esc) hides it
+//    without storing.
 //  - The camera is reached through the getter given at creation on every
 //    use; while it answers null (the program is closing) the handlers do
 //    nothing with it.
@@ -28,9 +34,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/Settings.h"
 #include "shell/Unit1.h"
+#include "shell/hot_keys.h"
 #include "win32/FormWindow.h"
 #include "win32/handles.h"
 
@@ -62,6 +70,13 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
         Label3,
         y,
         Label9,
+        GroupBoxHotKeys,
+        LabelHotKeyRecord,
+        HotKeyRecord,
+        LabelHotKeyStop,
+        HotKeyStop,
+        LabelHotKeyShot,
+        HotKeyShot,
         avto,
         Button2,
         StatusBar1,
@@ -80,6 +95,15 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     };
 
     using CameraGetter = std::function<TScreenCamera*()>;
+    using HotKeySet = std::array<HotKey, kHotKeyCount>;
+
+    // The controller's global hot keys: those registered now, and the
+    // registration of wanted ones, which answers a message for each
+    // combination another program holds (see TfrmMain::ApplyHotKeys).
+    struct HotKeyAccess {
+        std::function<HotKeySet()> registered;
+        std::function<std::vector<std::wstring>(const HotKeySet&)> apply;
+    };
 
     // The hidden dialog owned by `owner` (the application window), working on
     // `settings` (ANSI strings, as the settings store reads them), the
@@ -93,6 +117,8 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     // "Настройки" after LoadSettings (see the protocol above).
     void FillAndShow() override;
     bool InCodecDialog() const override { return codecDialogs_ > 0; }
+
+    void SetHotKeyAccess(HotKeyAccess access) { hotKeys_ = std::move(access); }
 
     // ---- Handlers (public so that tests can name what they drive) ----
     void VideoCompressorClick() { UpdateCodecButtons(); }
@@ -137,6 +163,10 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     void SetScrollPos(int pos);
     void OnScrollBar(WORD request);
     bool Checked(int id) const;
+    void ShowHotKeys();
+    // Writes the registered keys; false when the file refused one.
+    [[nodiscard]] bool SaveHotKeys(const HotKeySet& keys) const;
+    void SetStatus(const std::wstring& text);
 
     HWND owner_;
     TSettings& settings_;
@@ -144,6 +174,7 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     std::string iniPath_;
     win32::Icon icon_;
     FolderChooser chooser_;
+    HotKeyAccess hotKeys_;
     int codecDialogs_ = 0;  // a compressor's dialog runs its loop
 };
 

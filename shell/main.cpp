@@ -49,6 +49,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     kelvora::TfrmMain* main = form.get();
     std::unique_ptr<kelvora::TfrmOption> options = kelvora::TfrmOption::Create(
         main->Handle(), main->Settings(), [main] { return main->Camera(); }, main->IniPath());
+    if (options) {
+        options->SetHotKeyAccess({[main] { return main->HotKeys(); },
+                                  [main](const kelvora::TfrmOption::HotKeySet& wanted) {
+                                      return main->ApplyHotKeys(wanted);
+                                  }});
+    }
     form->SetOptionsDialog(options.get());
     if (!recovered.empty()) {
         MessageBoxW(form->Handle(), win32::Widen(recovered).c_str(), L"Kelvora",

@@ -291,7 +291,7 @@ TEST_F(OptionsDialog, FirstOpeningThenEachCompressorAndItsDialogs) {
     RECT client{};
     GetClientRect(dialog.Handle(), &client);
     EXPECT_EQ(client.right, ScaleToDpi(405, SystemDpi()));
-    EXPECT_EQ(client.bottom, ScaleToDpi(311, SystemDpi()));
+    EXPECT_EQ(client.bottom, ScaleToDpi(375, SystemDpi()));
     EXPECT_EQ(Text(dialog.Handle()), L"Настройки программы");
     const LONG style = GetWindowLongW(dialog.Handle(), GWL_STYLE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
@@ -371,9 +371,10 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     SetFocus(C(T::VideoCompressor));
 
     // Tab walks the controls top to bottom and wraps round.
-    const int order[] = {T::AboutB,  T::ConfigB,        T::VideoQuality, T::Dir,
-                         T::change,  T::formatscr,      T::ScrollBar1,   T::avto,
-                         T::Button2, T::VideoCompressor};
+    const int order[] = {T::AboutB,         T::ConfigB,    T::VideoQuality, T::Dir,
+                         T::change,         T::formatscr,  T::ScrollBar1,   T::HotKeyRecord,
+                         T::HotKeyStop,     T::HotKeyShot, T::avto,         T::Button2,
+                         T::VideoCompressor};
     for (int id : order) {
         Press(VK_TAB);
         EXPECT_EQ(GetFocus(), C(id)) << "Tab to " << id;
@@ -586,6 +587,102 @@ TEST_F(OptionsDialog, AutoModeCouplesTheTimingTrackBarsIntoTheCamera) {
     EXPECT_EQ(camera_->FCodecIndex.load(), 0);
 }
 
+// Stands in for the controller's registration on a window of its own: a
+// combination that another window holds keeps the previous key.
+struct HotKeyHost {
+    HotKeyHost() {
+        wnd = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              nullptr, nullptr);
+        for (int i = 0; i < kHotKeyCount; ++i) {
+            EXPECT_TRUE(RegisterHotKey(wnd, i + 1, keys[i].modifiers, keys[i].key)) << i;
+        }
+    }
+    ~HotKeyHost() {
+        for (int i = 0; i < kHotKeyCount; ++i) {
+            UnregisterHotKey(wnd, i + 1);
+        }
+        DestroyWindow(wnd);
+    }
+    std::vector<std::wstring> Apply(const T::HotKeySet& wanted) {
+        applied.push_back(wanted);
+        std::vector<std::wstring> refused;
+        for (int i = 0; i < kHotKeyCount; ++i) {
+            if (wanted[i] == keys[i]) {
+                continue;
+            }
+            UnregisterHotKey(wnd, i + 1);
+            if (RegisterHotKey(wnd, i + 1, wanted[i].modifiers, wanted[i].key)) {
+                keys[i] = wanted[i];
+            } else {
+                RegisterHotKey(wnd, i + 1, keys[i].modifiers, keys[i].key);
+                refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
+                                  L" занято другой программой");
+            }
+        }
+        return refused;
+    }
+    HWND wnd = nullptr;
+    T::HotKeySet keys = kDefaultHotKeys;
+    std::vector<T::HotKeySet> applied;
+};
+
+TEST_F(OptionsDialog, HotKeysChosenStoredAfterTheOtherKeysAndAHeldOneRefused) {
+    WriteFile(ini_, "[Options]\r\nOutputDir=C:\\Clips\\\r\n");
+    HotKeyHost host;
+    T& dialog = Create();
+    dialog.SetHotKeyAccess({[&] { return host.keys; },
+                            [&](const T::HotKeySet& wanted) { return host.Apply(wanted); }});
+    Open();
+    auto field = [&](int id) {
+        return static_cast<std::uint16_t>(SendMessageW(C(id), HKM_GETHOTKEY, 0, 0));
+    };
+    // No keys in the file: Shift+R / Shift+S / Shift+X.
+    EXPECT_EQ(field(T::HotKeyRecord), 0x100 | 'R');
+    EXPECT_EQ(field(T::HotKeyStop), 0x100 | 'S');
+    EXPECT_EQ(field(T::HotKeyShot), 0x100 | 'X');
+
+    // Ctrl+Alt+R typed into the record field, then "Сохранить".
+    SetForegroundWindow(dialog.Handle());
+    SetFocus(C(T::HotKeyRecord));
+    for (WORD vk : {VK_CONTROL, VK_MENU}) {
+        ASSERT_TRUE(test::Key(vk, true));
+    }
+    Press('R');
+    for (WORD vk : {VK_MENU, VK_CONTROL}) {
+        ASSERT_TRUE(test::Key(vk, false));
+    }
+    Settle();
+    ASSERT_EQ(field(T::HotKeyRecord), (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'R');
+    ClickAt(Centre(C(T::Button2)));
+    ASSERT_TRUE(PumpDialog([&] { return !dialog.Showing(); }));
+    ASSERT_EQ(host.applied.size(), 1u);
+    EXPECT_EQ(host.applied[0][0], (HotKey{kModControl | kModAlt, 'R'}));
+    const std::string file = FileBytes(ini_);
+    const size_t keys = file.find("HotKeyRecord=1618\r\nHotKeyStop=339\r\nHotKeyShot=344\r\n");
+    EXPECT_NE(keys, std::string::npos) << file;
+    EXPECT_LT(file.find("VideoCompress="), keys) << file;
+
+    // Ctrl+Alt+S held by another window: the message, the dialog stays
+    // open with Shift+S, which the file keeps.
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 nullptr, nullptr);
+    ASSERT_TRUE(RegisterHotKey(other, 1, MOD_CONTROL | MOD_ALT, 'S'));
+    Open();
+    EXPECT_EQ(field(T::HotKeyRecord), (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'R');
+    SendMessageW(C(T::HotKeyStop), HKM_SETHOTKEY, (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'S', 0);
+    ClickAt(Centre(C(T::Button2)));
+    Settle();
+    EXPECT_TRUE(dialog.Showing());
+    wchar_t status[256] = {};
+    SendMessageW(C(T::StatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, L"Сочетание Ctrl+Alt+S занято другой программой");
+    EXPECT_EQ(field(T::HotKeyStop), 0x100 | 'S');
+    EXPECT_NE(FileBytes(ini_).find("HotKeyStop=339\r\n"), std::string::npos);
+    SaveShot(dialog, "options_hot_key_refused.png");
+    UnregisterHotKey(other, 1);
+    DestroyWindow(other);
+}
+
 TEST_F(OptionsDialog, LaidOutAt144Dpi) {
     SetDpiForTesting(144);
     T& dialog = Create();
@@ -595,7 +692,7 @@ TEST_F(OptionsDialog, LaidOutAt144Dpi) {
     RECT client{};
     GetClientRect(dialog.Handle(), &client);
     EXPECT_EQ(client.right, ScaleToDpi(405, 144));
-    EXPECT_EQ(client.bottom, ScaleToDpi(311, 144));
+    EXPECT_EQ(client.bottom, ScaleToDpi(375, 144));
     SaveShot(dialog, "options_144dpi.png");
     SetDpiForTesting(144);
     ExpectTidyLayout(dialog, "144 DPI");

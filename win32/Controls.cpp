@@ -53,7 +53,7 @@ HFONT DialogFont() {
                : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
-HWND CreateControl(HWND parent, const ControlSpec& spec, int dpi) {
+HWND CreateControl(HWND parent, const ControlSpec& entry, int dpi) {
     // Track bars, up-downs, progress and status bars are registered by
     // comctl32 on request; once per process is enough.
     static const bool registered = [] {
@@ -63,10 +63,10 @@ HWND CreateControl(HWND parent, const ControlSpec& spec, int dpi) {
         return InitCommonControlsEx(&icc) != FALSE;
     }();
     static_cast<void>(registered);
-    const PixelRect r = ScaleRect(spec.bounds, dpi);
-    HWND wnd = CreateWindowExW(spec.exStyle, spec.className, spec.caption, WS_CHILD | spec.style,
+    const PixelRect r = ScaleRect(entry.bounds, dpi);
+    HWND wnd = CreateWindowExW(entry.exStyle, entry.className, entry.caption, WS_CHILD | entry.style,
                                r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                GetModuleHandleW(nullptr), nullptr);
     if (wnd != nullptr) {
         SendMessageW(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);

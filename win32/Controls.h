@@ -35,8 +35,8 @@ void SetDpiForTesting(int dpi);
 // font per DPI for the whole run; callers never free it.
 HFONT DialogFont();
 
-// Creates one control of `spec` as a child of `parent` at `dpi`, with the
+// Creates one control of `entry` as a child of `parent` at `dpi`, with the
 // dialog font; null when the platform refuses. The parent owns the control.
-HWND CreateControl(HWND parent, const ControlSpec& spec, int dpi);
+HWND CreateControl(HWND parent, const ControlSpec& entry, int dpi);
 
 }  // namespace kelvora

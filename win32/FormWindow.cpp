@@ -99,8 +99,8 @@ bool FormWindow::CreateControls(const std::vector<ControlSpec>& table) {
     }
     const int dpi = SystemDpi();
     bool all = true;
-    for (const ControlSpec& spec : table) {
-        all = CreateControl(wnd_.get(), spec, dpi) != nullptr && all;
+    for (const ControlSpec& entry : table) {
+        all = CreateControl(wnd_.get(), entry, dpi) != nullptr && all;
     }
     return all;
 }

@@ -77,22 +77,22 @@ TEST(FormControls, TableBuildsScaledControlsAndClicksReachTheirHandlers) {
     // Layout: every control where the table puts it at the system DPI, in
     // the form's client coordinates, with the shared font.
     const int dpi = SystemDpi();
-    for (const ControlSpec& spec : TableForm::Table()) {
-        HWND control = form.Control(spec.id);
-        ASSERT_NE(control, nullptr) << spec.id;
+    for (const ControlSpec& entry : TableForm::Table()) {
+        HWND control = form.Control(entry.id);
+        ASSERT_NE(control, nullptr) << entry.id;
         RECT r{};
         GetWindowRect(control, &r);
         MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
-        const PixelRect want = ScaleRect(spec.bounds, dpi);
-        EXPECT_EQ(r.left, want.left) << spec.id;
-        EXPECT_EQ(r.top, want.top) << spec.id;
-        EXPECT_EQ(r.right, want.right) << spec.id;
-        EXPECT_EQ(r.bottom, want.bottom) << spec.id;
+        const PixelRect want = ScaleRect(entry.bounds, dpi);
+        EXPECT_EQ(r.left, want.left) << entry.id;
+        EXPECT_EQ(r.top, want.top) << entry.id;
+        EXPECT_EQ(r.right, want.right) << entry.id;
+        EXPECT_EQ(r.bottom, want.bottom) << entry.id;
         // Track bars draw no text and keep no font.
-        if (lstrcmpW(spec.className, WC_BUTTONW) == 0) {
+        if (lstrcmpW(entry.className, WC_BUTTONW) == 0) {
             EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)),
                       DialogFont())
-                << spec.id;
+                << entry.id;
         }
     }
     RECT client{};

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <commctrl.h>
+
 #include "shell/file_names.h"
 #include "tests/support/desktop.h"
 
@@ -156,7 +158,9 @@ bool KelvoraProcess::Start(const std::string& exe, const std::string& folder) {
     fs::create_directories(folder, ec);
     folder_ = fs::absolute(fs::path(folder)).string();
     exe_ = (fs::path(folder) / "Kelvora.exe").string();
-    if (!fs::copy_file(exe, exe_, fs::copy_options::overwrite_existing, ec)) {
+    // A copy left by an earlier start in this folder stays: Wine may still
+    // hold the file of a process that has just ended.
+    if (!fs::exists(exe_) && !fs::copy_file(exe, exe_, ec)) {
         return false;
     }
     return StartAnother(&process_) && (pid_ = GetProcessId(process_.get())) != 0;
@@ -259,6 +263,99 @@ std::vector<HWND> TrayIconWindows() {
 
 namespace {
 
+// The tooltip controls that may hold an icon's tip: a popup made with the
+// icon window as its parent is owned by the icon's top-level window (Wine's
+// tray), which holds one per icon.
+struct TipSearch {
+    HWND owners[2];
+    std::vector<HWND> tooltips;
+};
+
+BOOL CALLBACK FindIconTooltips(HWND w, LPARAM lp) {
+    auto* s = reinterpret_cast<TipSearch*>(lp);
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    const HWND owner = GetWindow(w, GW_OWNER);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) == 0 && (owner == s->owners[0] || owner == s->owners[1])) {
+        s->tooltips.push_back(w);
+    }
+    return TRUE;
+}
+
+// Memory in another process, released when it goes.
+class RemoteBlock {
+  public:
+    RemoteBlock(HANDLE process, size_t size)
+        : process_(process),
+          at_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) {}
+    ~RemoteBlock() {
+        if (at_ != nullptr) {
+            VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+        }
+    }
+    RemoteBlock(const RemoteBlock&) = delete;
+    RemoteBlock& operator=(const RemoteBlock&) = delete;
+    char* get() const { return static_cast<char*>(at_); }
+
+  private:
+    HANDLE process_;
+    void* at_;
+};
+
+// The tip of `icon` as the tooltip control `tooltip` (of another process)
+// has it for the tool Wine's tray adds: the icon window itself.
+std::wstring TipOf(HWND tooltip, HWND icon) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tooltip, &pid);
+    win32::Handle process(
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    if (!process) {
+        return {};
+    }
+    // The control copies the text into a buffer of the caller's process, so
+    // the request and the buffer live in the tray's.
+    constexpr size_t kChars = 1024;  // the control copies up to this many
+    RemoteBlock block(process.get(), sizeof(TTTOOLINFOW) + kChars * sizeof(wchar_t));
+    if (block.get() == nullptr) {
+        return {};
+    }
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.hwnd = icon;
+    ti.uId = reinterpret_cast<UINT_PTR>(icon);
+    ti.lpszText = reinterpret_cast<wchar_t*>(block.get() + sizeof(ti));
+    const wchar_t none[1] = {};
+    if (!WriteProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr) ||
+        !WriteProcessMemory(process.get(), ti.lpszText, none, sizeof(none), nullptr)) {
+        return {};
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(tooltip, TTM_GETTEXTW, kChars, reinterpret_cast<LPARAM>(block.get()),
+                        SMTO_ABORTIFHUNG, 3000, &result);
+    std::vector<wchar_t> text(kChars + 1);
+    if (!ReadProcessMemory(process.get(), ti.lpszText, text.data(), kChars * sizeof(wchar_t),
+                           nullptr)) {
+        return {};
+    }
+    return text.data();
+}
+
+}  // namespace
+
+std::wstring TrayTip(HWND icon) {
+    TipSearch search{{icon, GetAncestor(icon, GA_ROOT)}, {}};
+    EnumWindows(&FindIconTooltips, reinterpret_cast<LPARAM>(&search));
+    for (HWND tooltip : search.tooltips) {
+        std::wstring tip = TipOf(tooltip, icon);
+        if (!tip.empty()) {
+            return tip;
+        }
+    }
+    return {};
+}
+
+namespace {
+
 constexpr POINT kAway{1700, 1000};  // far from the tray, the menu and the test windows
 
 BOOL CALLBACK FindShownMenu(HWND w, LPARAM lp) {
@@ -276,6 +373,22 @@ HWND ShownMenu() {
     HWND popup = nullptr;
     EnumWindows(&FindShownMenu, reinterpret_cast<LPARAM>(&popup));
     return popup;
+}
+
+struct OtherMenu {
+    HWND not_;
+    HWND found;
+};
+
+BOOL CALLBACK FindOtherShownMenu(HWND w, LPARAM lp) {
+    auto* m = reinterpret_cast<OtherMenu*>(lp);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (w != m->not_ && lstrcmpW(cls, L"#32768") == 0 && IsWindowVisible(w)) {
+        m->found = w;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 bool IsRed(std::uint32_t px) {
@@ -345,10 +458,52 @@ bool TrayMenu::Choose(Item item) {
     return gone;
 }
 
+HWND TrayMenu::OpenSubmenu(Item item, int items) {
+    const int itemH = (rect_.bottom - rect_.top) / kItemCount;
+    MoveMouse((rect_.left + rect_.right) / 2, rect_.top + itemH * item + itemH / 2);
+    OtherMenu m{popup_, nullptr};
+    PumpUntil(
+        [&] {
+            m.found = nullptr;
+            EnumWindows(&FindOtherShownMenu, reinterpret_cast<LPARAM>(&m));
+            return m.found != nullptr;
+        },
+        5000);
+    sub_ = m.found;
+    subItems_ = items;
+    if (sub_ != nullptr) {
+        PumpFor(300);  // painted
+        GetWindowRect(sub_, &subRect_);
+    }
+    return sub_;
+}
+
+bool TrayMenu::ChooseInSubmenu(int index) {
+    const int itemH = (subRect_.bottom - subRect_.top) / subItems_;
+    // Along the submenu's row first, so that the pointer does not cross
+    // another item of the main menu and close the submenu.
+    const int y = subRect_.top + itemH * index + itemH / 2;
+    MoveMouse(subRect_.left + 10, subRect_.top + itemH / 2);
+    PumpFor(100);
+    MoveMouse((subRect_.left + subRect_.right) / 2, y);
+    PumpFor(200);
+    MouseButton(MOUSEEVENTF_LEFTDOWN);
+    MouseButton(MOUSEEVENTF_LEFTUP);
+    const bool gone = PumpUntil([&] { return ShownMenu() == nullptr; }, 5000);
+    if (!gone) {
+        GrabWholeScreen().Save("submenu_not_closed.png");
+    }
+    MoveMouse(kAway.x, kAway.y);
+    return gone;
+}
+
 void TrayMenu::Dismiss() {
-    Key(VK_ESCAPE, true);
-    Key(VK_ESCAPE, false);
-    PumpUntil([&] { return ShownMenu() == nullptr; }, 3000);
+    // Esc closes one level: an open submenu first.
+    for (int level = 0; level < 2 && ShownMenu() != nullptr; ++level) {
+        Key(VK_ESCAPE, true);
+        Key(VK_ESCAPE, false);
+        PumpUntil([&] { return ShownMenu() == nullptr; }, sub_ != nullptr && level == 0 ? 500 : 3000);
+    }
     MoveMouse(kAway.x, kAway.y);
 }
 

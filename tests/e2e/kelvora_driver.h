@@ -65,7 +65,8 @@ class KelvoraProcess {
     KelvoraProcess(const KelvoraProcess&) = delete;
     KelvoraProcess& operator=(const KelvoraProcess&) = delete;
 
-    // Copies `exe` into `folder` (created) and starts it there. Does not wait.
+    // Copies `exe` into `folder` (created; a copy already there is kept) and
+    // starts it there. Does not wait.
     bool Start(const std::string& exe, const std::string& folder);
     // Starts the copy already in `folder` once more (a second instance).
     bool StartAnother(win32::Handle* process) const;
@@ -110,6 +111,9 @@ bool CloseMessageBox(HWND box);
 
 // Wine's notification area: the shown icon windows of its tray window.
 std::vector<HWND> TrayIconWindows();
+// The tip of a tray icon window, read from the tooltip control that Wine's
+// tray keeps for it (in the tray's process); empty when none is found.
+std::wstring TrayTip(HWND icon);
 
 // Kelvora's tray menu, opened with a right click on its icon in Wine's
 // tray. The menu is read from the screen (its items are in another
@@ -129,12 +133,22 @@ class TrayMenu {
     char FirstItem() const;
     // Clicks the item and waits until the menu is gone.
     bool Choose(Item item);
+    // Points at `item` until its submenu shows; the submenu's window, or
+    // null. `items` is how many items the submenu has.
+    HWND OpenSubmenu(Item item, int items);
+    RECT SubmenuRect() const { return subRect_; }
+    // Clicks item `index` of the open submenu and waits until the menus are
+    // gone.
+    bool ChooseInSubmenu(int index);
     // Closes the menu without a choice.
     void Dismiss();
 
   private:
     HWND popup_ = nullptr;
     RECT rect_{};
+    HWND sub_ = nullptr;
+    RECT subRect_{};
+    int subItems_ = 0;
 };
 
 }  // namespace kelvora::test

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "shell/file_names.h"
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/engine/recording_pattern.h"
 #include "tests/support/desktop.h"
@@ -37,6 +38,7 @@ constexpr wchar_t kNoFolder[] = L"Внимание! Вы не выбрали п�
 constexpr wchar_t kMissingFolder[] = L"Внимание! Папка для сохранения не существует!";
 constexpr wchar_t kNoCodec[] = L"Внимание! Вы не выбрали кодек!";
 constexpr wchar_t kRecordError[] = L"Ошибка записи";
+constexpr wchar_t kRecovered[] = L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
 
 DWORD g_patternStart = 0;
 
@@ -139,6 +141,10 @@ class KelvoraE2e : public ::testing::Test {
         MoveMouse(1700, 1000);  // the cursor is drawn into recordings: away from the pattern
         ASSERT_EQ(FindWindowW(L"TfrmMain", nullptr), nullptr) << "a Kelvora.exe is still running";
         ASSERT_FALSE(ShiftHotKeyHeld('R'));
+        // A case that failed while recording leaves it; the next start would
+        // recover it into this case's folder.
+        std::error_code ec;
+        fs::remove(VideoTempPath(), ec);
     }
 
     void TearDown() override {
@@ -164,9 +170,12 @@ class KelvoraE2e : public ::testing::Test {
         ASSERT_TRUE(WriteSettings(Ini(), settings_));
     }
 
-    // Starts Kelvora.exe with the current settings and waits until it is up.
-    void Launch() {
-        WriteIni();
+    // Starts Kelvora.exe with the current settings (or with the Settings.ini
+    // left by the last run) and waits until it is up.
+    void Launch(bool writeIni = true) {
+        if (writeIni) {
+            WriteIni();
+        }
         kelvora_ = std::make_unique<KelvoraProcess>();
         ASSERT_TRUE(
             kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
@@ -233,14 +242,38 @@ class KelvoraE2e : public ::testing::Test {
 
     // A note for the host check beside the files: what the file is and,
     // for a recording, for how long it ran.
+    // `area` is where the frame lies on the screen (the whole screen when
+    // empty); `folder` is the file's folder in the case's.
     void Note(const std::string& tag, const std::string& file, const std::string& kind,
-              DWORD ms = 0) {
+              DWORD ms = 0, const RECT& area = {}, const std::string& folder = "out") {
+        const bool whole = area.right == 0;
         std::ofstream note(OutputPath(tag + ".txt"));
         note << "kind " << kind << "\n"
-             << "file " << (fs::path(case_.filename()) / "out" / file).generic_string() << "\n"
+             << "file " << (fs::path(case_.filename()) / folder / file).generic_string() << "\n"
              << "ms " << ms << "\n"
-             << "left " << kPatternLeft << "\n"
-             << "top " << kPatternTop << "\n";
+             << "left " << (whole ? kPatternLeft : kPatternLeft - area.left) << "\n"
+             << "top " << (whole ? kPatternTop : kPatternTop - area.top) << "\n";
+        if (!whole) {
+            note << "width " << area.right - area.left << "\n"
+                 << "height " << area.bottom - area.top << "\n";
+        }
+    }
+
+    std::string IniValue(const char* key) const {
+        char text[64] = {};
+        GetPrivateProfileStringA("Options", key, "", text, sizeof text, Ini().c_str());
+        return text;
+    }
+
+    // The tip of Kelvora's tray icon ("Kelvora..."), or empty.
+    static std::wstring KelvoraTip() {
+        for (HWND icon : TrayIconWindows()) {
+            const std::wstring tip = TrayTip(icon);
+            if (tip.rfind(L"Kelvora", 0) == 0) {
+                return tip;
+            }
+        }
+        return {};
     }
 
     // Records `ms` with hot keys; returns the new file's name, noted as `tag`.
@@ -600,6 +633,196 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     ASSERT_EQ(avis.size(), 1u);
     EXPECT_TRUE(NamedByTimeBetween(avis[0], ".avi", pressed, seen)) << avis[0];
     Note("long-save", avis[0], "recording", recorded);
+}
+
+// The recording area chosen in the tray's submenu is kept in Settings.ini and
+// read back by the next run: "Выделить область…" then makes Shift+R open the
+// rectangle selection; Esc cancels it, and a drag over the pattern with a
+// Ctrl+click records exactly that rectangle. While it records, the tray
+// icon's tip counts the time; afterwards it is "Kelvora" again.
+TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
+    Prepare("area");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_NE(menu.OpenSubmenu(TrayMenu::kArea, 4), nullptr) << "no submenu";
+        ASSERT_TRUE(menu.ChooseInSubmenu(1));  // "Выделить область…"
+    }
+    EXPECT_EQ(IniValue("RegionType"), "1");
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_TRUE(menu.Choose(TrayMenu::kExit));
+    }
+    ASSERT_TRUE(kelvora_->WaitExit(20000));
+    Launch(false);  // the Settings.ini the first run left
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_NE(menu.OpenSubmenu(TrayMenu::kArea, 4), nullptr) << "no submenu";
+        RECT both{};
+        const RECT main = menu.Rect(), sub = menu.SubmenuRect();
+        UnionRect(&both, &main, &sub);
+        GrabScreen(both).Save("kelvora_tray_menu_area.png");
+        menu.Dismiss();
+    }
+    EXPECT_EQ(KelvoraTip(), L"Kelvora");
+
+    auto waitSelection = [&] {
+        HWND w = nullptr;
+        PumpUntil([&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
+                  10000);
+        return w;
+    };
+    PressShift('R');
+    HWND selection = waitSelection();
+    ASSERT_NE(selection, nullptr) << "Shift+R opened no rectangle selection";
+    Key(VK_ESCAPE, true);
+    Key(VK_ESCAPE, false);
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(selection); }, 5000));
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    // The program notices the cancel on its state timer's next tick.
+    EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000))
+        << "the menu kept \"Остановить\" after Esc";
+
+    PressShift('R');
+    selection = waitSelection();
+    ASSERT_NE(selection, nullptr);
+    const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight};
+    MoveMouse(area.left, area.top);
+    PumpFor(100);
+    MouseButton(MOUSEEVENTF_LEFTDOWN);
+    // The selection takes the press where the cursor is when it handles it.
+    PumpFor(300);
+    MoveMouse(area.left + 100, area.top + 100);
+    PumpFor(100);
+    MoveMouse(area.right, area.bottom);
+    PumpFor(100);
+    MouseButton(MOUSEEVENTF_LEFTUP);
+    PumpFor(300);
+    Key(VK_CONTROL, true);
+    MouseButton(MOUSEEVENTF_LEFTDOWN);
+    MouseButton(MOUSEEVENTF_LEFTUP);
+    Key(VK_CONTROL, false);
+    MoveMouse(1700, 1000);
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started));
+
+    // The tip counts whole seconds: "0:00:01" and "0:00:02" both show.
+    std::vector<std::wstring> tips;
+    const std::wstring counting = L"Kelvora \u2014 запись 0:00:0";
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const std::wstring tip = KelvoraTip();
+            if (tips.empty() || tips.back() != tip) {
+                tips.push_back(tip);
+            }
+            return tip == counting + L"2";
+        },
+        20000));
+    EXPECT_NE(std::find(tips.begin(), tips.end(), counting + L"1"), tips.end());
+    // The recording's start reaches the program's UI thread a moment after
+    // its file appears: until then the tip may still be the idle one.
+    while (!tips.empty() && tips.front() == L"Kelvora") {
+        tips.erase(tips.begin());
+    }
+    for (const std::wstring& tip : tips) {
+        EXPECT_EQ(tip.rfind(counting, 0), 0u) << "tip while recording";
+    }
+    PumpFor(3000 - std::min<DWORD>(3000, GetTickCount() - started));
+    PressShift('S');
+    const DWORD recorded = GetTickCount() - started;
+    bool savingShown = false;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            savingShown = savingShown || KelvoraTip().rfind(L"Kelvora \u2014 сохранение ", 0) == 0;
+            return !fs::exists(VideoTempPath()) && Avis().size() == 1;
+        },
+        120000));
+    // Not asserted (a short save may end between two looks): its percent.
+    std::printf("area: the saving tip was %sseen\n", savingShown ? "" : "not ");
+    EXPECT_TRUE(PumpUntil([] { return KelvoraTip() == L"Kelvora"; }, 10000)) << "tip after saving";
+    Note("area-rectangle", Avis()[0], "recording", recorded, area);
+    kelvora_->Terminate();
+}
+
+// A killed recording comes back on the next start: into the output folder,
+// named by the temporary file's last write, the user told where in a
+// "Kelvora" box owned by the main window, the temporary file gone. Without an
+// output folder it goes to the temporary folder. A normal start shows no box.
+TEST_F(KelvoraE2e, RecordingCutOffByAKillIsRecoveredAtTheNextStart) {
+    Prepare("recovery");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    PumpFor(1500);
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "a normal start showed a box";
+
+    // Records ~3 s and kills the program; the temporary file's stamp.
+    auto recordAndKill = [&](DWORD* recorded) {
+        PressShift('R');
+        DWORD started = 0;
+        EXPECT_TRUE(WaitRecordingStarted(&started));
+        PumpFor(3000);
+        kelvora_->Terminate();
+        *recorded = GetTickCount() - started;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        FILETIME local{};
+        SYSTEMTIME t{};
+        EXPECT_TRUE(GetFileAttributesExA(VideoTempPath().c_str(), GetFileExInfoStandard, &data))
+            << "no temporary file after the kill";
+        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+        FileTimeToSystemTime(&local, &t);
+        return TimeStamp({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond});
+    };
+    // The recovered file's name in `folder`: "<stamp> (восстановлено).avi",
+    // or its Latin spelling where the ANSI code page has no Cyrillic.
+    auto recoveredIn = [](const std::string& folder, const std::string& stamp) {
+        for (const std::string& f : FilesIn(folder)) {
+            if (f == stamp + " (восстановлено).avi" || f == stamp + " (vosstanovleno).avi") {
+                return f;
+            }
+        }
+        return std::string();
+    };
+    auto expectRecoveryBox = [&](const std::string& path) {
+        HWND box = kelvora_->WaitMessageBox();
+        ASSERT_NE(box, nullptr) << "no message box";
+        const BoxTexts t = ReadMessageBox(box);
+        EXPECT_EQ(t.caption, L"Kelvora");
+        EXPECT_EQ(t.text, kRecovered + fs::path(path).wstring());
+        EXPECT_EQ(GetWindow(box, GW_OWNER), kelvora_->MainWindow());
+        EXPECT_TRUE(CloseMessageBox(box));
+    };
+
+    DWORD recorded = 0;
+    std::string stamp = recordAndKill(&recorded);
+    Launch(false);
+    std::string name = recoveredIn(OutFolder(), stamp);
+    ASSERT_FALSE(name.empty()) << "nothing recovered for " << stamp;
+    expectRecoveryBox(settings_.OutputDir + name);
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    EXPECT_EQ(Avis().size(), 1u);
+    Note("recovered-output", name, "recovered", recorded);
+
+    // The same without an output folder: the temporary folder takes it.
+    stamp = recordAndKill(&recorded);
+    settings_.writeOutputDir = false;
+    WriteIni();
+    Launch(false);
+    const std::string tempDir = fs::path(VideoTempPath()).parent_path().string();
+    name = recoveredIn(tempDir, stamp);
+    ASSERT_FALSE(name.empty()) << "nothing recovered into " << tempDir;
+    expectRecoveryBox(tempDir + "\\" + name);
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    EXPECT_EQ(Avis().size(), 1u);
+    // Moved beside the case's files for the host check.
+    fs::create_directories(case_ / "temp");
+    fs::copy_file(fs::path(tempDir) / name, case_ / "temp" / name);
+    fs::remove(fs::path(tempDir) / name);
+    Note("recovered-temp", name, "recovered", recorded, {}, "temp");
+    kelvora_->Terminate();
 }
 
 }  // namespace

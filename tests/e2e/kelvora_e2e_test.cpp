@@ -419,6 +419,39 @@ TEST_F(KelvoraE2e, RecordWarnsAndHotKeysNeverReachOtherWindows) {
     kelvora_->Terminate();
 }
 
+// A record key chosen in Settings.ini (as the options dialog saves it):
+// Ctrl+Alt+R records, and Shift+R is left to the other programs, where it
+// types a capital R.
+TEST_F(KelvoraE2e, ChosenHotKeyRecordsAndShiftRReachesOtherWindows) {
+    Prepare("hot-keys");
+    WriteIni();
+    std::ofstream(Ini(), std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
+    kelvora_ = std::make_unique<KelvoraProcess>();
+    ASSERT_TRUE(
+        kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
+    ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
+    EXPECT_FALSE(ShiftHotKeyHeld('R'));
+
+    EditWindow editor;
+    editor.Focus();
+    PressShift('R');
+    EXPECT_TRUE(PumpUntil([&] { return editor.Text() == L"R"; }, 3000))
+        << "Shift+R did not reach the other window";
+
+    Key(VK_CONTROL, true);
+    Key(VK_MENU, true);
+    Key('R', true);
+    Key('R', false);
+    Key(VK_MENU, false);
+    Key(VK_CONTROL, false);
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started)) << "Ctrl+Alt+R started no recording";
+    PumpFor(1000);
+    PressShift('S');
+    EXPECT_TRUE(WaitSaved(1));
+    kelvora_->Terminate();
+}
+
 // Shift+X saves BMP, JPG and PNG pictures named by the time; a format in the
 // wrong case and a non-integer quality save nothing and say nothing; a folder
 // that takes no files shows the "Error" box and leaves nothing.

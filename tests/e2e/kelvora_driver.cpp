@@ -247,20 +247,6 @@ bool CloseMessageBox(HWND box) {
 
 // ---- The tray ----
 
-std::vector<HWND> TrayIconWindows() {
-    std::vector<HWND> found;
-    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
-    for (HWND w = tray != nullptr ? GetWindow(tray, GW_CHILD) : nullptr; w != nullptr;
-         w = GetWindow(w, GW_HWNDNEXT)) {
-        wchar_t cls[64] = {};
-        GetClassNameW(w, cls, 64);
-        if (lstrcmpW(cls, L"__winex11_tray_icon") == 0 && IsWindowVisible(w)) {
-            found.push_back(w);
-        }
-    }
-    return found;
-}
-
 namespace {
 
 // The tooltip controls that may hold an icon's tip: a popup made with the

@@ -109,8 +109,6 @@ BoxTexts ReadMessageBox(HWND box);
 // Presses the box's OK (or its only button) and waits until it is gone.
 bool CloseMessageBox(HWND box);
 
-// Wine's notification area: the shown icon windows of its tray window.
-std::vector<HWND> TrayIconWindows();
 // The tip of a tray icon window, read from the tooltip control that Wine's
 // tray keeps for it (in the tray's process); empty when none is found.
 std::wstring TrayTip(HWND icon);

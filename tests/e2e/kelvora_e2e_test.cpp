@@ -22,6 +22,7 @@
 #include "shell/file_names.h"
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/engine/recording_pattern.h"
+#include "tests/engine/recording_pattern_window.h"
 #include "tests/support/desktop.h"
 #include "tests/support/test_paths.h"
 
@@ -39,35 +40,6 @@ constexpr wchar_t kMissingFolder[] = L"Внимание! Папка для со�
 constexpr wchar_t kNoCodec[] = L"Внимание! Вы не выбрали кодек!";
 constexpr wchar_t kRecordError[] = L"Ошибка записи";
 constexpr wchar_t kRecovered[] = L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
-
-DWORD g_patternStart = 0;
-
-LRESULT CALLBACK PatternProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-        case WM_TIMER:
-            InvalidateRect(hwnd, nullptr, FALSE);
-            UpdateWindow(hwnd);
-            return 0;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            auto fill = [dc](int l, int t, int r, int b, std::uint32_t c) {
-                RECT rc{l, t, r, b};
-                HBRUSH brush = CreateSolidBrush(RGB(c >> 16, (c >> 8) & 0xFF, c & 0xFF));
-                FillRect(dc, &rc, brush);
-                DeleteObject(brush);
-            };
-            const int bar = rp::BarLeft(GetTickCount() - g_patternStart);
-            fill(0, 0, rp::kWidth, rp::kBandTop, rp::kBackground);
-            fill(bar, 20, bar + rp::kBarWidth, rp::kBandTop - 20, rp::kBar);
-            fill(0, rp::kBandTop, rp::kWidth, rp::kHeight, rp::kBand);
-            EndPaint(hwnd, &ps);
-            return 0;
-        }
-        default:
-            return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-}
 
 // Another program's window with an edit control that has the keyboard.
 class EditWindow {
@@ -110,11 +82,11 @@ class KelvoraE2e : public ::testing::Test {
         std::atomic<bool> shown{false};
         pattern_ = std::thread([&shown] {
             WNDCLASSW wc{};
-            wc.lpfnWndProc = PatternProc;
+            wc.lpfnWndProc = rp::PatternProc;
             wc.hInstance = GetModuleHandleW(nullptr);
             wc.lpszClassName = L"KelvoraE2ePattern";
             RegisterClassW(&wc);
-            g_patternStart = GetTickCount();
+            rp::PatternStart = GetTickCount();
             win32::Window wnd(CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName,
                                               L"pattern", WS_POPUP, kPatternLeft, kPatternTop,
                                               rp::kWidth, rp::kHeight, nullptr, nullptr,

@@ -16,6 +16,7 @@
 #include "engine/vfw/vfw.h"
 #include "engine/vfw/ic_provider.h"
 #include "tests/engine/recording_pattern.h"
+#include "tests/engine/recording_pattern_window.h"
 #include "tests/support/desktop.h"
 #include "tests/support/test_paths.h"
 
@@ -27,47 +28,15 @@ using kelvora::test::PumpUntil;
 
 constexpr int kLeft = 200, kTop = 150;
 
-DWORD g_patternStart = 0;
-
-LRESULT CALLBACK PatternProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-        case WM_TIMER:
-            InvalidateRect(hwnd, nullptr, FALSE);
-            UpdateWindow(hwnd);
-            return 0;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            auto fill = [dc](int l, int t, int r, int b, std::uint32_t c) {
-                RECT rc{l, t, r, b};
-                HBRUSH brush = CreateSolidBrush(RGB(c >> 16, (c >> 8) & 0xFF, c & 0xFF));
-                FillRect(dc, &rc, brush);
-                DeleteObject(brush);
-            };
-            const int bar = rp::BarLeft(GetTickCount() - g_patternStart);
-            fill(0, 0, rp::kWidth, rp::kBandTop, rp::kBackground);
-            fill(bar, 20, bar + rp::kBarWidth, rp::kBandTop - 20, rp::kBar);
-            fill(0, rp::kBandTop, rp::kWidth, rp::kHeight, rp::kBand);
-            EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_SETCURSOR:
-            SetCursor(nullptr);  // no cursor over the pattern
-            return TRUE;
-        default:
-            return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-}
-
 class RecordingTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         WNDCLASSW wc{};
-        wc.lpfnWndProc = PatternProc;
+        wc.lpfnWndProc = rp::PatternProc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"KelvoraRecordingPattern";
         RegisterClassW(&wc);
-        g_patternStart = GetTickCount();
+        rp::PatternStart = GetTickCount();
         window_ = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"pattern", WS_POPUP, kLeft,
                                   kTop, rp::kWidth, rp::kHeight, nullptr, nullptr, wc.hInstance,
                                   nullptr);

@@ -22,24 +22,10 @@ namespace kelvora {
 namespace {
 
 using Log = std::vector<std::string>;
+using test::TrayIconWindows;
 
 HWND WineTray() {
     return FindWindowW(L"__winex11_standalone_tray", nullptr);
-}
-
-// The icon windows shown in Wine's tray (only this test's icons live there).
-std::vector<HWND> TrayIconWindows() {
-    std::vector<HWND> found;
-    HWND tray = WineTray();
-    for (HWND w = tray != nullptr ? GetWindow(tray, GW_CHILD) : nullptr; w != nullptr;
-         w = GetWindow(w, GW_HWNDNEXT)) {
-        wchar_t cls[64] = {};
-        GetClassNameW(w, cls, 64);
-        if (lstrcmpW(cls, L"__winex11_tray_icon") == 0 && IsWindowVisible(w)) {
-            found.push_back(w);
-        }
-    }
-    return found;
 }
 
 bool TrayShows(std::size_t icons) {

@@ -236,6 +236,20 @@ void StepRunner::Tick() {
     inTick_ = false;
 }
 
+std::vector<HWND> TrayIconWindows() {
+    std::vector<HWND> found;
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    for (HWND w = tray != nullptr ? GetWindow(tray, GW_CHILD) : nullptr; w != nullptr;
+         w = GetWindow(w, GW_HWNDNEXT)) {
+        wchar_t cls[64] = {};
+        GetClassNameW(w, cls, 64);
+        if (lstrcmpW(cls, L"__winex11_tray_icon") == 0 && IsWindowVisible(w)) {
+            found.push_back(w);
+        }
+    }
+    return found;
+}
+
 long LiveGdiObjects() {
     const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     if (reported != 0) {

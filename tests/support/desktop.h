@@ -87,6 +87,10 @@ class StepRunner {
     HWND wnd_ = nullptr;
 };
 
+// The icon windows shown in Wine's tray window (a display without a tray
+// manager gets one), visible ones only.
+std::vector<HWND> TrayIconWindows();
+
 // Live GDI objects of this process: GetGuiResources where the platform
 // reports it, else the used entries of Wine's GDI handle table. Returns -1
 // when neither is available.

@@ -15,13 +15,14 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/bench/out/avi}
 runs=${RUNS:-3}
-build=${KELVORA_BUILD:-$root/build}/bench-host
+source "$root/scripts/env.sh"
+build=$KELVORA_BUILD/bench-host
 
 if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DKELVORA_SANITIZE=OFF >/dev/null
+    quietly "configuring the benchmarks" cmake -S "$root" -B "$build" -G Ninja \
+        -DCMAKE_BUILD_TYPE=Release -DKELVORA_SANITIZE=OFF
 fi
-cmake --build "$build" --target avi_write_bench avi_save_bench >/dev/null
+quietly "building the benchmarks" cmake --build "$build" --target avi_write_bench avi_save_bench
 write_bench=$build/bench/avi_write_bench
 save_bench=$build/bench/avi_save_bench
 

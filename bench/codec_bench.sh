@@ -23,13 +23,15 @@ case "$codec" in
     *) echo "unknown codec $codec" >&2; exit 2 ;;
 esac
 
+source "$root/scripts/env.sh"
 clip=$("$root/bench/make_screen_clip.sh")
 out=$root/bench/out
 bdir=$root/build/bench
 if [ ! -f "$bdir/build.ninja" ]; then
-    cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVORA_SANITIZE=OFF >/dev/null
+    quietly "configuring the benchmarks" cmake -S "$root" -B "$bdir" -G Ninja \
+        -DCMAKE_BUILD_TYPE=Release -DKELVORA_SANITIZE=OFF
 fi
-cmake --build "$bdir" --target "${codec}_bench" >/dev/null
+quietly "building the benchmarks" cmake --build "$bdir" --target "${codec}_bench"
 frames=$(( $(stat -c %s "$clip") / (1920 * 1080 * 4) ))
 raw=(-f rawvideo -pix_fmt bgra -s 1920x1080 -r 10 -i "$clip")
 

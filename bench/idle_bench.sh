@@ -10,8 +10,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" >/dev/null
 source "$root/scripts/env.sh"
+quietly "build" "$root/scripts/build.sh"
 cleanup() {
     stop_wine
     stop_xvfb
@@ -28,7 +28,7 @@ wine "$bench" picture "$seconds"
 # are there, for the same time.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kelvora-idle.XXXXXX")
 cp "$KELVORA_WIN_BUILD/shell/Kelvora.exe" "$scratch/"
-(cd "$scratch" && exec wine ./Kelvora.exe) &
+(cd "$scratch" && exec "$KELVORA_WINE_LOADER" ./Kelvora.exe) &
 kelvora=$!
 keys() { wine "$KELVORA_WIN_BUILD/tests/e2e/send_keys.exe" "$1"; }
 keys up

@@ -15,8 +15,8 @@ seconds=${1:-10}
 soak=${2:-0}
 rounds=${3:-3}
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" >/dev/null
 source "$root/scripts/env.sh"
+quietly "build" "$root/scripts/build.sh"
 source "$root/bench/screen_scene.sh"
 cleanup() {
     stop_screen_scene

@@ -5,7 +5,9 @@ set(KELVORA_ROOT ${CMAKE_CURRENT_SOURCE_DIR})
 if(WIN32)
     set(KELVORA_WINDOWS ON)
     enable_language(RC)
-    set(KELVORA_DEPS_PREFIX ${KELVORA_ROOT}/.deps/i686 CACHE PATH "libjpeg-turbo and libpng for i686")
+    # i686 (the product) or x86_64 (the same program for 64-bit-only Wine).
+    set(KELVORA_DEPS_PREFIX ${KELVORA_ROOT}/.deps/${CMAKE_SYSTEM_PROCESSOR} CACHE PATH
+        "libjpeg-turbo and libpng built for this tree's processor")
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE
                             _WIN32_WINNT=0x0601 WINVER=0x0601)
     add_compile_options(-Wall -Wextra -Werror)
@@ -50,7 +52,7 @@ if(KELVORA_WINDOWS)
         INTERFACE_INCLUDE_DIRECTORIES ${KELVORA_DEPS_PREFIX}/include)
     add_library(kelvora_zlib STATIC IMPORTED)
     set_target_properties(kelvora_zlib PROPERTIES
-        IMPORTED_LOCATION /usr/i686-w64-mingw32/lib/libz.a)
+        IMPORTED_LOCATION ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
     add_library(kelvora_png STATIC IMPORTED)
     set_target_properties(kelvora_png PROPERTIES
         IMPORTED_LOCATION ${KELVORA_DEPS_PREFIX}/lib/libpng16.a

@@ -1,16 +1,114 @@
-# Shared by the build, test and run scripts: paths, the Wine prefix and the
-# private X display. Source it; it defines functions and variables only.
+# Shared by the set-up, build, test, run and benchmark scripts: paths, which
+# Windows build this machine runs, the Wine prefix and the private X display.
+# Source it; it defines functions and variables only.
+#
+# Two kinds of machine are in use. Where the kernel runs 32-bit Linux
+# programs, Debian's 32-bit Wine runs the i686 tree (build/win, the product).
+# Where it refuses them ("Exec format error"), only 64-bit Wine starts, and the
+# same sources built for x86_64 (build/w64) are what runs. KELVORA_WINE_BITS=64
+# forces the 64-bit path on a machine that could run either.
 
 KELVORA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KELVORA_BUILD=${KELVORA_BUILD:-$KELVORA_ROOT/build}
 KELVORA_HOST_BUILD=$KELVORA_BUILD/host
-KELVORA_WIN_BUILD=$KELVORA_BUILD/win
+KELVORA_I686_BUILD=$KELVORA_BUILD/win
+KELVORA_X64_BUILD=$KELVORA_BUILD/w64
 
-# Wine: a private 32-bit prefix under the build folder, no Mono/Gecko prompts.
-export WINEPREFIX=${WINEPREFIX:-$KELVORA_BUILD/wineprefix}
-export WINEARCH=win32
+# Every script stops at its first failure; say which command failed, so that
+# no run ends without a reason.
+set -E
+trap 'kelvora_failed $? "$BASH_COMMAND" "${BASH_SOURCE[0]}" "$LINENO"' ERR
+kelvora_failed() {
+    echo "$(basename "$3"):$4: failed (exit $1): $2" >&2
+}
+
+# quietly <what> <command...>: the command's output goes to a log under the
+# build folder; on failure the log's end is shown with what failed.
+quietly() {
+    local what=$1 logfile
+    shift
+    mkdir -p "$KELVORA_BUILD"
+    logfile="$KELVORA_BUILD/$(echo "$what" | tr -c 'A-Za-z0-9\n' '-').log"
+    if ! "$@" >"$logfile" 2>&1; then
+        tail -n 40 "$logfile" >&2
+        echo "$what failed (full log: $logfile)" >&2
+        return 1
+    fi
+}
+
+# Runs a hand-made 93-byte i386 ELF program that only exits: it needs no
+# 32-bit library, so it tells whether the kernel itself runs 32-bit programs.
+kelvora_kernel_runs_32bit() {
+    local probe status
+    probe=$(mktemp "${TMPDIR:-/tmp}/kelvora-i386.XXXXXX")
+    # ELF header, one PT_LOAD program header, then: mov eax,1; xor ebx,ebx; int 0x80.
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$probe"
+    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' >>"$probe"
+    printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' >>"$probe"
+    printf '\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08' >>"$probe"
+    printf '\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00' >>"$probe"
+    printf '\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >>"$probe"
+    chmod +x "$probe"
+    status=0
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    return "$status"
+}
+
+if [ -z "${KELVORA_WINE_BITS:-}" ]; then
+    if kelvora_kernel_runs_32bit; then
+        KELVORA_WINE_BITS=32
+    else
+        KELVORA_WINE_BITS=64
+        KELVORA_WINE_BITS_WHY="this machine cannot run 32-bit programs"
+    fi
+elif [ "$KELVORA_WINE_BITS" = 64 ]; then
+    KELVORA_WINE_BITS_WHY="KELVORA_WINE_BITS=64 asked for it"
+elif [ "$KELVORA_WINE_BITS" != 32 ]; then
+    echo "KELVORA_WINE_BITS must be 32 or 64, not '$KELVORA_WINE_BITS'" >&2
+    return 1
+elif ! kelvora_kernel_runs_32bit; then
+    echo "KELVORA_WINE_BITS=32: this machine cannot run 32-bit programs; unset it for the 64-bit build" >&2
+    return 1
+fi
+export KELVORA_WINE_BITS KELVORA_WINE_BITS_WHY
+
+if [ "$KELVORA_WINE_BITS" = 32 ]; then
+    # The Windows tree that the tests and the run command use.
+    KELVORA_WIN_BUILD=$KELVORA_I686_BUILD
+    export WINEPREFIX=${WINEPREFIX:-$KELVORA_BUILD/wineprefix}
+    export WINEARCH=win32
+    # Debian's own choice of loader (wine32) and server.
+    KELVORA_WINE_LOADER=/usr/bin/wine
+    wineserver() { command wineserver "$@"; }
+else
+    KELVORA_WIN_BUILD=$KELVORA_X64_BUILD
+    export WINEPREFIX=${WINEPREFIX:-$KELVORA_BUILD/wineprefix64}
+    export WINEARCH=win64
+    # Debian's wine script prefers wine32 whenever it is installed, even where
+    # it cannot start: name the 64-bit loader and server directly.
+    export WINELOADER=/usr/lib/wine/wine64
+    export WINESERVER=/usr/lib/wine/wineserver64
+    KELVORA_WINE_LOADER=$WINELOADER
+    wineserver() { "$WINESERVER" "$@"; }
+fi
+# Scripts that need the loader itself (exec) use $KELVORA_WINE_LOADER.
+wine() { "$KELVORA_WINE_LOADER" "$@"; }
+winepath() { wine winepath.exe "$@"; }
+wineboot() { wine wineboot.exe "$@"; }
+export -f wine wineserver winepath wineboot
+export KELVORA_WIN_BUILD KELVORA_WINE_LOADER
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEDEBUG=${WINEDEBUG:--all}
+
+# One line on which Windows build runs here and why.
+kelvora_wine_summary() {
+    if [ "$KELVORA_WINE_BITS" = 32 ]; then
+        echo "Windows programs: 32-bit builds ($KELVORA_WIN_BUILD) under 32-bit Wine"
+    else
+        echo "Windows programs: 64-bit builds ($KELVORA_WIN_BUILD) under 64-bit Wine, because $KELVORA_WINE_BITS_WHY"
+    fi
+}
 
 kelvora_xvfb_pid=
 
@@ -24,7 +122,7 @@ start_xvfb() {
     kelvora_xvfb_pid=$!
     if ! read -r -t 20 dpy <"$fifo"; then
         rm -f "$fifo"
-        echo "Xvfb did not start" >&2
+        echo "Xvfb did not start within 20 s (is the package xvfb installed? run scripts/setup.sh)" >&2
         return 1
     fi
     rm -f "$fifo"
@@ -42,18 +140,29 @@ stop_xvfb() {
 # Creates the Wine prefix once (about 15 s), then keeps a wineserver running
 # so that each test program starts in well under a second.
 start_wine() {
+    local log="$KELVORA_BUILD/wine-start.log"
+    mkdir -p "$KELVORA_BUILD"
     if [ ! -f "$WINEPREFIX/.kelvora-ready" ]; then
-        echo "wine: creating the prefix in $WINEPREFIX" >&2
+        echo "wine: creating the prefix in $WINEPREFIX ($WINEARCH)" >&2
         mkdir -p "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
-        wineserver -w
+        if ! wineboot -i >"$log" 2>&1 || ! wineserver -w >>"$log" 2>&1; then
+            echo "wine: cannot create the prefix in $WINEPREFIX; Wine said:" >&2
+            tail -n 15 "$log" | sed 's/^/  /' >&2
+            echo "wine: run scripts/setup.sh to install Wine; $(kelvora_wine_summary)" >&2
+            return 1
+        fi
         touch "$WINEPREFIX/.kelvora-ready"
     fi
     wineserver -p >/dev/null 2>&1
     # The first program of a session starts Wine's services, which live on;
     # start them here, detached from the caller's output, or ctest would wait
     # for them to close the pipes they inherited.
-    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+    if ! wine cmd.exe /c exit </dev/null >"$log" 2>&1; then
+        echo "wine: cannot start a program in $WINEPREFIX; Wine said:" >&2
+        tail -n 15 "$log" | sed 's/^/  /' >&2
+        echo "wine: $(kelvora_wine_summary)" >&2
+        return 1
+    fi
 }
 
 stop_wine() {

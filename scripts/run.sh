@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Kelvora.exe and runs it under Wine.
+# Builds Kelvora.exe and runs it under Wine: the 32-bit build where this
+# machine runs 32-bit programs, else the same program built for 64-bit Wine.
 #  - With $DISPLAY: starts Kelvora.exe there, in the tray, for the user
-#    (Settings.ini beside build/win/shell/Kelvora.exe).
+#    (Settings.ini beside build/win/shell/Kelvora.exe, or build/w64/...).
 #  - Without one: a short demonstration instead of an invisible tray
 #    program. A virtual display with a moving scene, Kelvora.exe in a scratch
 #    folder with its own Settings.ini, about five seconds recorded through its
@@ -13,10 +14,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/build.sh"
 source "$here/env.sh"
 
+echo "run: $(kelvora_wine_summary)" >&2
 if [ -n "${DISPLAY:-}" ]; then
     start_wine
     cd "$KELVORA_WIN_BUILD/shell"
-    exec wine ./Kelvora.exe "$@"
+    exec "$KELVORA_WINE_LOADER" ./Kelvora.exe "$@"
 fi
 
 source "$KELVORA_ROOT/bench/screen_scene.sh"
@@ -43,8 +45,13 @@ out_win=$(winepath -w "$scratch/out" 2>/dev/null)
 printf '[Options]\r\nOutputDir=%s\\\r\nFormat=PNG\r\nCompress=\r\nCodec=0\r\nVideoCompress=75\r\n' \
     "$out_win" >"$scratch/Settings.ini"
 
-keys() { wine "$KELVORA_WIN_BUILD/tests/e2e/send_keys.exe" "$1"; }
-(cd "$scratch" && exec wine ./Kelvora.exe) &
+keys() {
+    if ! wine "$KELVORA_WIN_BUILD/tests/e2e/send_keys.exe" "$1"; then
+        echo "run: Kelvora.exe did not answer '$1' within its time; is it running on $DISPLAY?" >&2
+        return 1
+    fi
+}
+(cd "$scratch" && exec "$KELVORA_WINE_LOADER" ./Kelvora.exe) &
 kelvora_pid=$!
 keys up
 echo "run: Kelvora.exe is in the tray; Shift+R: recording for five seconds" >&2
@@ -55,8 +62,12 @@ keys S
 keys X
 echo "run: closing Kelvora.exe (it finishes saving first)" >&2
 keys close
-wait "$kelvora_pid"
+status=0
+wait "$kelvora_pid" || status=$?
 kelvora_pid=
+if [ $status -ne 0 ]; then
+    echo "run: Kelvora.exe ended with exit code $status" >&2
+fi
 
 echo "Files written by Kelvora.exe:"
 for f in "$scratch"/out/*; do

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kelvora needs on Debian 12, then builds
-# libjpeg-turbo and libpng for i686 Windows into .deps/ (once).
-# A second run finds everything in place and prints nothing.
+# libjpeg-turbo and libpng for i686 and x86_64 Windows into .deps/ (once).
+# Says in one line which Windows build this machine runs; a second run finds
+# everything else in place and prints nothing more.
 set -euo pipefail
+source "$(dirname "$0")/env.sh"
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-prefix="$root/.deps/i686"
-stamp="$prefix/.built-v1"
+root=$KELVORA_ROOT
 
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then
@@ -15,10 +15,13 @@ fi
 
 log() { echo "setup: $*" >&2; }
 
+log "$(kelvora_wine_summary)"
+
 packages=(
-    wine wine32:i386
-    gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    mingw-w64-i686-dev libz-mingw-w64-dev
+    wine wine64
+    gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+    gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    mingw-w64-x86-64-dev libz-mingw-w64-dev
     cmake ninja-build nasm make pkg-config dpkg-dev file
     xvfb x11-utils x11-apps xauth
     ffmpeg python3
@@ -26,6 +29,13 @@ packages=(
     googletest libgtest-dev libgmock-dev
     zlib1g-dev libjpeg62-turbo-dev libpng-dev
 )
+# 32-bit Wine only where the kernel can run it: elsewhere it is dead weight,
+# and the i386 multiarch it needs is not wanted either.
+want_i386=0
+if kelvora_kernel_runs_32bit; then
+    want_i386=1
+    packages+=(wine32:i386)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -38,7 +48,7 @@ done
 
 src_list=/etc/apt/sources.list.d/kelvora-src.sources
 need_update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ $want_i386 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     log "enabling i386 multiarch"
     $SUDO dpkg --add-architecture i386
     need_update=1
@@ -62,21 +72,25 @@ SRC
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+apt_log="${TMPDIR:-/tmp}/kelvora-apt.log"
 if [ ${#missing[@]} -gt 0 ] || [ $need_update -eq 1 ]; then
     log "apt-get update"
-    $SUDO apt-get update -qq
+    if ! $SUDO apt-get update -qq >"$apt_log" 2>&1; then
+        tail -n 15 "$apt_log" >&2
+        log "apt-get update failed: check the network and Debian's mirrors (full log: $apt_log)"
+        exit 1
+    fi
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     log "installing: ${missing[*]}"
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if ! $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$apt_log" 2>&1; then
+        tail -n 15 "$apt_log" >&2
+        log "apt-get install failed (full log: $apt_log); run this script as root or with sudo"
+        exit 1
+    fi
 fi
 
-[ -f "$stamp" ] && exit 0
-
-# --- libjpeg-turbo and libpng for i686-w64-mingw32, static, from Debian's sources ---
-work="$root/.deps/src"
-rm -rf "$work"
-mkdir -p "$work" "$prefix"
+# --- libjpeg-turbo and libpng for MinGW-w64, static, from Debian's sources ---
 
 # Fetches a source package; when the newest version is missing from the
 # archive, falls back to the older versions apt knows of (main's pool).
@@ -93,37 +107,64 @@ fetch_source() {
             return 0
         fi
     done
-    log "cannot fetch the source of $pkg"
+    log "cannot fetch the source of $pkg: are the deb-src entries in $src_list reachable?"
     return 1
 }
 
-toolchain="$root/cmake/toolchain-i686-mingw.cmake"
-mingw_sys=/usr/i686-w64-mingw32
+# Runs a build step with its output in a log; on failure shows the log's end.
+build_step() {
+    local what=$1 logfile=$2
+    shift 2
+    if ! "$@" >>"$logfile" 2>&1; then
+        tail -n 30 "$logfile" >&2
+        log "$what failed (full log: $logfile)"
+        exit 1
+    fi
+}
 
-log "building libjpeg-turbo (i686, SIMD)"
-fetch_source libjpeg-turbo "$work/jpeg"
-jsrc=$(find "$work/jpeg" -mindepth 1 -maxdepth 1 -type d | head -n 1)
-cmake -S "$jsrc" -B "$work/jpeg-build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$prefix" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
-    -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF -DREQUIRE_SIMD=ON \
-    -DCMAKE_ASM_NASM_COMPILER=nasm >"$work/jpeg.log" 2>&1 \
-    || { tail -n 30 "$work/jpeg.log"; exit 1; }
-cmake --build "$work/jpeg-build" --target install >>"$work/jpeg.log" 2>&1 \
-    || { tail -n 30 "$work/jpeg.log"; exit 1; }
+# build_deps <processor>: i686 or x86_64.
+build_deps() {
+    local arch=$1
+    local prefix="$root/.deps/$arch"
+    local stamp="$prefix/.built-v1"
+    local toolchain="$root/cmake/toolchain-$arch-mingw.cmake"
+    local mingw_sys="/usr/$arch-w64-mingw32"
+    local work="$root/.deps/src-$arch"
+    [ -f "$stamp" ] && return 0
+    rm -rf "$work"
+    mkdir -p "$work" "$prefix"
 
-log "building libpng (i686)"
-fetch_source libpng1.6 "$work/png"
-psrc=$(find "$work/png" -mindepth 1 -maxdepth 1 -type d | head -n 1)
-cmake -S "$psrc" -B "$work/png-build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$prefix" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
-    -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
-    -DZLIB_INCLUDE_DIR="$mingw_sys/include" -DZLIB_LIBRARY="$mingw_sys/lib/libz.a" \
-    >"$work/png.log" 2>&1 || { tail -n 30 "$work/png.log"; exit 1; }
-cmake --build "$work/png-build" --target install >>"$work/png.log" 2>&1 \
-    || { tail -n 30 "$work/png.log"; exit 1; }
+    log "building libjpeg-turbo ($arch, SIMD)"
+    fetch_source libjpeg-turbo "$work/jpeg"
+    local jsrc psrc
+    jsrc=$(find "$work/jpeg" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+    build_step "configuring libjpeg-turbo ($arch)" "$work/jpeg.log" \
+        cmake -S "$jsrc" -B "$work/jpeg-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+        -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF -DREQUIRE_SIMD=ON \
+        -DCMAKE_ASM_NASM_COMPILER=nasm
+    build_step "building libjpeg-turbo ($arch)" "$work/jpeg.log" \
+        cmake --build "$work/jpeg-build" --target install
 
-rm -rf "$work"
-touch "$stamp"
-log "dependencies ready in $prefix"
+    log "building libpng ($arch)"
+    fetch_source libpng1.6 "$work/png"
+    psrc=$(find "$work/png" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+    build_step "configuring libpng ($arch)" "$work/png.log" \
+        cmake -S "$psrc" -B "$work/png-build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
+        -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
+        -DZLIB_INCLUDE_DIR="$mingw_sys/include" -DZLIB_LIBRARY="$mingw_sys/lib/libz.a"
+    build_step "building libpng ($arch)" "$work/png.log" \
+        cmake --build "$work/png-build" --target install
+
+    rm -rf "$work"
+    touch "$stamp"
+    log "dependencies ready in $prefix"
+}
+
+# The earlier layout kept the i686 work folder here.
+rm -rf "$root/.deps/src"
+build_deps i686
+build_deps x86_64

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: set-up, build, then both trees' tests in one ctest run on a
-# private X display with a private Wine prefix. Exits non-zero on any failure.
+# Runs every test: set-up, build, then the host tree's and the runnable
+# Windows tree's tests in one ctest run on a private X display with a private
+# Wine prefix. Exits non-zero on any failure. Arguments go to ctest.
 set -euo pipefail
 here=$(dirname "$0")
 "$here/setup.sh"
@@ -15,5 +16,14 @@ trap cleanup EXIT
 start_xvfb
 start_wine
 
+# The host tree's checks read what the Windows tests left here.
+export KELVORA_WIN_TEST_OUT="$KELVORA_WIN_BUILD/test-out"
+
 cd "$KELVORA_BUILD"
-ctest --output-on-failure --timeout 1500 -j "${KELVORA_TEST_JOBS:-2}" "$@"
+status=0
+ctest --output-on-failure --timeout 1500 -j "${KELVORA_TEST_JOBS:-2}" "$@" || status=$?
+echo "test: $(kelvora_wine_summary)"
+if [ $status -ne 0 ]; then
+    echo "test: failed (ctest exit $status); the failing tests' output is above, their files under $KELVORA_BUILD/*/test-out" >&2
+fi
+exit $status

@@ -12,9 +12,9 @@
 
 namespace kelvora {
 
-// The first 936 bytes of the platform's record are the layout with the
-// balloon fields; the GUID fields that follow are never sent.
-static_assert(offsetof(NOTIFYICONDATAW, guidItem) == kTrayIconDataSize);
+// The platform's record up to the balloon fields; the GUID fields that follow
+// are never sent.
+static_assert(sizeof(void*) != 4 || kTrayIconDataSize == 936);
 static_assert(sizeof(NOTIFYICONDATAW{}.szTip) / sizeof(wchar_t) == kMaxTrayTip + 1);
 
 // The hidden window that all icons share, and the live icons it serves.
@@ -173,8 +173,12 @@ HWND TMyTrayIcon::HandlerWindow() {
 
 TMyTrayIcon::TMyTrayIcon(HWND owner) : FOwner(owner) {
     TMyTrayIconHandler* handler = TMyTrayIconHandler::Acquire(this);
-    // The identity on i686, where addresses are 32 bits wide.
-    FIconId = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(this));
+    // The icon's address where it fits the 32-bit id (i686); a count where
+    // addresses are wider, since their low halves could collide.
+    static std::uint32_t lastId = 0;
+    FIconId = sizeof(this) == sizeof(std::uint32_t)
+                  ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(this))
+                  : ++lastId;
     FIconData.cbSize = kTrayIconDataSize;
     FIconData.hWnd = handler->Handle();
     FIconData.uID = FIconId;

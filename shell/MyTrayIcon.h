@@ -24,6 +24,7 @@
 // shellapi.h needs the declarations of windows.h first.
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -55,8 +56,9 @@ using TTrayMouseMoveEvent =
 
 // The message the shell sends to the hidden window for the icon's mouse events.
 inline constexpr UINT kTrayCallbackMessage = 2048;
-// The record's size with the balloon fields and without the GUID ones.
-inline constexpr DWORD kTrayIconDataSize = 936;
+// The record's size with the balloon fields and without the GUID ones: 936
+// bytes on i686, 952 on x86_64.
+inline constexpr DWORD kTrayIconDataSize = offsetof(NOTIFYICONDATAW, guidItem);
 // Characters of the hint that fit the tip, without the terminator.
 inline constexpr std::size_t kMaxTrayTip = 127;
 

@@ -17,6 +17,7 @@
 
 #include "tests/engine/recording_pattern.h"
 #include "tests/support/ffmpeg.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ namespace fs = std::filesystem;
 using kelvora::test::RunCommand;
 using kelvora::test::ShellQuote;
 
-const fs::path kFolder = fs::path(KELVORA_WIN_TEST_OUT) / "kelvora_e2e_test";
+const fs::path kFolder = fs::path(kelvora::test::WindowsTestOut(KELVORA_WIN_TEST_OUT)) / "kelvora_e2e_test";
 constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
 
 using Note = std::map<std::string, std::string>;

@@ -12,13 +12,14 @@
 
 #include "tests/engine/recording_pattern.h"
 #include "tests/support/ffmpeg.h"
+#include "tests/support/test_paths.h"
 
 namespace {
 
 namespace rp = recording_pattern;
 namespace fs = std::filesystem;
 
-const fs::path kFolder = fs::path(KELVORA_WIN_TEST_OUT) / "recording_test";
+const fs::path kFolder = fs::path(kelvora::test::WindowsTestOut(KELVORA_WIN_TEST_OUT)) / "recording_test";
 
 std::map<std::string, std::string> ReadNote(const fs::path& path) {
     std::map<std::string, std::string> note;
@@ -116,7 +117,7 @@ TEST(RecordingCheck, RecordingsShowThePatternAndTheirTimeline) {
 
 // The areas chosen in the selection windows (recording_control_win_test).
 TEST(RecordingCheck, SelectedAreasAreRecordedAtTheirSize) {
-    const fs::path folder = fs::path(KELVORA_WIN_TEST_OUT) / "recording_control_win_test";
+    const fs::path folder = fs::path(kelvora::test::WindowsTestOut(KELVORA_WIN_TEST_OUT)) / "recording_control_win_test";
     std::set<std::string> checked;
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path().extension() == ".txt") {

@@ -23,6 +23,11 @@ std::string OutputPath(const std::string& name) {
     return OutputDir() + "/" + name;
 }
 
+std::string WindowsTestOut(const char* fallback) {
+    const char* env = std::getenv("KELVORA_WIN_TEST_OUT");
+    return env != nullptr && *env != '\0' ? env : fallback;
+}
+
 unsigned long long FreeDiskBytes(const std::string& path) {
     std::error_code ec;
     const auto info = std::filesystem::space(path, ec);

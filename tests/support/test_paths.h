@@ -13,6 +13,11 @@ const std::string& OutputDir();
 // OutputDir() + "/" + name.
 std::string OutputPath(const std::string& name);
 
+// The folder where the Windows tree's tests left their files for the host's
+// checks: $KELVORA_WIN_TEST_OUT (the test script names the tree that ran),
+// else `fallback`.
+std::string WindowsTestOut(const char* fallback);
+
 // Free bytes on the file system holding `path`, or 0 when unknown.
 unsigned long long FreeDiskBytes(const std::string& path);
 

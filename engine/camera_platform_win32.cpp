@@ -113,7 +113,10 @@ public:
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     }
     bool RenameFile(const std::string& from, const std::string& to) override {
-        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+        // Write-through: a move to another volume is a copy, and the source
+        // is deleted only once the copy is on the disk.
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
     }
     std::string FileNameForDisplay(const std::string& name) override {
         return Narrow(Widen(name, CP_ACP), CP_UTF8);

@@ -285,9 +285,11 @@ public:
     // ---- Finishing ----
     // The first stream of an AVI file, or Stream left null.
     void OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
-    // Copies the streams into FileName with progress through FOnProgress.
-    // A failure is not reported here: *Problem receives why (UTF-8), and the
-    // caller keeps the recording and reports both.
+    // Copies the streams into FileName with progress through FOnProgress;
+    // where a file of that name exists, into the first free name after it
+    // ("<name> (2).avi", ...): an existing file is never replaced. A failure
+    // is not reported here: *Problem receives why (UTF-8), and the caller
+    // keeps the recording and reports both.
     enum class SaveResult { Saved, Cancelled, Failed };
     SaveResult SaveAVI(const std::string& FileName, std::int32_t StreamCount,
                        vfw::PAVISTREAM* Streams, std::string* Problem = nullptr);

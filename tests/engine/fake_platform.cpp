@@ -158,6 +158,7 @@ bool FakePlatform::DeleteAtRestart(const std::string& name) {
 }
 
 bool FakePlatform::RenameFile(const std::string& from, const std::string& to) {
+    renames.push_back(to);
     if ((refuseRename && refuseRename(to)) || FileExists(to)) {
         return false;
     }

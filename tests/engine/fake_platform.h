@@ -88,6 +88,7 @@ public:
     bool failDeleteAtRestart = false;
     // Renames to a name for which this answers true fail.
     std::function<bool(const std::string& to)> refuseRename;
+    std::vector<std::string> renames;  // the target of every rename tried
     std::vector<std::uint32_t> writes;  // sizes of every wipe write
     int flushes = 0;
     std::vector<std::string> deletedAtRestart;

@@ -63,6 +63,7 @@ protected:
         fake_.grabs.clear();
     }
     void TearDown() override {
+        vfw::SetWriteLimitForTesting(0);
         camera_.reset();
         scoped_.reset();
         InstallPlatform(nullptr);
@@ -96,6 +97,16 @@ protected:
                 camera_->StopRecording();
             }
             return true;
+        };
+    }
+
+    // The copy into the user's file fails as on a full disk: writes stop
+    // once the copy begins (the recording itself is complete by then).
+    void FailTheCopy() {
+        camera_->FOnProgress = [](TScreenCamera*, std::int32_t, const std::string& caption, bool&) {
+            if (caption == "Saving Video...") {
+                vfw::SetWriteLimitForTesting(1);
+            }
         };
     }
 
@@ -382,7 +393,7 @@ TEST_F(SessionTest, WriteRefusedAfterFramesKeepsWhatWasRecorded) {
     camera_->FCodecIndex = Slot("fails at frame 3");
     fake_.step = 10;
     EXPECT_EQ(Run(), 0);
-    const std::string kept = dir_ + "/out (1).avi";
+    const std::string kept = dir_ + "/out.avi";  // the name it was to have
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
@@ -390,7 +401,6 @@ TEST_F(SessionTest, WriteRefusedAfterFramesKeepsWhatWasRecorded) {
     EXPECT_FALSE(camera_->FRecording);
     EXPECT_EQ(StopReason.load(), kStopDiscard);
     EXPECT_EQ(kelvora::test::ProbeVideo(kept).frames, 3);
-    EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
 // The disk fills up while the last frames or the indexes are written: the
@@ -415,13 +425,12 @@ TEST_F(SessionTest, FullDiskAtTheEndIsReportedAndTheRecordingKept) {
         const std::string name = "full-" + std::to_string(limit) + ".avi";
         EXPECT_EQ(Run(name), 0);
         vfw::SetWriteLimitForTesting(0);
-        const std::string kept = dir_ + "/full-" + std::to_string(limit) + " (1).avi";
+        const std::string kept = dir_ + "/full-" + std::to_string(limit) + ".avi";
         ASSERT_EQ(errors_.size(), 1u);
         EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
         EXPECT_TRUE(fake_.questions.empty());
         ASSERT_TRUE(std::filesystem::exists(kept));
         EXPECT_GT(std::filesystem::file_size(kept), 4u << 20);
-        EXPECT_FALSE(std::filesystem::exists(target_));
     }
 }
 
@@ -514,26 +523,35 @@ TEST_F(SessionTest, DiscardedRecordingLeavesNoUserFile) {
     EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(SessionTest, SaveReportsProgressAndReplacesAnOldFile) {
+// A file the user has under the recording's name (two recordings started in
+// one second, a clock set back) stays as it is: the recording takes the
+// next free name. The copy is on the disk before the caller wipes its source.
+TEST_F(SessionTest, SaveReportsProgressAndKeepsAnOldFileOfThatName) {
     camera_->FCodecIndex = SlotOf(kMsvc);
     std::vector<std::pair<int, std::string>> progress;
     camera_->FOnProgress = [&](TScreenCamera*, std::int32_t p, const std::string& c, bool&) {
         progress.emplace_back(p, c);
     };
     std::ofstream(dir_ + "/out.avi") << "an older file of that name";
+    std::ofstream(dir_ + "/out (2).avi") << "and one more";
     fake_.step = 10;
     StopAfter(50);
+    const unsigned syncs = vfw::DiskSyncsForTesting();
     ASSERT_EQ(Run(), 1);
-    EXPECT_EQ(kelvora::test::ProbeVideo(target_).frames, 21);
-    // The old file's wipe, the copy's percentages rising to 100, the final 100.
-    const auto wipe = std::find(progress.begin(), progress.end(),
-                                std::make_pair(4, std::string("Delete Temp File")));
-    ASSERT_NE(wipe, progress.end());
+    EXPECT_EQ(vfw::DiskSyncsForTesting() - syncs, 1u) << "the copy reached the disk";
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(kelvora::test::ProbeVideo(dir_ + "/out (3).avi").frames, 21);
+    std::ifstream old(target_);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "an older file of that name");
+    // The copy's percentages rising to 100, the final 100; nothing wiped.
+    EXPECT_EQ(std::count(progress.begin(), progress.end(),
+                         std::make_pair(4, std::string("Delete Temp File"))),
+              0);
     int last = -1;
-    for (auto it = wipe; it != progress.end(); ++it) {
-        if (it->second == "Saving Video...") {
-            EXPECT_GE(it->first, last);
-            last = it->first;
+    for (const auto& p : progress) {
+        if (p.second == "Saving Video...") {
+            EXPECT_GE(p.first, last);
+            last = p.first;
         }
     }
     EXPECT_EQ(last, 100);
@@ -558,14 +576,16 @@ TEST_F(SessionTest, CancelledSaveLeavesNoRecording) {
     }
 }
 
+// The disk fills up during the copy: the copy is removed and the recording
+// itself is moved to the name it was to have.
 TEST_F(SessionTest, FailedSaveKeepsTheRecordingBesideTheTarget) {
     camera_->FCodecIndex = SlotOf(kMsvc);
-    // A folder stands where the file should go: the copy cannot be created.
-    std::filesystem::create_directories(dir_ + "/out.avi");
+    FailTheCopy();
     fake_.step = 10;
     StopAfter(12);
     ASSERT_EQ(Run(), 1);
-    const std::string kept = dir_ + "/out (1).avi";
+    vfw::SetWriteLimitForTesting(0);
+    const std::string kept = dir_ + "/out.avi";
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
@@ -583,16 +603,19 @@ TEST_F(SessionTest, FailedSaveKeepsTheRecordingInTheTemporaryFolderWhenNeeded) {
     StopAfter(8);
     const std::string video = VideoTempFile;
     ASSERT_EQ(Run("no-such-folder/out.avi"), 1);
-    const std::string kept =
-        video.substr(0, video.find_last_of("\\/") + 1) + "Kelvora out (1).avi";
+    const std::string kept = video.substr(0, video.find_last_of("\\/") + 1) + "Kelvora out.avi";
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
     EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+    // One move tried in the folder that refused it: each try may copy the
+    // whole recording to another volume.
+    EXPECT_EQ(std::count_if(fake_.renames.begin(), fake_.renames.end(),
+                            [&](const std::string& to) { return to.rfind(missing, 0) == 0; }),
+              1);
 }
 
-// Saving where the old file of the same name is held open by another
-// program: its deletion is only scheduled, so the new recording must not go
-// under that name.
+// The old file of the same name is held open by another program: it is
+// neither touched nor the recording lost; the recording takes the next name.
 TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
     camera_->FCodecIndex = SlotOf(kMsvc);
     target_ = dir_ + "/out.avi";
@@ -601,10 +624,8 @@ TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
     fake_.step = 10;
     StopAfter(6);
     ASSERT_EQ(Run(), 1);
-    const std::string kept = dir_ + "/out (1).avi";
-    ASSERT_EQ(errors_.size(), 1u);
-    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
-    EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_TRUE(kelvora::test::ProbeVideo(dir_ + "/out (2).avi").ok);
     std::ifstream old(target_);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "held by a player");
 }
@@ -613,11 +634,12 @@ TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
 // temporary file, which is wiped.
 TEST_F(SessionTest, RecordingThatCannotBeKeptIsNotPromised) {
     camera_->FCodecIndex = SlotOf(kMsvc);
-    std::filesystem::create_directories(dir_ + "/out.avi");  // the save fails
+    FailTheCopy();
     fake_.refuseRename = [](const std::string&) { return true; };
     fake_.step = 10;
     StopAfter(4);
     ASSERT_EQ(Run(), 1);
+    vfw::SetWriteLimitForTesting(0);
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find("Запись сохранить не удалось."), std::string::npos) << errors_[0];
     EXPECT_EQ(errors_[0].find("~vstream"), std::string::npos) << errors_[0];
@@ -632,7 +654,7 @@ TEST_F(SessionTest, UnreadableTemporaryFileIsReportedOnce) {
     StopAfter(4);
     ASSERT_EQ(Run(), 1);
     ASSERT_EQ(errors_.size(), 1u);
-    EXPECT_NE(errors_[0].find(dir_ + "/out (1).avi"), std::string::npos) << errors_[0];
+    EXPECT_NE(errors_[0].find(dir_ + "/out.avi"), std::string::npos) << errors_[0];
 }
 
 // The worker, as StartRecording runs it: an exception on its way is a

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "engine/camera_platform.h"
+#include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
 
@@ -117,7 +118,10 @@ void TRecordAVIThread::Execute() {
     // A default compressor accepted for a run that failed early must not
     // carry over into the user's next recording.
     FCamera->useDefaultCompressor_ = false;
-    DeleteTempFile(VideoTempFile);
+    // Saved, kept elsewhere or discarded: whatever the wipe leaves behind
+    // is never to be recovered as a cut-off recording.
+    MarkRecordingSettled(VideoTempFile);
+    WipeLeftoverRecording(VideoTempFile);
     DeleteTempFile(AudioTempFile);
 }
 
@@ -248,7 +252,11 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     vfw::AVICOMPRESSOPTIONS* optionList[1] = {nullptr};
 
     const std::string tempFile = VideoTempFile;
-    if (!DeleteTempFile(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
+    // The mark of the last recording goes with its file, once the file is
+    // gone (a held one is at most scheduled for deletion): this recording
+    // is not settled until it ends.
+    if (!DeleteTempFile(tempFile) || platform_.FileExists(tempFile) ||
+        !ClearRecordingSettled(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
         RaiseError(kRecordError);
         failed = true;
     }

@@ -108,6 +108,16 @@ TEST_F(CameraTest, TemporaryFilesLieInTheTemporaryDirectory) {
         TScreenCamera camera(nullptr);
         EXPECT_EQ(VideoTempFile.get(), "\\~vstream.avi");
     }
+    // A leftover not recovered yet (another program held it at the start):
+    // the camera records beside it and never wipes it.
+    fake_.tempDirectory = dir_ + "\\";
+    std::ofstream(dir_ + "\\~vstream.avi") << "a cut-off recording";
+    {
+        TScreenCamera camera(nullptr);
+        EXPECT_EQ(VideoTempFile.get(), dir_ + "\\~vstream (2).avi");
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "\\~vstream.avi"));
+    std::filesystem::remove(dir_ + "\\~vstream.avi");
 }
 
 TEST_F(CameraTest, RegionModeSetsOneFlag) {

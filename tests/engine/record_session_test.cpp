@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
@@ -689,6 +690,36 @@ TEST_F(WorkerTest, ThrownAllocationFailsTheRecordingOnly) {
     ASSERT_TRUE(camera_->StartRecording(dir_ + "/b.avi"));
     WaitForWorker();
     EXPECT_TRUE(kelvora::test::ProbeVideo(dir_ + "/b.avi").ok);
+}
+
+// A recording the user discarded (Esc while it records), whose temporary
+// file another program holds so that it cannot be wiped, is never offered
+// back as a cut-off recording at the next start.
+TEST_F(WorkerTest, DiscardedRecordingThatCannotBeWipedIsNeverRecovered) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    fake_.step = 10;
+    const std::string temp = VideoTempFile;
+    fake_.onGrab = [&](int) {
+        if (starts_ > 0 && ++loopGrabs_ == 10) {
+            fake_.locked.insert(temp);  // a virus scanner, say
+            StopReason = kStopDiscard;  // as the camera's Esc does
+            camera_->FRecording = false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/discarded.avi"));
+    WaitForWorker();
+    ASSERT_TRUE(std::filesystem::exists(temp)) << "the wipe was to fail";
+    std::string recovered;
+    EXPECT_EQ(RecoverLeftoverRecording(temp, dir_, dir_, "stamp", &recovered),
+              RecoveryResult::NothingToRecover);
+    EXPECT_TRUE(recovered.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/discarded.avi"));
+
+    // Once the other program lets go, the wipe takes the file and its mark.
+    fake_.locked.clear();
+    EXPECT_TRUE(WipeLeftoverRecording(temp));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/temp"));
 }
 
 // The default compressor accepted for a run that then fails early is not

@@ -197,7 +197,16 @@ TEST_F(CameraTest, TheWorkerEndsOnTheUiThreadAndAllowsTheNextStart) {
         camera.StopRecording();
         return true;
     };
+    // The worker's end never reaches the UI thread (its queue was full):
+    // the camera still takes the next start once the worker has ended.
+    fake_.losePosts = true;
     EXPECT_TRUE(camera.StartRecording(dir_ + "/second.avi"));
+    ASSERT_TRUE(RunUiUntil(fake_, [&] {
+        const TRecordAVIThread* worker = camera.FRecordThread;
+        return worker == nullptr || worker->Ended();
+    }));
+    EXPECT_TRUE(camera.StartRecording(dir_ + "/third.avi"));
+    fake_.losePosts = false;
     ASSERT_TRUE(RunUiUntil(fake_, [&] { return camera.FRecordThread.load() == nullptr; }));
 }
 

@@ -180,6 +180,9 @@ void FakePlatform::WaitServingUi(const std::function<bool()>& done) {
 }
 
 void FakePlatform::PostToUiThread(TScreenCamera* camera, std::function<void()> work) {
+    if (losePosts) {
+        return;  // as when the UI thread's queue is full
+    }
     std::lock_guard<std::mutex> lock(uiMutex_);
     uiQueue_.emplace_back(camera, std::move(work));
 }

@@ -495,18 +495,29 @@ TEST_F(SessionTest, ChangedAreaDuringTheRecordingKeepsTheFrameSize) {
     EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(SessionTest, FrameLostInTheLoopEndsItWithoutFailure) {
+// A grab that fails inside the loop keeps what was recorded, as a refused
+// write does, whatever the stop reason an earlier recording left (none in
+// the run's first recording).
+TEST_F(SessionTest, FrameLostInTheLoopKeepsWhatWasRecorded) {
     camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
     fake_.step = 10;
     fake_.onGrab = [this](int) { return starts_ == 0 || ++loopGrabs_ < 5; };
-    EXPECT_EQ(Run("discarded.avi"), 1);
-    EXPECT_EQ(errors_, std::vector<std::string>{kError});
-    EXPECT_FALSE(std::filesystem::exists(target_)) << "StopReason was not 1";
-
-    StopReason = kStopKeep;  // left from an earlier stop: kept
-    loopGrabs_ = 0;
-    EXPECT_EQ(Run("kept.avi"), 1);
-    EXPECT_EQ(kelvora::test::ProbeVideo(target_).entries, camera_->FCurrentFrame + 1);
+    for (const std::uint8_t left : {kStopNone, kStopKeep, kStopDiscard}) {
+        SCOPED_TRACE(static_cast<int>(left));
+        StopReason = left;
+        loopGrabs_ = starts_ = 0;
+        errors_.clear();
+        const std::string name = "lost-" + std::to_string(left) + ".avi";
+        EXPECT_EQ(Run(name), 0);
+        ASSERT_EQ(errors_.size(), 1u);
+        EXPECT_EQ(errors_[0], std::string(kError) + "\nНе удалось снять кадр с экрана.\n" +
+                                  "Запись сохранена в файле " + target_);
+        const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_EQ(p.entries, camera_->FCurrentFrame + 1);
+        EXPECT_FALSE(camera_->FRecording);
+        EXPECT_TRUE(fake_.questions.empty());
+    }
 }
 
 TEST_F(SessionTest, DiscardedRecordingLeavesNoUserFile) {

@@ -13,6 +13,7 @@
 #include "selection/FlashWnd.h"
 #include "selection/FreeHandWnd.h"
 #include "selection/SelObjWnd.h"
+#include "win32/FormWindow.h"
 #include "win32/handles.h"
 
 namespace {
@@ -98,17 +99,10 @@ SelectionKeys* SelectionKeys::watching_ = nullptr;
 
 class WinCameraWindows final : public CameraWindows {
   public:
-    WinCameraWindows(TScreenCamera& camera, HWND owner) : camera_(camera), owner_(owner) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &WinCameraWindows::Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = kClassName;
-        RegisterClassW(&wc);
-        window_.reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      wc.hInstance, nullptr));
-        if (window_) {
-            SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        }
+    WinCameraWindows(TScreenCamera& camera, HWND owner)
+        : camera_(camera),
+          owner_(owner),
+          window_(kelvora::CreateMessageWindow(kClassName, &WinCameraWindows::Proc, this)) {
         flash_ = TFlashingWnd::Create(owner);
         if (owner_ != nullptr) {
             SetWindowSubclass(owner_, &WinCameraWindows::OwnerProc, kSubclassId,

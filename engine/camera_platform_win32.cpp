@@ -113,7 +113,10 @@ public:
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     }
     bool RenameFile(const std::string& from, const std::string& to) override {
-        return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+        // Write-through: a move to another volume is a copy, and the source
+        // is deleted only once the copy is on the disk.
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
     }
     std::string FileNameForDisplay(const std::string& name) override {
         return Narrow(Widen(name, CP_ACP), CP_UTF8);
@@ -145,7 +148,7 @@ public:
         // A box owned by a window of the UI thread, shown from another
         // thread, makes the system call into the UI thread synchronously;
         // the box is shown there instead, and this thread waits.
-        auto question = std::make_shared<Question>();
+        auto question = std::make_shared<Question>(wCaption);
         PostWork(nullptr, [question, owner, wText, wCaption] {
             if (!question->Done()) {
                 question->Answer(
@@ -234,6 +237,7 @@ private:
     // A question asked from a worker and answered on the UI thread.
     class Question {
     public:
+        explicit Question(std::wstring caption) : caption_(std::move(caption)) {}
         bool Done() {
             std::lock_guard<std::mutex> lock(mutex_);
             return done_;
@@ -260,9 +264,23 @@ private:
             }
             changed_.notify_all();
         }
-        void SetBox(HWND box) {
+        // A window activated while the box shows: taken when it is the box
+        // itself (the first dialog with the question's caption). Others,
+        // the options dialog say, must never receive the box's No.
+        void Activated(HWND window) {
+            wchar_t cls[8] = {};
+            GetClassNameW(window, cls, 8);
+            if (lstrcmpW(cls, L"#32770") != 0) {
+                return;
+            }
+            std::wstring text(caption_.size() + 2, L'\0');
+            text.resize(static_cast<size_t>(
+                GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
             std::lock_guard<std::mutex> lock(mutex_);
-            box_ = box;
+            if (box_ != nullptr || text != caption_) {
+                return;
+            }
+            box_ = window;
             if (done_) {
                 PostMessageW(box_, WM_COMMAND, IDNO, 0);
             }
@@ -275,6 +293,7 @@ private:
     private:
         std::mutex mutex_;
         std::condition_variable changed_;
+        const std::wstring caption_;
         bool done_ = false;
         bool yes_ = false;
         HWND box_ = nullptr;
@@ -297,7 +316,7 @@ private:
     }
     static LRESULT CALLBACK QuestionHook(int code, WPARAM wp, LPARAM lp) {
         if (code == HCBT_ACTIVATE && asking_ != nullptr) {
-            asking_->SetBox(reinterpret_cast<HWND>(wp));
+            asking_->Activated(reinterpret_cast<HWND>(wp));
         }
         return CallNextHookEx(nullptr, code, wp, lp);
     }

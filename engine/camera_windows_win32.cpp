@@ -13,6 +13,7 @@
 #include "selection/FlashWnd.h"
 #include "selection/FreeHandWnd.h"
 #include "selection/SelObjWnd.h"
+#include "win32/FormWindow.h"
 #include "win32/handles.h"
 
 namespace {
@@ -38,9 +39,13 @@ class SelectionKeys {
         confirmRegistered_ =
             RegisterHotKey(target, static_cast<int>(confirmId), MOD_CONTROL, VK_RETURN) != 0;
         if ((!cancelRegistered_ || !confirmRegistered_) && watching_ == nullptr) {
-            watching_ = this;
             hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, &SelectionKeys::Watch,
                                       GetModuleHandleW(nullptr), 0);
+            // Only with a hook: the destructor clears what it set, and a
+            // pointer left behind would outlive this object.
+            if (hook_ != nullptr) {
+                watching_ = this;
+            }
         }
     }
     ~SelectionKeys() {
@@ -94,17 +99,10 @@ SelectionKeys* SelectionKeys::watching_ = nullptr;
 
 class WinCameraWindows final : public CameraWindows {
   public:
-    WinCameraWindows(TScreenCamera& camera, HWND owner) : camera_(camera), owner_(owner) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &WinCameraWindows::Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = kClassName;
-        RegisterClassW(&wc);
-        window_.reset(CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      wc.hInstance, nullptr));
-        if (window_) {
-            SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        }
+    WinCameraWindows(TScreenCamera& camera, HWND owner)
+        : camera_(camera),
+          owner_(owner),
+          window_(kelvora::CreateMessageWindow(kClassName, &WinCameraWindows::Proc, this)) {
         flash_ = TFlashingWnd::Create(owner);
         if (owner_ != nullptr) {
             SetWindowSubclass(owner_, &WinCameraWindows::OwnerProc, kSubclassId,
@@ -148,26 +146,8 @@ class WinCameraWindows final : public CameraWindows {
     bool TimerEnabled() const override { return timerOn_; }
 
     void ShowFrame(const Area& area, bool cornersOnly) override {
-        if (!flash_) {
-            return;
-        }
-        // The region is rebuilt only when the area changes: ticks come every
-        // 30 ms, and the window repaints itself when uncovered.
-        const bool same = flash_->Showing() && placed_ && area.left == area_.left &&
-                          area.top == area_.top && area.width == area_.width &&
-                          area.height == area_.height && cornersOnly == corners_;
-        if (!same) {
-            placed_ =
-                flash_->SetFrame(area.left, area.top, area.width, area.height, cornersOnly, L"");
-            area_ = area;
-            corners_ = cornersOnly;
-            (void)flash_->PaintFrame(L"");
-            ShowWindow(flash_->Handle(), SW_SHOWNA);
-        }
-        // Back on top only when another window went above it.
-        if (GetWindow(flash_->Handle(), GW_HWNDPREV) != nullptr) {
-            SetWindowPos(flash_->Handle(), HWND_TOPMOST, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        if (flash_) {
+            (void)flash_->ShowAround(area.left, area.top, area.width, area.height, cornersOnly);
         }
     }
     void HideFrame() override {
@@ -277,9 +257,6 @@ class WinCameraWindows final : public CameraWindows {
     std::unique_ptr<TFlashingWnd> flash_;
     ATOM ids_[3] = {0, 0, 0};
     bool timerOn_ = false;
-    bool placed_ = false;
-    Area area_;
-    bool corners_ = false;
     std::shared_ptr<SelectionState> state_ = std::make_shared<SelectionState>();
 };
 

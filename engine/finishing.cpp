@@ -1,25 +1,17 @@
 // Finishing a kept recording: the video stream of the temporary file is
-// copied into the user's file without recompressing. When that fails for any
-// reason but the user's cancel, the recording is not lost: the temporary file
-// is moved beside the target under a free name and the user is told where.
+// copied into the user's file without recompressing, under the first free
+// name: a file the user already has is never replaced. When that fails for
+// any reason but the user's cancel, the recording is not lost: the temporary
+// file is moved beside the target under a free name and the user is told
+// where.
 #include "engine/camera_platform.h"
+#include "engine/file_naming.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
-#include "engine/temp_files.h"
 
 namespace {
 
 constexpr const char* kSavingCaption = "Saving Video...";
-
-// "dir\name.avi" -> "dir\name (n).avi"
-std::string NumberedName(const std::string& path, int n) {
-    const size_t slash = path.find_last_of("\\/");
-    const size_t dot = path.find_last_of('.');
-    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const std::string stem = hasExt ? path.substr(0, dot) : path;
-    const std::string ext = hasExt ? path.substr(dot) : ".avi";
-    return stem + " (" + std::to_string(n) + ")" + ext;
-}
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
@@ -70,42 +62,34 @@ vfw::HRESULT TScreenCamera::OpenFirstStream(const std::string& FileName,
 TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
                                                  std::int32_t StreamCount,
                                                  vfw::PAVISTREAM* Streams, std::string* Problem) {
-    const std::string shown = platform_.FileNameForDisplay(FileName);
-    bool cancelled = false;
-    if (!WipeAndDelete(FileName, &cancelled)) {
-        if (cancelled) {
-            RaiseError(kRecordError);
-            return SaveResult::Cancelled;
-        }
-        if (Problem != nullptr) {
-            *Problem = "Не удалось удалить старый файл " + shown + ".";
-        }
-        return SaveResult::Failed;
-    }
-    if (platform_.FileExists(FileName)) {
-        // Another program holds the old file open: its deletion is only
-        // scheduled for the next restart, which would take the new
-        // recording with it. The recording goes under a free name instead.
-        if (Problem != nullptr) {
-            *Problem = "Файл " + shown + " занят другой программой.";
-        }
-        return SaveResult::Failed;
-    }
     platform_.SetBusyCursor(true);
-    vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
-    const vfw::HRESULT r =
-        vfw::AVISaveV(FileName.c_str(), nullptr, &SaveCallback, StreamCount, Streams, options);
+    vfw::HRESULT r = vfw::AVIERR_OK;
+    std::string tried = FileName;
+    const std::string saved = TakeFreeFileName(FileName, [&](const std::string& name) {
+        // Two recordings started in one second, or a clock set back, give a
+        // name the user already has: the next one is taken instead.
+        if (platform_.FileExists(name)) {
+            return NameTry::Exists;
+        }
+        tried = name;
+        vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+        r = vfw::AVISaveV(name.c_str(), nullptr, &SaveCallback, StreamCount, Streams, options);
+        return r == vfw::AVIERR_OK ? NameTry::Taken : NameTry::Failed;
+    });
     platform_.SetBusyCursor(false);
     RaiseProgress(100, "");
 
-    if (r == vfw::AVIERR_OK) {
+    if (!saved.empty()) {
         return SaveResult::Saved;
     }
     if (r == vfw::AVIERR_USERABORT) {
         return SaveResult::Cancelled;
     }
     if (Problem != nullptr) {
-        *Problem = "Не удалось записать файл " + shown + " (код " + ErrorCodeText(r) + ").";
+        const std::string shown = platform_.FileNameForDisplay(tried);
+        *Problem = r == vfw::AVIERR_OK
+                       ? "Все имена вида " + platform_.FileNameForDisplay(FileName) + " заняты."
+                       : "Не удалось записать файл " + shown + " (код " + ErrorCodeText(r) + ").";
     }
     return SaveResult::Failed;
 }
@@ -139,20 +123,18 @@ void TScreenCamera::FinishRecording(const std::string& FileName) {
 
 void TScreenCamera::KeepFailedRecording(const std::string& FileName, const std::string& reason) {
     const std::string temp = VideoTempFile;
-    std::string kept;
-    for (int n = 1; n < 1000 && kept.empty(); ++n) {
-        const std::string candidate = NumberedName(FileName, n);
-        if (!platform_.FileExists(candidate) && platform_.RenameFile(temp, candidate)) {
-            kept = candidate;
+    // One move per folder: a folder that refuses one name refuses the next
+    // as well, and each try may copy the whole file to another volume.
+    const auto moveTo = [&](const std::string& name) {
+        if (platform_.FileExists(name)) {
+            return NameTry::Exists;
         }
-    }
-    // The output folder cannot take it: keep it in the temporary folder.
-    const std::string tempDir = DirectoryOf(temp);
-    for (int n = 1; n < 1000 && kept.empty(); ++n) {
-        const std::string candidate = NumberedName(tempDir + "Kelvora " + FileNameOf(FileName), n);
-        if (!platform_.FileExists(candidate) && platform_.RenameFile(temp, candidate)) {
-            kept = candidate;
-        }
+        return platform_.RenameFile(temp, name) ? NameTry::Taken : NameTry::Failed;
+    };
+    std::string kept = TakeFreeFileName(FileName, moveTo);
+    if (kept.empty()) {
+        // The output folder cannot take it: keep it in the temporary folder.
+        kept = TakeFreeFileName(DirectoryOf(temp) + "Kelvora " + FileNameOf(FileName), moveTo);
     }
     if (kept.empty()) {
         // The temporary file itself is wiped by the next recording and at

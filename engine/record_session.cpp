@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "engine/camera_platform.h"
+#include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
 
@@ -117,11 +118,20 @@ void TRecordAVIThread::Execute() {
     // A default compressor accepted for a run that failed early must not
     // carry over into the user's next recording.
     FCamera->useDefaultCompressor_ = false;
-    DeleteTempFile(VideoTempFile);
+    // Saved, kept elsewhere or discarded: whatever the wipe leaves behind
+    // is never to be recovered as a cut-off recording.
+    MarkRecordingSettled(VideoTempFile);
+    WipeLeftoverRecording(VideoTempFile);
     DeleteTempFile(AudioTempFile);
 }
 
 void TScreenCamera::ThreadTerminated() {
+    // An end that was taken already (by a start, or the state asked), or
+    // one posted by an earlier worker while a later one runs: nothing to do.
+    TRecordAVIThread* worker = FRecordThread;
+    if (worker == nullptr || !worker->Ended()) {
+        return;
+    }
     FRecording = false;
     delete FRecordThread.exchange(nullptr);
 }
@@ -176,15 +186,19 @@ vfw::HIC TScreenCamera::OpenSessionCompressor(vfw::FOURCC* handler, std::string*
 }
 
 std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
-    FFrameWidth = FWidth.load();
-    FFrameHeight = FHeight.load();
+    // The area is read once: the UI thread may write these fields meanwhile
+    // (the timer keeps a full-screen area current), and a size read twice
+    // could differ between the test frame and the stream's format.
+    const std::int32_t left = FLeft, top = FTop, width = FWidth, height = FHeight;
+    FFrameWidth = width;
+    FFrameHeight = height;
 
     if ((vfw::VideoForWindowsVersion() >> 16) < 0x010A) {
         FailureStop(false);
         return 0;
     }
 
-    FramePtr frame(GrabFrame(FLeft, FTop, FWidth, FHeight, FFilterColor), FrameDeleter{this});
+    FramePtr frame(GrabFrame(left, top, width, height, FFilterColor), FrameDeleter{this});
     if (!frame) {
         RaiseError(kRecordError);
         RestoreAppIfWanted();
@@ -205,16 +219,16 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         return 0;
     }
     std::int32_t align = 1;
-    std::int32_t w = FWidth, h = FHeight;
+    std::int32_t w = width, h = height;
     while (vfw::ICCompressQuery(hic.get(), frame.get(), nullptr) != vfw::ICERR_OK) {
         align *= 2;
         if (align > 8) {
             break;
         }
-        w = AlignDimension(FWidth, align, FScreenWidth);
-        h = AlignDimension(FHeight, align, FScreenHeight);
+        w = AlignDimension(width, align, FScreenWidth);
+        h = AlignDimension(height, align, FScreenHeight);
         frame.reset();
-        frame.reset(GrabFrame(FLeft, FTop, w, h, FFilterColor));
+        frame.reset(GrabFrame(left, top, w, h, FFilterColor));
         if (!frame) {
             RaiseError(kRecordError);
             RestoreAppIfWanted();
@@ -248,7 +262,11 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     vfw::AVICOMPRESSOPTIONS* optionList[1] = {nullptr};
 
     const std::string tempFile = VideoTempFile;
-    if (!DeleteTempFile(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
+    // The mark of the last recording goes with its file, once the file is
+    // gone (a held one is at most scheduled for deletion): this recording
+    // is not settled until it ends.
+    if (!DeleteTempFile(tempFile) || platform_.FileExists(tempFile) ||
+        !ClearRecordingSettled(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
         RaiseError(kRecordError);
         failed = true;
     }
@@ -306,16 +324,17 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     }
     frame.reset();
     bool recordedSome = false;
+    bool grabFailed = false;
     if (!failed) {
         RaiseNotify(FOnRecordStart);
-        writeResult = RecordLoop(compressed.get());
+        writeResult = RecordLoop(compressed.get(), &grabFailed);
         // The last frames and the file's indexes are written here; a full
         // disk shows up now at the latest.
         const vfw::HRESULT ended = vfw::AVIStreamEndWrite(compressed.get());
         if (writeResult == vfw::AVIERR_OK) {
             writeResult = ended;
         }
-        failed = writeResult != vfw::AVIERR_OK;
+        failed = writeResult != vfw::AVIERR_OK || grabFailed;
         recordedSome = vfw::AVIStreamLength(compressed.get()) > 0;
     }
 
@@ -336,17 +355,27 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         return 1;
     }
     if (recordedSome) {
-        // A write failed after frames had reached the file (a full disk, a
-        // removed drive): what was recorded is kept and nothing is retried,
-        // since another compressor would not help.
-        StopReason = kStopDiscard;
-        FRecording = false;
-        KeepFailedRecording(FileName, "Не удалось записать кадр во временный файл (код " +
-                                          ErrorCodeText(writeResult) + ").");
+        // A write or a grab failed after frames had reached the file (a full
+        // disk, a removed drive, a screen that cannot be read): what was
+        // recorded is kept and nothing is retried, since another compressor
+        // would not help.
+        if (FRecording) {
+            StopReason = kStopDiscard;
+            FRecording = false;
+        }
+        KeepFailedRecording(FileName,
+                            grabFailed && writeResult == vfw::AVIERR_OK
+                                ? std::string("Не удалось снять кадр с экрана.")
+                                : "Не удалось записать кадр во временный файл (код " +
+                                      ErrorCodeText(writeResult) + ").");
         if (!FPreview) {
             RaisePreview(nullptr, false, false);
             StopTimerWithoutPreview();
         }
+        return 0;
+    }
+    if (grabFailed && writeResult == vfw::AVIERR_OK) {
+        FailureStop(true);  // nothing was recorded; another compressor would not help
         return 0;
     }
     if (writeResult != vfw::AVIERR_OK) {
@@ -366,7 +395,7 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     return 0;
 }
 
-vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
+vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed) {
     std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
     FFramesWritten = 0;
@@ -392,7 +421,7 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream) {
         }
         vfw::BITMAPINFOHEADER* frame = GrabFrame(left, top, width, height, FFilterColor);
         if (frame == nullptr) {
-            RaiseError(kRecordError);
+            *grabFailed = true;  // reported by RecordAVI, which knows what was kept
             break;
         }
         const std::int32_t position = FrameSlot(elapsed, FMSPFRecord);

@@ -38,9 +38,39 @@ void TScreenCamera::SetPreview(bool Value) {
 }
 
 void TScreenCamera::StopRecording() {
-    StopReason = kStopKeep;
-    FRecording = false;
+    if (FRecording) {
+        StopReason = kStopKeep;
+        FRecording = false;
+    } else if (PendingStart) {
+        OnUiThread([this] { CancelPendingStart(); });
+    }
     ReapplyPreviewOnUiThread();
+}
+
+TCameraState TScreenCamera::State() {
+    ReapEndedWorker();
+    if (FRecording) {
+        return TCameraState::Recording;
+    }
+    if (FRecordThread != nullptr) {
+        return TCameraState::Finishing;
+    }
+    return PendingStart ? TCameraState::Selecting : TCameraState::Idle;
+}
+
+void TScreenCamera::ReapEndedWorker() {
+    if (platform_.OnUiThread()) {
+        ThreadTerminated();
+    }
+}
+
+void TScreenCamera::CancelPendingStart() {
+    PendingStart = false;
+    for (const auto kind : {CameraWindows::Selection::Rectangle, CameraWindows::Selection::Window}) {
+        if (windows_->SelectionShowing(kind)) {
+            windows_->EndSelection(kind, CameraWindows::kCancel);
+        }
+    }
 }
 
 void TScreenCamera::ReapplyPreviewOnUiThread() {
@@ -63,6 +93,7 @@ bool TScreenCamera::SelectionShowing() const {
 bool TScreenCamera::StartRecording(const std::string& FileName) {
     // A start arriving while a selection shows would nest a second one in
     // the first one's loop.
+    ReapEndedWorker();
     if (FRecording || FRecordThread != nullptr || SelectionShowing()) {
         return false;
     }
@@ -113,8 +144,10 @@ void TScreenCamera::TimerTick() {
         FFullScreen = false;
     }
 
-    // Nothing to show.
-    if (!PendingStart && !FPreview && (!FRecording || FFullScreen)) {
+    // Nothing to show. Modes 0 and 1 have no area before their selection,
+    // and a selection opens only for a pending start.
+    const bool unselected = !FRecording && (FSelectRegionPending || FPickWindowPending);
+    if (!PendingStart && ((!FPreview && (!FRecording || FFullScreen)) || unselected)) {
         windows_->HideFrame();
         RaisePreview(nullptr, false, FRecording);
         return;
@@ -130,7 +163,9 @@ void TScreenCamera::TimerTick() {
         if (!*alive) {
             return;  // the camera went while the selection was open
         }
-        windows_->SetTimerEnabled(selected);
+        // A cancel leaves the timer off, unless a stop cancelled the pending
+        // start with the preview on: the preview goes on.
+        windows_->SetTimerEnabled(selected || (FPreview && !PendingStart));
         if (!selected) {
             return;
         }
@@ -224,10 +259,16 @@ void TScreenCamera::HotKeyWndProc(std::uint32_t Msg, std::uintptr_t Id) {
         return;
     }
     using Selection = CameraWindows::Selection;
+    // The reason belongs to a running recording only: one that is being
+    // saved already must not be discarded by a key meant for a selection.
     if (Id == FHotKey1) {
-        StopReason = kStopKeep;
+        if (FRecording) {
+            StopReason = kStopKeep;
+        }
     } else if (Id == FHotKey2) {
-        StopReason = kStopDiscard;
+        if (FRecording) {
+            StopReason = kStopDiscard;
+        }
         if (windows_->SelectionShowing(Selection::Rectangle)) {
             windows_->EndSelection(Selection::Rectangle, CameraWindows::kCancel);
         }
@@ -262,7 +303,14 @@ void TScreenCamera::AppMinimize() {
 }
 
 void TScreenCamera::AbortRecording() {
-    StopReason = kStopDiscard;
-    FRecording = false;
-    OnUiThread([this] { HotKeyWndProc(kWmHotKey, FHotKey2); });
+    if (FRecording) {
+        StopReason = kStopDiscard;
+        FRecording = false;
+    }
+    // The flag is down already, so the hot-key path does not re-apply the
+    // preview itself: without it the timer would run on for good.
+    OnUiThread([this] {
+        HotKeyWndProc(kWmHotKey, FHotKey2);
+        SetPreview(FPreview);
+    });
 }

@@ -1,10 +1,13 @@
 #include "engine/recovery.h"
 
+#include <cstdio>
+#include <exception>
 #include <memory>
-#include <new>
 #include <type_traits>
 
 #include "engine/camera_platform.h"
+#include "engine/file_naming.h"
+#include "engine/screen_camera.h"
 #include "engine/vfw/vfw.h"
 
 namespace {
@@ -12,7 +15,7 @@ namespace {
 constexpr const char* kRecoveredWord = " (восстановлено)";
 // For ANSI code pages without Cyrillic letters (a Western system).
 constexpr const char* kRecoveredWordLatin = " (vosstanovleno)";
-constexpr int kMaxNameNumber = 999;
+constexpr const char* kSettledSuffix = ".settled";
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -34,18 +37,40 @@ class AviLibrary {
     ~AviLibrary() { vfw::AVIFileExit(); }
 };
 
-// The first stream of an AVI file, or null when it cannot be read as one.
-StreamPtr OpenVideo(const std::string& name) {
+// The first video stream of an AVI file, or null with the reason.
+vfw::HRESULT OpenVideo(const std::string& name, StreamPtr* video) {
+    video->reset();
     vfw::PAVIFILE file = nullptr;
-    if (vfw::AVIFileOpenA(&file, name.c_str(), vfw::OF_READ, nullptr) != vfw::AVIERR_OK) {
-        return nullptr;
+    if (const vfw::HRESULT hr = vfw::AVIFileOpenA(&file, name.c_str(), vfw::OF_READ, nullptr);
+        hr != vfw::AVIERR_OK) {
+        return hr;
     }
     vfw::PAVISTREAM stream = nullptr;
-    if (vfw::AVIFileGetStream(file, &stream, vfw::streamtypeVIDEO, 0) != vfw::AVIERR_OK) {
-        stream = nullptr;
-    }
+    const vfw::HRESULT hr = vfw::AVIFileGetStream(file, &stream, vfw::streamtypeVIDEO, 0);
     vfw::AVIFileRelease(file);  // the stream keeps the file open
-    return StreamPtr(stream);
+    video->reset(hr == vfw::AVIERR_OK ? stream : nullptr);
+    return hr;
+}
+
+StreamPtr OpenVideo(const std::string& name) {
+    StreamPtr video;
+    (void)OpenVideo(name, &video);
+    return video;
+}
+
+// Why a file that is there could not be read now; empty for a file that
+// is no recording at all (nothing to recover, ever).
+std::string PassingProblem(vfw::HRESULT hr) {
+    switch (hr) {
+        case vfw::AVIERR_FILEOPEN:
+            return "файл не удалось открыть: его держит другая программа или нет доступа";
+        case vfw::AVIERR_FILEREAD:
+            return "ошибка чтения файла";
+        case vfw::AVIERR_MEMORY:
+            return "недостаточно памяти";
+        default:
+            return {};
+    }
 }
 
 // True when some entry of the stream holds a picture (entries of skipped
@@ -76,16 +101,14 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::string& base,
               std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
-    for (int n = 1; n <= kMaxNameNumber; ++n) {
-        const std::string name =
-            InFolder(folder, n == 1 ? base + ".avi" : base + " (" + std::to_string(n) + ").avi");
+    *saved = TakeFreeFileName(InFolder(folder, base + ".avi"), [&](const std::string& name) {
         if (platform.FileExists(name)) {
-            continue;
+            return NameTry::Exists;
         }
         vfw::PAVISTREAM streams[1] = {source};
         vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
         if (vfw::AVISaveV(name.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
-            return false;  // AVISaveV removed what it wrote
+            return NameTry::Failed;  // AVISaveV removed what it wrote
         }
         // Only a copy that reads back whole counts; the temporary file is
         // wiped once this succeeds.
@@ -95,27 +118,40 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
         }  // closed before it is removed: an open file cannot be on Windows
         if (!whole) {
             platform.RemoveFile(name);
-            return false;
+            return NameTry::Failed;
         }
-        *saved = name;
-        return true;
-    }
-    return false;
+        return NameTry::Taken;
+    });
+    return !saved->empty();
+}
+
+std::string SettledMark(const std::string& tempFile) {
+    return tempFile + kSettledSuffix;
 }
 
 }  // namespace
 
 RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::string& outputDir,
                                         const std::string& tempDir, const std::string& stamp,
-                                        std::string* recoveredPath) {
+                                        std::string* recoveredPath, std::string* problem) {
     recoveredPath->clear();
+    std::string ignored;
+    std::string& why = problem != nullptr ? *problem : ignored;
+    why.clear();
     try {
         CameraPlatform& platform = ActivePlatform();
-        if (!platform.FileExists(tempFile)) {
+        if (!platform.FileExists(tempFile) || platform.FileExists(SettledMark(tempFile))) {
             return RecoveryResult::NothingToRecover;
         }
         AviLibrary library;
-        const StreamPtr source = OpenVideo(tempFile);
+        StreamPtr source;
+        const vfw::HRESULT opened = OpenVideo(tempFile, &source);
+        // Only a file that is no recording, or has no whole frame, has
+        // nothing in it; one that cannot be read now is tried again later.
+        why = PassingProblem(opened);
+        if (!why.empty()) {
+            return RecoveryResult::NotYet;
+        }
         if (!source || !HasFrame(source.get())) {
             return RecoveryResult::NothingToRecover;
         }
@@ -130,8 +166,42 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
             return RecoveryResult::Recovered;
         }
         return RecoveryResult::Failed;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // Memory, mostly: a later start may have more.
         recoveredPath->clear();
-        return RecoveryResult::Failed;
+        why = PassingProblem(vfw::AVIERR_MEMORY);
+        return RecoveryResult::NotYet;
     }
+}
+
+std::string FreeVideoTempFile(const std::string& tempDir) {
+    CameraPlatform& platform = ActivePlatform();
+    const std::string name = TakeFreeFileName(tempDir + "~vstream.avi", [&](const std::string& n) {
+        return platform.FileExists(n) ? NameTry::Exists : NameTry::Taken;
+    });
+    return name.empty() ? tempDir + "~vstream.avi" : name;
+}
+
+void MarkRecordingSettled(const std::string& tempFile) {
+    if (!ActivePlatform().FileExists(tempFile)) {
+        return;  // nothing that could come back
+    }
+    if (std::FILE* mark = std::fopen(SettledMark(tempFile).c_str(), "wb")) {
+        std::fclose(mark);
+    }
+}
+
+bool WipeLeftoverRecording(const std::string& tempFile) {
+    CameraPlatform& platform = ActivePlatform();
+    DeleteTempFile(tempFile);
+    if (platform.FileExists(tempFile)) {
+        return false;  // held open: its deletion is at most scheduled
+    }
+    return ClearRecordingSettled(tempFile);
+}
+
+bool ClearRecordingSettled(const std::string& tempFile) {
+    CameraPlatform& platform = ActivePlatform();
+    const std::string mark = SettledMark(tempFile);
+    return !platform.FileExists(mark) || platform.RemoveFile(mark);
 }

@@ -14,10 +14,16 @@
 //   2. Recovered: a complete copy is at `path` and was read back; tell the
 //      user where (FileNameForDisplay(path) for the message), then wipe the
 //      temporary file with DeleteTempFile as usual.
-//      NothingToRecover: no file, or one with no frame that can be read:
-//      wipe it silently as usual.
+//      NothingToRecover: no file, one that is no AVI file or has no whole
+//      frame, or one whose recording was dealt with already (saved, kept or
+//      discarded, then not wiped): wipe it silently with
+//      WipeLeftoverRecording.
 //      Failed: the file holds frames but no folder took a copy (a full
 //      disk); the temporary file is left as it is, nothing was written.
+//      NotYet: the file could not be read now (another program holds it,
+//      a read error, too little memory); *problem says why. It is left as it
+//      is for the next start, and the camera records into another name
+//      meanwhile (FreeVideoTempFile).
 #pragma once
 
 #include <string>
@@ -26,6 +32,7 @@ enum class RecoveryResult {
     NothingToRecover,
     Recovered,
     Failed,
+    NotYet,
 };
 
 // Copies the video of `tempFile` without recompressing (AVISaveV) into
@@ -40,6 +47,27 @@ enum class RecoveryResult {
 // the shell, so the caller formats it).
 // Folders may end with a separator or not. *recoveredPath (ANSI) receives
 // the copy's name when the result is Recovered and is cleared otherwise.
+// *problem (when given) receives the reason of NotYet (UTF-8), else is
+// cleared.
 RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::string& outputDir,
                                         const std::string& tempDir, const std::string& stamp,
-                                        std::string* recoveredPath);
+                                        std::string* recoveredPath, std::string* problem = nullptr);
+
+// The temporary recording of a camera: "~vstream.avi" in `tempDir` (which
+// ends with a separator), or while a file of that name is there (one not
+// recovered yet), the first free "~vstream (n).avi", so that a recording
+// never wipes one that is still to be recovered. The start-up recovers each
+// of these names.
+std::string FreeVideoTempFile(const std::string& tempDir);
+
+// A recording whose fate is settled (saved, kept elsewhere, discarded or
+// recovered) is marked before its temporary file is wiped, so that a file
+// the wipe could not remove (held by another program) never comes back as
+// a cut-off recording. The mark is a small file beside it.
+void MarkRecordingSettled(const std::string& tempFile);
+// Wipes the temporary file (DeleteTempFile) and, once it is gone, its mark.
+// True when both are gone.
+bool WipeLeftoverRecording(const std::string& tempFile);
+// Before a new recording goes into `tempFile` (already wiped): removes the
+// mark of the last one. False when a mark stays.
+bool ClearRecordingSettled(const std::string& tempFile);

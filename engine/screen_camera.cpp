@@ -3,6 +3,7 @@
 #include "engine/screen_camera.h"
 
 #include "engine/camera_platform.h"
+#include "engine/recovery.h"
 
 std::atomic<TScreenCamera*> CurrentCamera{nullptr};
 std::atomic<std::uint8_t> StopReason{kStopNone};
@@ -38,7 +39,9 @@ TScreenCamera::TScreenCamera(void* Owner) : FOwnerForm(Owner), platform_(ActiveP
     if (dir.empty() || dir.back() != '\\') {
         dir += '\\';
     }
-    VideoTempFile = dir + "~vstream.avi";
+    // A leftover not recovered yet keeps its name: this camera records
+    // beside it, so that nothing wipes it before a later start recovers it.
+    VideoTempFile = FreeVideoTempFile(dir);
     AudioTempFile = dir + "~astream.wav";
 
     FRecording = false;
@@ -86,7 +89,7 @@ TScreenCamera::~TScreenCamera() {
     *alive_ = false;
     platform_.DestroyFrameBitmap(FFrameBitmap);
     FFrameBitmap = nullptr;
-    DeleteTempFile(VideoTempFile);
+    WipeLeftoverRecording(VideoTempFile);
     DeleteTempFile(AudioTempFile);
 
     platform_.ForgetCamera(this);

@@ -82,6 +82,16 @@ inline constexpr std::uint8_t kStopNone = 0;
 inline constexpr std::uint8_t kStopKeep = 1;
 inline constexpr std::uint8_t kStopDiscard = 2;
 
+// What the camera is doing. Every command and every display of the
+// program follows this one answer (TScreenCamera::State()):
+//   Idle       nothing runs; a start is accepted;
+//   Selecting  a start waits for its area (PendingStart): the selection
+//              window shows, or opens at the next tick;
+//   Recording  the worker records (FRecording);
+//   Finishing  the recording has stopped and the worker still saves it; a
+//              start is refused until it ends.
+enum class TCameraState { Idle, Selecting, Recording, Finishing };
+
 // The error text of every engine failure.
 inline constexpr const char* kRecordError = "Ошибка записи";
 
@@ -116,6 +126,8 @@ public:
     TScreenCamera* const FCamera;
     // The thread's system handle, for its priority (null where there is none).
     void* NativeHandle() const { return nativeHandle_.load(); }
+    // The recording's work is done (the thread may still be returning).
+    bool Ended() const { return ended_.load(); }
 
 private:
     void Execute();
@@ -212,9 +224,14 @@ public:
 
     // ---- Screen camera ----
     void SetColorDepth(std::int32_t Index);
-    // Stop and keep: StopReason 1, then FRecording cleared; the preview's
+    // Stop. Recording: stop and keep (StopReason 1, then FRecording
+    // cleared). Selecting: the selection and its pending start are cancelled
+    // (on the UI thread). Idle or Finishing: nothing changes. The preview's
     // state is applied again on the UI thread. Any thread.
     void StopRecording();
+    // What the camera is doing now (UI thread; the worker's own stops show
+    // at once).
+    TCameraState State();
 
     // ---- Frame grabber ----
     // The preview picture: FFrameBitmap resized and filled (UI thread).
@@ -272,6 +289,8 @@ public:
     // (the user accepted the default compressor). Runs on the worker.
     std::int32_t RecordAVI(const std::string& FileName);
     // The worker's end, on the UI thread: FRecording false, worker freed.
+    // A worker's end that never arrived (its post was lost) is taken here
+    // by the next start instead.
     void ThreadTerminated();
 
     // ---- Codec catalogue (UI thread) ----
@@ -285,9 +304,11 @@ public:
     // ---- Finishing ----
     // The first stream of an AVI file, or Stream left null.
     void OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
-    // Copies the streams into FileName with progress through FOnProgress.
-    // A failure is not reported here: *Problem receives why (UTF-8), and the
-    // caller keeps the recording and reports both.
+    // Copies the streams into FileName with progress through FOnProgress;
+    // where a file of that name exists, into the first free name after it
+    // ("<name> (2).avi", ...): an existing file is never replaced. A failure
+    // is not reported here: *Problem receives why (UTF-8), and the caller
+    // keeps the recording and reports both.
     enum class SaveResult { Saved, Cancelled, Failed };
     SaveResult SaveAVI(const std::string& FileName, std::int32_t StreamCount,
                        vfw::PAVISTREAM* Streams, std::string* Problem = nullptr);
@@ -311,14 +332,21 @@ private:
     // Opens the compressor of this run: the catalogue entry FCodecIndex, or
     // the default one when the user accepted it after a failure.
     vfw::HIC OpenSessionCompressor(vfw::FOURCC* handler, std::string* name);
-    // Steps 14 of a session: returns the failing write's code, or AVIERR_OK.
-    vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream);
+    // The recording loop: returns the failing write's code, or AVIERR_OK;
+    // *grabFailed tells whether it ended on a grab that failed.
+    vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed);
     // Finishing a kept recording (step 16).
     void FinishRecording(const std::string& FileName);
     // Saving failed: moves the temporary file beside the target under a
     // free name (or keeps it in the temporary folder) and says where.
     void KeepFailedRecording(const std::string& FileName, const std::string& reason);
 
+    // Frees a worker that has ended and whose end has not arrived yet (UI
+    // thread; elsewhere nothing happens).
+    void ReapEndedWorker();
+    // Stop during a selection: the window closes with Cancel and nothing
+    // is pending any more (UI thread).
+    void CancelPendingStart();
     // The timer and frame window after a stop made on the worker: the
     // preview's state decides, on the UI thread.
     void ReapplyPreviewOnUiThread();

@@ -30,6 +30,31 @@ bool TFlashingWnd::PaintFrame(const std::wstring& Caption) {
     return shape_.PaintFrame(Handle(), Caption);
 }
 
+bool TFlashingWnd::ShowAround(int X, int Y, int Width, int Height, bool CornersOnly) {
+    const bool same = placed_ && Showing() && area_[0] == X && area_[1] == Y &&
+                      area_[2] == Width && area_[3] == Height && CornersOnly == corners_;
+    if (!same) {
+        placed_ = SetFrame(X, Y, Width, Height, CornersOnly, L"");
+        area_[0] = X;
+        area_[1] = Y;
+        area_[2] = Width;
+        area_[3] = Height;
+        corners_ = CornersOnly;
+        if (!placed_) {
+            ShowWindow(Handle(), SW_HIDE);
+            return false;
+        }
+        (void)PaintFrame(L"");
+        ShowWindow(Handle(), SW_SHOWNA);
+    }
+    // Back on top only when another window went above it.
+    if (GetWindow(Handle(), GW_HWNDPREV) != nullptr) {
+        SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    }
+    return true;
+}
+
 LRESULT TFlashingWnd::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_ERASEBKGND:

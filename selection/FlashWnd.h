@@ -2,8 +2,7 @@
 // screen, drawn just outside it (or only its four corners).
 //
 // The camera owns one, created hidden; at each tick that wants a frame it
-// calls SetFrame, then PaintFrame, then shows the window (ShowWindow on
-// Handle()) and makes it topmost again (SetWindowPos HWND_TOPMOST without
+// calls ShowAround (SetFrame, PaintFrame, show, topmost again without
 // moving, sizing or activating); otherwise it hides it. The window is
 // borderless, never fills its background and is shaped by a window region to
 // the frame lines, so everything inside and around the frame stays visible
@@ -39,6 +38,13 @@ class TFlashingWnd : public FormWindow {
     // Paints the label (white on red) and the red frame now. False when the
     // window gives no device context.
     [[nodiscard]] bool PaintFrame(const std::wstring& Caption);
+    // A tick's frame without caption: placed, painted and shown around the
+    // area without activating, and put back on top when another window went
+    // above it. The region is rebuilt only when the area changes (ticks come
+    // every 30 ms; the window repaints itself when uncovered). An area that
+    // cannot be framed hides the window (false): a frame left at the last
+    // area would mark what is not recorded.
+    bool ShowAround(int X, int Y, int Width, int Height, bool CornersOnly);
 
     // The paint rectangle (FPaintLeft, FPaintTop, FPaintRight, FPaintBottom).
     RECT PaintRect() const { return shape_.PaintRect(); }
@@ -50,6 +56,11 @@ class TFlashingWnd : public FormWindow {
     TFlashingWnd() = default;
 
     FrameShape shape_;
+    // The area ShowAround placed the frame around (x, y, width, height),
+    // while it is placed.
+    bool placed_ = false;
+    int area_[4] = {};
+    bool corners_ = false;
 };
 
 }  // namespace kelvora

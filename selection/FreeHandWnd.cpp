@@ -45,11 +45,36 @@ POINT CursorPos() {
     return pt;
 }
 
+SIZE g_pictureSizeForTesting{0, 0};
+
+// The frozen picture's size: the primary screen's.
+SIZE PictureSize() {
+    if (g_pictureSizeForTesting.cx > 0) {
+        return g_pictureSizeForTesting;
+    }
+    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
 }  // namespace
+
+void TFreeHandWindow::SetPictureSizeForTesting(int width, int height) {
+    g_pictureSizeForTesting = {width, height};
+}
+
+POINT TFreeHandWindow::PointOnPicture() const {
+    // The cursor may leave the picture while the button is held (onto a
+    // second monitor): the rectangle ends at the picture's edge, so that it
+    // records nothing the frozen picture did not show.
+    POINT pt = CursorPos();
+    pt.x = pt.x < 0 ? 0 : (pt.x > screenWidth_ ? screenWidth_ : pt.x);
+    pt.y = pt.y < 0 ? 0 : (pt.y > screenHeight_ ? screenHeight_ : pt.y);
+    return pt;
+}
 
 std::unique_ptr<TFreeHandWindow> TFreeHandWindow::Create(HWND owner) {
     std::unique_ptr<TFreeHandWindow> wnd(new TFreeHandWindow());
-    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const SIZE size = PictureSize();
+    const RECT screen{0, 0, size.cx, size.cy};
     if (!wnd->CreateForm(kClassName, WS_EX_TOOLWINDOW | WS_EX_TOPMOST, owner, screen) ||
         !wnd->FormCreate()) {
         return nullptr;
@@ -64,8 +89,9 @@ TFreeHandWindow::~TFreeHandWindow() {
 }
 
 bool TFreeHandWindow::FormCreate() {
-    screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
-    screenHeight_ = GetSystemMetrics(SM_CYSCREEN);
+    const SIZE size = PictureSize();
+    screenWidth_ = size.cx;
+    screenHeight_ = size.cy;
     {
         // A compatible bitmap has the display's own format, so it keeps its
         // bits per pixel (1, 4, 8, 15, 16, 24 or 32) and copies fastest.
@@ -186,7 +212,7 @@ void TFreeHandWindow::FormMouseDown(bool left, bool ctrl) {
     if (!left) {
         return;
     }
-    const POINT pt = CursorPos();
+    const POINT pt = PointOnPicture();
     FStartX = FStartY = FEndX = FEndY = 0;
     FSelLeft = FSelTop = FSelWidth = FSelHeight = 0;
     FDragging = true;
@@ -202,7 +228,7 @@ void TFreeHandWindow::FormMouseDown(bool left, bool ctrl) {
 }
 
 void TFreeHandWindow::FormMouseMove() {
-    const POINT pt = CursorPos();
+    const POINT pt = PointOnPicture();
     if (FDragging) {
         SetShapeVisible(0, true);
         SetShapeVisible(1, true);

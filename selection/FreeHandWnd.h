@@ -7,7 +7,9 @@
 // the cursor tells its position, the rectangle's size and the commands.
 //
 // Mouse protocol (positions always from GetCursorPos, in screen pixels,
-// which are the window's pixels as it covers the screen from (0, 0)):
+// which are the window's pixels as it covers the screen from (0, 0); a
+// position past the picture's edges, on another monitor, counts as the
+// edge):
 //   left press        starts a rectangle at the cursor (Shape1, Shape2);
 //   move while down   moves the opposite corner (Shape3, Shape4);
 //   release (any)     ends the drag; the rectangle counts as marked only if
@@ -66,6 +68,11 @@ class TFreeHandWindow : public ModalForm {
     // The tooltip control (owned by this window).
     HWND TooltipHandle() const { return tooltip_.get(); }
 
+    // Tests only: windows created afterwards freeze a picture of this size
+    // (0, 0: the primary screen's), so that the cursor can leave it as it
+    // does onto a second monitor.
+    static void SetPictureSizeForTesting(int width, int height);
+
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
     void FormShow() override;
@@ -80,6 +87,8 @@ class TFreeHandWindow : public ModalForm {
     void FormMouseMove();
     void FormMouseUp();
     void Normalise();
+    // The cursor, held to the picture.
+    POINT PointOnPicture() const;
     void ShowHint(POINT cursor);
     void HideHint();
     // Moves, shows or hides line `index`, repainting the strips it leaves

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -225,6 +226,20 @@ void TMyTrayIcon::SetWantEnterExitEvents(bool want) {
     } else {
         StopTimer(FEnterExitTimer);
     }
+}
+
+bool TMyTrayIcon::ShowBalloon(const std::wstring& title, const std::wstring& text) {
+    if (!Enabled || !FIconVisible) {
+        return false;
+    }
+    // A copy: the record kept for every other call carries no balloon, so
+    // that a later modify does not show this one again.
+    NOTIFYICONDATAW data = FIconData;
+    data.uFlags = NIF_INFO;
+    text.copy(data.szInfo, std::size(data.szInfo) - 1);
+    title.copy(data.szInfoTitle, std::size(data.szInfoTitle) - 1);
+    data.dwInfoFlags = NIIF_INFO;
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
 bool TMyTrayIcon::NotifyIcon(int operation) {

@@ -103,6 +103,10 @@ class TMyTrayIcon {
     bool WantEnterExitEvents() const { return FWantEnterExitEvents; }
     // Starts or stops the 200 ms poll that detects the cursor leaving.
     void SetWantEnterExitEvents(bool want);
+    // A balloon at the icon with `title` and `text` (the information icon);
+    // the shell hides it after a while or on a click. Nothing while Enabled
+    // is false or the icon is not shown. Returns whether the shell took it.
+    bool ShowBalloon(const std::wstring& title, const std::wstring& text);
 
     // Sends niAdd / niModify / niDelete to the shell; add and modify are
     // refused (false, nothing sent) while Enabled is false. Returns whether

@@ -237,7 +237,7 @@ ScreenshotResult SaveScreenshot(const std::string& outputDir, const std::string&
     if (status == EncodeStatus::SinkFailed || !file.Commit()) {
         return FileFailure(path, file.error());
     }
-    return ScreenshotResult{ScreenshotOutcome::Saved, path, {}};
+    return ScreenshotResult{ScreenshotOutcome::Saved, file.path(), {}};
 }
 
 }  // namespace kelvora

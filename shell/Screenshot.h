@@ -9,10 +9,10 @@
 // nothing and report nothing.
 //
 // Files: the picture goes into a temporary file in the folder of the final
-// name and is renamed onto the final name only once it is complete, replacing
-// a file of that name (two shots within one second leave the later one). On
-// any failure the temporary file is removed: a failed save leaves nothing
-// behind, never a truncated picture.
+// name and is renamed onto the final name only once it is complete. A file
+// of that name is never replaced: two shots within one second give
+// "<time>.png" and "<time> (2).png". On any failure the temporary file is
+// removed: a failed save leaves nothing behind, never a truncated picture.
 //
 // Strings: the output folder and the saved path are ANSI (as the settings
 // file holds them); the error text is UTF-8.
@@ -33,7 +33,7 @@ enum class ScreenshotOutcome {
 
 struct ScreenshotResult {
     ScreenshotOutcome outcome = ScreenshotOutcome::Skipped;
-    std::string path;   // Saved: the file written (ANSI)
+    std::string path;   // Saved: the file written, perhaps a numbered name (ANSI)
     std::string error;  // Failed: the reason, in Russian, for an "Error" box (UTF-8)
 };
 

@@ -14,6 +14,7 @@
 #include "shell/MyTrayIcon.h"
 #include "shell/PopupMenu.h"
 #include "shell/Screenshot.h"
+#include "shell/camera_events.h"
 #include "shell/SettingsStore.h"
 #include "shell/file_names.h"
 #include "shell/local_clock.h"
@@ -27,8 +28,6 @@ namespace {
 using win32::Widen;
 
 constexpr wchar_t kClassName[] = L"TfrmMain";
-constexpr UINT kRunPostedMsg = WM_APP + 10;
-constexpr UINT kProgressMsg = WM_APP + 11;
 constexpr UINT_PTR kStateTimer = 1;
 constexpr UINT kStateTimerMs = 250;
 constexpr UINT_PTR kCloseRetryTimer = 2;
@@ -39,6 +38,7 @@ constexpr std::uint32_t kWmHotKey = 0x0312;
 constexpr const char* kNoFolder = "Внимание! Вы не выбрали папку для сохранения!";
 constexpr const char* kMissingFolder = "Внимание! Папка для сохранения не существует!";
 constexpr const char* kNoCodec = "Внимание! Вы не выбрали кодек!";
+constexpr wchar_t kStillSaving[] = L"Предыдущая запись ещё сохраняется";
 
 // Controls of the hidden settings panel (GroupBox2) and progress panel
 // (Panel2). None is ever visible; their handlers carry the values into the
@@ -147,12 +147,6 @@ TMenuItem MenuItem(const wchar_t* caption, const wchar_t* shortCut = L"", int im
     return item;
 }
 
-struct ProgressCall {
-    int percent;
-    const std::string* caption;
-    bool Continue;
-};
-
 }  // namespace
 
 std::unique_ptr<TfrmMain> TfrmMain::Create() {
@@ -191,39 +185,23 @@ bool TfrmMain::FormCreate() {
     BuildHiddenPanels();
     BuildMenu();
 
-    // 3, 4. The camera and its events.
+    // 3, 4. The camera and its events, which reach the handlers below on
+    // this thread whichever thread raised them.
+    events_ = std::make_unique<CameraEvents>(CameraHandlers{
+        [this](TScreenCamera* sender, const std::string& text) { CameraError(sender, text); },
+        [this](TScreenCamera* sender) { CameraRecordStart(sender); },
+        [this](TScreenCamera* sender) { CameraRecordStop(sender); },
+        [this](TScreenCamera* sender) { CameraRecordTime(sender); },
+        [this](TScreenCamera* sender, bool shown, bool recording) {
+            CameraPreview(sender, shown, recording);
+        },
+        [this](TScreenCamera* sender, int percent, const std::string& caption, bool direct) {
+            return CameraProgress(sender, percent, caption, direct);
+        }});
     camera = std::make_unique<TScreenCamera>(wnd);
-    camera->FOnError = [this](TScreenCamera*, const std::string& text) { CameraError(text); };
-    camera->FOnRecordStart = [this](TScreenCamera*) { PostToUi([this] { CameraRecordStart(); }); };
-    camera->FOnRecordStop = [this](TScreenCamera*) { PostToUi([this] { CameraRecordStop(); }); };
-    // The tray's tip follows the recording time, once a second.
-    camera->FOnRecordTime = [this](TScreenCamera* sender) {
-        const std::string text = sender->FRecordTimeText.get();
-        if (text != lastTimeText_) {
-            lastTimeText_ = text;
-            PostToUi([this, text] {
-                if (camera && camera->FRecording && trayRecording_) {
-                    tray->SetHint(RecordingTip(text));
-                }
-            });
-        }
-    };
-    camera->FOnPreview = [this](TScreenCamera*, TBitmap*, bool shown, bool recording) {
-        CameraPreview(shown, recording);
-    };
+    events_->Attach(*camera);
     // Nothing of the preview picture is displayed: the ticks need not grab it.
     camera->FPreviewPictureWanted = false;
-    camera->FOnProgress = [this](TScreenCamera*, std::int32_t percent, const std::string& caption,
-                                 bool& Continue) {
-        if (camera && camera->Platform().OnUiThread()) {
-            Continue = CameraProgress(percent, caption, true);
-            return;
-        }
-        // From the worker: the answer is needed before it goes on.
-        ProgressCall call{percent, &caption, true};
-        SendMessageW(Handle(), kProgressMsg, 0, reinterpret_cast<LPARAM>(&call));
-        Continue = call.Continue;
-    };
 
     // 5, 6. The hidden panel into the camera; the preview on.
     RadioGroup1Click();
@@ -331,10 +309,6 @@ void TfrmMain::BuildMenu() {
     Popup_->Add(MenuItem(L"Выйти", L"", -1, true, [this] { N24Click(); }));
 }
 
-bool TfrmMain::RecordingShown() const {
-    return s != nullptr && s->Visible;
-}
-
 // ---- Commands ----
 
 void TfrmMain::Warn(const char* text) {
@@ -414,6 +388,17 @@ void TfrmMain::rClick() {
     if (closing_ || !camera) {
         return;
     }
+    switch (camera->State()) {
+        case TCameraState::Idle:
+            break;
+        case TCameraState::Finishing:
+            // The camera takes no start before the save ends; the menu stays.
+            tray->ShowBalloon(L"Kelvora", kStillSaving);
+            return;
+        case TCameraState::Selecting:
+        case TCameraState::Recording:
+            return;  // a menu opened before the start: nothing to add
+    }
     if (!LoadSettingsWithFolder()) {
         return;
     }
@@ -422,22 +407,26 @@ void TfrmMain::rClick() {
         return;
     }
     RadioGroup1Click();
+    // The area chosen in the tray menu, for this recording; a rectangle
+    // chosen in an earlier selection is the size that follows the mouse.
+    if (areaMode_ == kAreaFollowMouse) {
+        camera->FWidth = followWidth_;
+        camera->FHeight = followHeight_;
+    }
+    camera->FRegionType = areaMode_;
     const std::string name = OutputFileName(settings_.OutputDir, CurrentLocalTime(), ".avi");
-    // The menu follows the command, whatever the camera says; a start that
-    // waits for a selection goes back to "Записать" if it is cancelled.
-    awaitingSelection_ = !camera->StartRecording(name) && PendingStart;
-    r->Visible = false;
-    s->Visible = true;
+    camera->StartRecording(name);
+    ShowState(camera->State());
 }
 
 void TfrmMain::sClick() {
     if (closing_ || !camera) {
         return;
     }
+    // Recording: stop and save. Selecting: the selection and its pending
+    // start are cancelled.
     camera->StopRecording();
-    awaitingSelection_ = false;
-    r->Visible = true;
-    s->Visible = false;
+    ShowState(camera->State());
 }
 
 void TfrmMain::N19Click() {
@@ -466,13 +455,14 @@ void TfrmMain::WMHotKey(int id) {
     if (closing_ || !camera) {
         return;
     }
-    if (IsIconic(Handle())) {
-        ShowWindow(Handle(), SW_RESTORE);
-    }
-    BringWindowToTop(Handle());
-    if (id == 1 && r->Visible) {
+    // The keys come while the user works in another program: the hidden
+    // main window is neither restored nor brought to the top, which would
+    // take the keyboard from that program.
+    const TCameraState state = camera->State();
+    const bool recordOffered = state == TCameraState::Idle || state == TCameraState::Finishing;
+    if (id == 1 && recordOffered) {
         rClick();
-    } else if (id == 2 && s->Visible) {
+    } else if (id == 2 && !recordOffered) {
         sClick();
     } else if (id == 3) {
         TakeScreenshot();
@@ -517,11 +507,16 @@ void TfrmMain::CloseSequence() {
     }
     // Exit never discards a recording: it is stopped and saved first; the
     // camera's release waits for the save.
-    if (camera && RecordingShown()) {
+    if (camera && camera->State() == TCameraState::Recording) {
         camera->StopRecording();
     }
+    if (events_) {
+        events_->Detach();
+    }
     camera.reset();
-    RunPosted();  // what the last save reported is still shown
+    if (events_) {
+        events_->RunPending();  // what the last save reported is still shown
+    }
     tray.reset();
     PostQuitMessage(0);
 }
@@ -551,16 +546,19 @@ void TfrmMain::SetEnabled(int id, bool enabled) {
 }
 
 void TfrmMain::RadioGroup1Click() {
-    if (!camera) {
-        return;
+    if (camera) {
+        ApplyPanel(*camera);
     }
-    camera->FVideoPriority = ComboIndex(ComboBox1);
-    camera->FFilterColor = ComboIndex(ComboBox2);
-    camera->SetColorDepth(ComboIndex(ComboBox3));
-    camera->FRecordCursor = Checked(CheckBox1);
-    camera->FDrawAreaCapture = Checked(CheckBox3);
-    camera->FLineRectClear = Checked(CheckBox4);
-    camera->SetPreview(Checked(CheckBox8));
+}
+
+void TfrmMain::ApplyPanel(TScreenCamera& c) {
+    c.FVideoPriority = ComboIndex(ComboBox1);
+    c.FFilterColor = ComboIndex(ComboBox2);
+    c.SetColorDepth(ComboIndex(ComboBox3));
+    c.FRecordCursor = Checked(CheckBox1);
+    c.FDrawAreaCapture = Checked(CheckBox3);
+    c.FLineRectClear = Checked(CheckBox4);
+    c.SetPreview(Checked(CheckBox8));
     RebuildTimedCapture();
     const struct {
         int edit, upDown;
@@ -571,19 +569,19 @@ void TfrmMain::RadioGroup1Click() {
     }
     SetEnabled(CheckBox3, false);
     SetEnabled(CheckBox4, false);
-    // The area chosen in the tray menu (the whole screen unless chosen).
-    // A rectangle chosen in a selection (mode 3 now) sets the size the
-    // area keeps when it follows the mouse.
-    if (camera->FRegionType == 3 && !camera->FRecording) {
-        followWidth_ = camera->FWidth;
-        followHeight_ = camera->FHeight;
-    }
-    if (areaMode_ == kAreaFollowMouse && !camera->FRecording) {
-        camera->FWidth = followWidth_;
-        camera->FHeight = followHeight_;
-    }
-    if (!camera->FRecording) {
-        camera->FRegionType = areaMode_;
+    // The area chosen in the tray menu is applied by Record, for its
+    // recording only. Between recordings the camera watches the whole
+    // screen, whose frame lies outside it: an area chosen for a recording
+    // that ended neither shows a frame nor opens a selection.
+    const TCameraState state = c.State();
+    if (state == TCameraState::Idle || state == TCameraState::Finishing) {
+        // A rectangle chosen in a selection (mode 3 now) sets the size the
+        // area keeps when it follows the mouse.
+        if (c.FRegionType == 3) {
+            followWidth_ = c.FWidth;
+            followHeight_ = c.FHeight;
+        }
+        c.FRegionType = kAreaFullScreen;
     }
 }
 
@@ -617,7 +615,10 @@ void TfrmMain::RebuildTimedCapture() {
 }
 
 void TfrmMain::EditChange(int id) {
-    if (!camera) {
+    // Texts that CameraPreview put there came from the camera: written back
+    // (clamped to the primary screen) they would move or crop the area of a
+    // recording, a maximised window or one on another monitor.
+    if (!camera || showingArea_) {
         return;
     }
     HWND edit = Control(id);
@@ -651,16 +652,26 @@ void TfrmMain::EditChange(int id) {
 
 // ---- Camera events ----
 
-void TfrmMain::CameraError(const std::string& text) {
-    PostToUi([this, text] { MessageBoxW(Handle(), Widen(text).c_str(), L"Error", MB_OK); });
+void TfrmMain::CameraError(TScreenCamera*, const std::string& text) {
+    MessageBoxW(Handle(), Widen(text).c_str(), L"Error", MB_OK);
 }
 
-void TfrmMain::ShowRecordingState(bool recording) {
+void TfrmMain::ShowState(TCameraState state) {
+    // The menu offers what the camera can do now: a stop while a start
+    // waits for its selection or a recording runs, a record otherwise (one
+    // during the save gets the reason in a balloon).
+    const bool stopOffered = state == TCameraState::Selecting || state == TCameraState::Recording;
+    r->Visible = !stopOffered;
+    s->Visible = stopOffered;
+    // The icon and tip: the recording's time while it runs, the save's
+    // progress while it is saved (CameraProgress), "Kelvora" otherwise.
+    const bool recording = state == TCameraState::Recording || state == TCameraState::Finishing;
     if (!tray || trayRecording_ == recording) {
         return;
     }
     trayRecording_ = recording;
     lastSavePercent_ = -1;
+    lastTimeText_.clear();
     tray->SetIcon(recording ? recordingIcon_.get() : normalIcon_.get());
     tray->SetHint(recording ? RecordingTip("0:0:0") : std::wstring(L"Kelvora"));
 }
@@ -669,36 +680,48 @@ void TfrmMain::StateTick() {
     if (closing_ || !camera) {
         return;
     }
-    if (camera->FRecording) {
-        awaitingSelection_ = false;
-    } else if (camera->FRecordThread.load() == nullptr) {
-        ShowRecordingState(false);  // recorded and saved, or failed
-        if (awaitingSelection_ && !PendingStart && !camera->SelectionShowing()) {
-            // The selection was cancelled (Esc): nothing records.
-            awaitingSelection_ = false;
-            r->Visible = true;
-            s->Visible = false;
-        }
+    events_->RunPending();  // an event whose wake-up was lost
+    if (camera) {
+        ShowState(camera->State());
     }
 }
 
-void TfrmMain::CameraRecordStart() {
-    ShowRecordingState(true);
+void TfrmMain::CameraRecordStart(TScreenCamera* sender) {
+    if (sender == nullptr) {
+        return;
+    }
+    ShowState(sender->State());
     for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull, Edit1, Edit2, Edit3, Edit4,
                    UpDown1, UpDown2, UpDown3, UpDown4}) {
         SetEnabled(id, false);
     }
 }
 
-void TfrmMain::CameraRecordStop() {
+void TfrmMain::CameraRecordStop(TScreenCamera* sender) {
+    if (sender == nullptr) {
+        return;
+    }
     for (int id : {ComboBox3, RadioGroup1, RadioFixed, RadioFull}) {
         SetEnabled(id, true);
     }
-    RadioGroup1Click();
+    ApplyPanel(*sender);
+    ShowState(sender->State());
 }
 
-void TfrmMain::CameraPreview(bool previewShown, bool recording) {
-    if (!camera || inPreview_) {
+void TfrmMain::CameraRecordTime(TScreenCamera* sender) {
+    // The tray's tip follows the recording time, once a second.
+    if (sender == nullptr || !sender->FRecording || !trayRecording_) {
+        return;
+    }
+    const std::string text = sender->FRecordTimeText.get();
+    if (text != lastTimeText_) {
+        lastTimeText_ = text;
+        tray->SetHint(RecordingTip(text));
+    }
+}
+
+void TfrmMain::CameraPreview(TScreenCamera* sender, bool previewShown, bool recording) {
+    if (sender == nullptr || inPreview_) {
         return;
     }
     inPreview_ = true;
@@ -716,10 +739,11 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
     const struct {
         int id;
         std::int32_t value;
-    } texts[] = {{Edit1, camera->FTop},
-                 {Edit2, camera->FLeft},
-                 {Edit3, camera->FWidth},
-                 {Edit4, camera->FHeight}};
+    } texts[] = {{Edit1, sender->FTop},
+                 {Edit2, sender->FLeft},
+                 {Edit3, sender->FWidth},
+                 {Edit4, sender->FHeight}};
+    showingArea_ = true;
     for (const auto& t : texts) {
         std::int32_t& shown = shownRect_[t.id - Edit1];
         if (shown == t.value) {
@@ -730,10 +754,12 @@ void TfrmMain::CameraPreview(bool previewShown, bool recording) {
         }
         shown = t.value;
     }
+    showingArea_ = false;
     inPreview_ = false;
 }
 
-bool TfrmMain::CameraProgress(int percent, const std::string& caption, bool pumpMessages) {
+bool TfrmMain::CameraProgress(TScreenCamera*, int percent, const std::string& caption,
+                              bool pumpMessages) {
     // Let pending messages be processed; a quit is kept for the main loop.
     MSG msg;
     while (pumpMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -774,29 +800,6 @@ void TfrmMain::ResetProgressPanel() {
 
 // ---- Messages ----
 
-void TfrmMain::PostToUi(std::function<void()> work) {
-    {
-        std::lock_guard<std::mutex> lock(postedMutex_);
-        posted_.push_back(std::move(work));
-    }
-    PostMessageW(Handle(), kRunPostedMsg, 0, 0);
-}
-
-void TfrmMain::RunPosted() {
-    for (;;) {
-        std::function<void()> work;
-        {
-            std::lock_guard<std::mutex> lock(postedMutex_);
-            if (posted_.empty()) {
-                return;
-            }
-            work = std::move(posted_.front());
-            posted_.pop_front();
-        }
-        work();
-    }
-}
-
 LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_ACTIVATE:
@@ -811,9 +814,6 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE:
             CloseSequence();  // closing is always allowed
             return 0;
-        case kRunPostedMsg:
-            RunPosted();
-            return 0;
         case WM_TIMER:
             if (wp == kStateTimer) {
                 StateTick();
@@ -825,16 +825,6 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                 return 0;
             }
             return FormWindow::HandleMessage(msg, wp, lp);
-        case kProgressMsg: {
-            // Sent by the worker: the UI thread is in a message loop of its
-            // own (the main loop, a menu's, a message box's), which processes
-            // the pending messages. Pumping them here would take the input a
-            // tray menu's loop waits for: a click on the menu during a save
-            // would be lost.
-            auto* call = reinterpret_cast<ProgressCall*>(lp);
-            call->Continue = CameraProgress(call->percent, *call->caption, false);
-            return 0;
-        }
         default:
             return FormWindow::HandleMessage(msg, wp, lp);
     }

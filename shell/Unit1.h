@@ -15,10 +15,13 @@
 //    message loop with PostQuitMessage. A recording still running is stopped
 //    and saved before the camera is released; commands that arrive while the
 //    camera is released are ignored.
-//  - The camera's worker-side events (start, stop, error, progress) do their
-//    window work on the UI thread; the progress answer (Continue) is handed
-//    back before the worker goes on.
-// Everything else runs on the UI thread.
+//  - The camera's events reach the handlers on the UI thread, whichever
+//    thread raised them (CameraEvents, camera_events.h); the progress answer
+//    (Continue) is handed back before the worker goes on.
+//  - The menu ("Записать" or "Остановить"), the tray icon and tip, Exit and
+//    the hot keys follow the camera's state (TScreenCamera::State()), never
+//    a record of their own.
+// Everything runs on the UI thread.
 #pragma once
 
 #include <windows.h>
@@ -26,10 +29,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,10 +41,11 @@
 #include "win32/handles.h"
 
 class TScreenCamera;
-class TBitmap;
+enum class TCameraState;
 
 namespace kelvora {
 
+class CameraEvents;
 class TAboutBox;
 class TMenuImages;
 class TMyTrayIcon;
@@ -86,8 +88,6 @@ class TfrmMain : public FormWindow {
     std::string IniPath() const { return AppDir_ + "\\Settings.ini"; }
     TPopupMenu& Popup() { return *Popup_; }
     TMyTrayIcon& Tray() { return *tray; }
-    // True while the menu offers "Остановить".
-    bool RecordingShown() const;
     void SetOptionsDialog(TOptionsDialog* dialog) { optionsDialog_ = dialog; }
 
     // The global hot keys registered now: record, stop, screenshot.
@@ -113,13 +113,13 @@ class TfrmMain : public FormWindow {
     // A key of section "Options" of Settings.ini; nullopt when missing.
     std::optional<std::string> ReadOption(const char* key) const;
     void MarkArea();
-    // Every 250 ms: the tray's recording state, and a pending start whose
-    // selection was cancelled.
+    // Every 250 ms: the menu, icon and tip follow the camera's state.
     void StateTick();
-    void ShowRecordingState(bool recording);
+    void ShowState(TCameraState state);
 
     // The hidden settings panel and what it carries into the camera.
     void RadioGroup1Click();
+    void ApplyPanel(TScreenCamera& c);
     void CheckBox8Click();
     void CheckBox9Click();
     void EditChange(int id);
@@ -131,25 +131,26 @@ class TfrmMain : public FormWindow {
     int EditValue(int id) const;
     void SetEnabled(int id, bool enabled);
 
-    // Camera events.
-    void CameraError(const std::string& text);
-    void CameraRecordStart();
-    void CameraRecordStop();
-    void CameraPreview(bool previewShown, bool recording);
+    // Camera events, on the UI thread; `sender` is null once the camera has
+    // been released.
+    void CameraError(TScreenCamera* sender, const std::string& text);
+    void CameraRecordStart(TScreenCamera* sender);
+    void CameraRecordStop(TScreenCamera* sender);
+    void CameraRecordTime(TScreenCamera* sender);
+    void CameraPreview(TScreenCamera* sender, bool previewShown, bool recording);
     // `pumpMessages`: process the pending window messages first (not when
     // the worker's call arrives as a sent message).
-    bool CameraProgress(int percent, const std::string& caption, bool pumpMessages);
+    bool CameraProgress(TScreenCamera* sender, int percent, const std::string& caption,
+                        bool pumpMessages);
     void ResetProgressPanel();
-
-    // Work from the worker, run on the UI thread in the order it came.
-    void PostToUi(std::function<void()> work);
-    void RunPosted();
 
     void Warn(const char* text);
     // LoadSettings, then the warning when the output folder is unset or
     // missing; true when it exists.
     bool LoadSettingsWithFolder();
 
+    // Before the camera: it outlives the camera, whose events it carries.
+    std::unique_ptr<CameraEvents> events_;
     std::unique_ptr<TScreenCamera> camera;
     std::unique_ptr<TMyTrayIcon> tray;
     std::unique_ptr<TPopupMenu> Popup_;
@@ -163,14 +164,12 @@ class TfrmMain : public FormWindow {
     // Size of the last area chosen in a selection: the follow-mouse size.
     std::int32_t followWidth_ = 640;
     std::int32_t followHeight_ = 480;
-    // Record waits for the user to select the area.
-    bool awaitingSelection_ = false;
-    // The tray shows the recording icon.
+    // The tray shows the recording icon (a recording runs or is saved).
     bool trayRecording_ = false;
     int lastSavePercent_ = -1;
     win32::Icon normalIcon_;
     win32::Icon recordingIcon_;
-    std::string lastTimeText_;  // worker only: the last record time posted
+    std::string lastTimeText_;  // the last record time in the tip
     std::array<HotKey, kHotKeyCount> hotKeys_ = kDefaultHotKeys;
     TSettings settings_;
     std::string AppDir_;
@@ -181,9 +180,9 @@ class TfrmMain : public FormWindow {
     bool inPreview_ = false;
     // The rectangle values CameraPreview last put into Edit1..Edit4.
     std::int32_t shownRect_[4] = {-1, -1, -1, -1};
-
-    std::mutex postedMutex_;
-    std::deque<std::function<void()>> posted_;
+    // CameraPreview is writing those texts: their change handlers must not
+    // write them back into the camera.
+    bool showingArea_ = false;
 };
 
 }  // namespace kelvora

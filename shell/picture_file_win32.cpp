@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "engine/file_naming.h"
+
 namespace kelvora {
 
 namespace {
@@ -91,9 +93,22 @@ bool PictureFile::Commit() {
     if (!CloseHandle(file_.release())) {
         return Fail(GetLastError());
     }
-    if (!MoveFileExA(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return Fail(GetLastError());
+    // Never over a file the user has (two shots in one second, a clock set
+    // back): the rename itself refuses an existing name, so the next one is
+    // taken.
+    DWORD failure = 0;
+    const std::string saved = TakeFreeFileName(finalPath_, [&](const std::string& name) {
+        if (MoveFileExA(tempPath_.c_str(), name.c_str(), 0)) {
+            return NameTry::Taken;
+        }
+        failure = GetLastError();
+        return failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS ? NameTry::Exists
+                                                                                : NameTry::Failed;
+    });
+    if (saved.empty()) {
+        return Fail(failure != 0 ? failure : ERROR_FILE_EXISTS);
     }
+    finalPath_ = saved;
     tempPath_.clear();
     return true;
 }

@@ -4,7 +4,10 @@
 //   PictureFile file;
 //   file.Create(finalPath)     a new temporary file, finalPath + ".N.tmp"
 //   file.Write(...) ...        buffered; the first failure is sticky
-//   file.Commit()              flush, close, rename onto finalPath
+//   file.Commit()              flush, close, rename onto finalPath, or
+//                              where a file of that name exists onto the
+//                              first free "<name> (2).ext" ...: an existing
+//                              file is never replaced; path() tells which
 // Destroying the object before a successful Commit (or after a failed one)
 // closes and deletes the temporary file, so a failure leaves no file behind.
 // After a failure, error() holds the system's error code (ERROR_DISK_FULL,
@@ -33,10 +36,12 @@ class PictureFile : public ByteSink {
     [[nodiscard]] bool Create(const std::string& finalPath);
     [[nodiscard]] bool Write(const void* data, std::size_t size) override;
     // Writes what is buffered, closes the file and renames it onto the final
-    // name, replacing a file of that name. False when any step fails.
+    // name or the first free one after it. False when any step fails.
     [[nodiscard]] bool Commit();
 
     DWORD error() const { return error_; }
+    // The final name, after Commit the one the picture took.
+    const std::string& path() const { return finalPath_; }
     // Tests only: writes fail with ERROR_DISK_FULL once a file would pass
     // `bytes` (0: no limit).
     static void SetWriteLimitForTesting(std::uint64_t bytes);

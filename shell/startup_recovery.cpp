@@ -2,12 +2,17 @@
 
 #include <windows.h>
 
+#include <set>
+#include <vector>
+
 #include "engine/camera_platform.h"
+#include "engine/file_naming.h"
 #include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "shell/SettingsStore.h"
 #include "shell/file_names.h"
 #include "shell/settings_rules.h"
+#include "win32/handles.h"
 
 namespace kelvora {
 
@@ -33,28 +38,51 @@ std::string OutputDirOfSettings() {
     return std::string(dir, n);
 }
 
-}  // namespace
-
-std::string RecoverCutOffRecording() {
-    CameraPlatform& platform = ActivePlatform();
-    std::string tempDir = platform.TempDirectory();
-    if (tempDir.empty() || tempDir.back() != '\\') {
-        tempDir += '\\';
-    }
-    const std::string temp = tempDir + "~vstream.avi";
-    if (!platform.FileExists(temp)) {
+// The temporary recordings there: "~vstream.avi" and "~vstream (n).avi".
+std::vector<std::string> LeftoverRecordings(const std::string& tempDir) {
+    const std::string first = tempDir + "~vstream.avi";
+    std::set<std::string> found;
+    WIN32_FIND_DATAA data{};
+    const win32::FindHandle search(FindFirstFileA((tempDir + "~vstream*.avi").c_str(), &data));
+    if (!search) {
         return {};  // the normal start: nothing to do
     }
+    do {
+        found.insert(tempDir + data.cFileName);
+    } while (FindNextFileA(search.get(), &data));
+    std::vector<std::string> names;
+    for (int n = 1; n <= kMaxFileNumber && names.size() < found.size(); ++n) {
+        const std::string name = NumberedFileName(first, n);
+        if (found.count(name) != 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Recovers one leftover; the message for the user, or empty.
+std::string RecoverOne(CameraPlatform& platform, const std::string& temp,
+                       const std::string& tempDir) {
     const std::string stamp = LastWriteStamp(temp);
     std::string path;
-    switch (RecoverLeftoverRecording(temp, OutputDirOfSettings(), tempDir, stamp, &path)) {
+    std::string problem;
+    switch (RecoverLeftoverRecording(temp, OutputDirOfSettings(), tempDir, stamp, &path,
+                                     &problem)) {
         case RecoveryResult::NothingToRecover:
-            DeleteTempFile(temp);
+            WipeLeftoverRecording(temp);
             return {};
         case RecoveryResult::Recovered:
-            DeleteTempFile(temp);
+            // The copy is whole: the file must not come back if it cannot
+            // be wiped now.
+            MarkRecordingSettled(temp);
+            WipeLeftoverRecording(temp);
             return "Запись, прерванная при прошлом запуске программы, восстановлена:\n" +
                    platform.FileNameForDisplay(path);
+        case RecoveryResult::NotYet:
+            // Left as it is; the camera records beside it meanwhile.
+            return "Запись, прерванная при прошлом запуске программы, пока не удалось "
+                   "восстановить: " +
+                   problem + ". Программа попробует ещё раз при следующем запуске.";
         case RecoveryResult::Failed:
             break;
     }
@@ -67,6 +95,26 @@ std::string RecoverCutOffRecording() {
                platform.FileNameForDisplay(kept);
     }
     return "Запись, прерванная при прошлом запуске программы, не удалось сохранить.";
+}
+
+}  // namespace
+
+std::string RecoverCutOffRecording() {
+    CameraPlatform& platform = ActivePlatform();
+    std::string tempDir = platform.TempDirectory();
+    if (tempDir.empty() || tempDir.back() != '\\') {
+        tempDir += '\\';
+    }
+    // The camera records into "~vstream.avi", or a numbered name beside a
+    // leftover that was not recovered yet: each of them is tried.
+    std::string message;
+    for (const std::string& temp : LeftoverRecordings(tempDir)) {
+        const std::string said = RecoverOne(platform, temp, tempDir);
+        if (!said.empty()) {
+            message += (message.empty() ? "" : "\n\n") + said;
+        }
+    }
+    return message;
 }
 
 }  // namespace kelvora

@@ -8,10 +8,13 @@
 
 namespace kelvora {
 
-// Recovers a leftover "~vstream.avi" into the output folder of Settings.ini
-// (beside the executable), else into the temporary folder, then wipes it.
-// Returns the message for the user (UTF-8, naming where the recording is
-// now), or an empty string when there was nothing to recover.
+// Recovers a leftover "~vstream.avi" (and "~vstream (n).avi", where a camera
+// recorded beside one that was not recovered yet) into the output folder of
+// Settings.ini (beside the executable), else into the temporary folder, then
+// wipes it. A file that cannot be read now is left for the next start.
+// Returns the message for the user (UTF-8, naming where each recording is
+// now, or why it could not be recovered yet), or an empty string when there
+// was nothing to recover.
 std::string RecoverCutOffRecording();
 
 }  // namespace kelvora

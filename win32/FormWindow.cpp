@@ -304,4 +304,16 @@ bool ModalForm::SetModalResult(int result) {
     return true;
 }
 
+win32::Window CreateMessageWindow(const wchar_t* className, WNDPROC proc, void* self) {
+    if (!RegisterFormClass(className, proc, nullptr)) {
+        return {};
+    }
+    win32::Window window(CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         GetModuleHandleW(nullptr), nullptr));
+    if (window) {
+        SetWindowLongPtrW(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    return window;
+}
+
 }  // namespace kelvora

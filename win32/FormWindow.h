@@ -143,4 +143,11 @@ class ModalForm : public FormWindow {
     bool inModal_ = false;
 };
 
+// A hidden message-only window (HWND_MESSAGE) of `className`, registered on
+// first use with `proc`, with `self` in its GWLP_USERDATA for the procedure
+// to find its object: the helper windows that carry timers, hot keys and
+// work posted from other threads. Empty when the platform refuses it.
+[[nodiscard]] win32::Window CreateMessageWindow(const wchar_t* className, WNDPROC proc,
+                                                void* self);
+
 }  // namespace kelvora

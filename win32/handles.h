@@ -51,6 +51,7 @@ inline void DeleteMemoryDc(HDC h) { DeleteDC(h); }
 inline void DestroyWnd(HWND h) { DestroyWindow(h); }
 inline void FreeGlobal(HGLOBAL h) { GlobalFree(h); }
 inline void DestroyIconHandle(HICON h) { DestroyIcon(h); }
+inline void CloseFind(HANDLE h) { FindClose(h); }
 }  // namespace detail
 
 // CreateFile and friends (INVALID_HANDLE_VALUE when empty).
@@ -68,6 +69,8 @@ using MemoryDc = Owned<HDC, detail::DeleteMemoryDc>;
 using Window = Owned<HWND, detail::DestroyWnd>;
 using Global = Owned<HGLOBAL, detail::FreeGlobal>;
 using Icon = Owned<HICON, detail::DestroyIconHandle>;
+// FindFirstFile (INVALID_HANDLE_VALUE when empty).
+using FindHandle = Owned<HANDLE, detail::CloseFind, -1>;
 
 // GetDC / GetWindowDC, released with ReleaseDC for the same window.
 class WindowDc {

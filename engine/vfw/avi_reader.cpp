@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
+#include <exception>
 
 #include "engine/vfw/avi_riff.h"
 
@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::size_t kMaxStreams = 100;  // chunk ids number streams with two digits
 constexpr std::uint32_t kMaxFormatSize = 1 << 20;
-constexpr std::uint32_t kMaxEntrySize = 0x7FFFFFFF;  // sizes are reported as LONG
+constexpr std::uint32_t kMaxEntrySize = kMaxSampleBytes;
 constexpr std::size_t kEntryBlock = 512;             // index entries read at a time
 constexpr std::uint16_t kIndexKind = 'i' | 'x' << 8;
 
@@ -32,7 +32,7 @@ HRESULT AviReader::Open(const char* path, std::unique_ptr<AviReader>* reader) {
             return AVIERR_FILEOPEN;
         }
         return Open(std::move(file), reader);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return AVIERR_MEMORY;
     }
 }
@@ -52,7 +52,9 @@ HRESULT AviReader::Open(std::unique_ptr<FileReader> file, std::unique_ptr<AviRea
         }
         *reader = std::move(r);
         return AVIERR_OK;
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // bad_alloc, or length_error for a size no vector can hold: what the
+        // bounds below let through is still no crash.
         return AVIERR_MEMORY;
     }
 }
@@ -338,7 +340,7 @@ bool AviReader::LoadStdIndex(std::vector<AviEntry>* out, std::uint64_t chunk,
     if (size < kIndexHeaderSize || size > size_ - chunk - 8 || longsPerEntry != 2 || subType != 0 ||
         type != AVI_INDEX_OF_CHUNKS || base > size_ ||
         used > (size - kIndexHeaderSize) / sizeof(StdIndexEntry) || used > *budget ||
-        out->size() + used > 0x7FFFFFFF) {
+        out->size() + used > kMaxIndexEntries) {
         return false;
     }
     *budget -= used;
@@ -355,7 +357,7 @@ bool AviReader::LoadStdIndex(std::vector<AviEntry>* out, std::uint64_t chunk,
             const std::uint64_t data = base + Get32(e);
             const std::uint32_t raw = Get32(e + 4);
             const std::uint32_t bytes = raw & ~kNonKeyBit;
-            if (data > size_ || bytes > size_ - data) {
+            if (data > size_ || bytes > size_ - data || bytes > kMaxEntrySize) {
                 return false;
             }
             const bool key = (raw & kNonKeyBit) == 0 && bytes > 0;

@@ -52,6 +52,16 @@ inline constexpr std::uint8_t AVI_INDEX_OF_CHUNKS = 1;
 // dwSize bit of a standard index entry that marks a frame that is no key frame.
 inline constexpr std::uint32_t kNonKeyBit = 0x80000000u;
 
+// What a file may ask of a reader or a copy. A larger chunk or index is
+// damage, not a recording: a 32-bit process could not even hold it, and
+// std::vector answers such a size with std::length_error rather than
+// std::bad_alloc.
+// The largest frame: a 16384 x 16384 picture of 32 bits.
+inline constexpr std::uint32_t kMaxSampleBytes = 1u << 30;
+// Entries one stream's index may declare: more than nine days at 40 frames
+// per second (a longer recording is still read, by scanning its chunks).
+inline constexpr std::uint64_t kMaxIndexEntries = 1u << 25;
+
 // One entry of 'idx1' (16 bytes).
 struct OldIndexEntry {
     std::uint32_t chunkId;

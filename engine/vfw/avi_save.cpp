@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <new>
+#include <exception>
 #include <vector>
 
+#include "engine/vfw/avi_riff.h"
 #include "engine/vfw/avi_stream.h"
 #include "engine/vfw/avi_writer.h"
 #include "engine/vfw/vfw.h"
@@ -100,6 +101,9 @@ HRESULT SaveVideo(const char* fileName, AVISAVECALLBACK callback, AviStream* sou
             hr != AVIERR_OK) {
             return hr;
         }
+        if (bytes < 0 || static_cast<std::uint64_t>(bytes) > riff::kMaxSampleBytes) {
+            return AVIERR_BADFORMAT;  // damage: no frame is that large
+        }
         chunkBytes += 8 + static_cast<std::uint64_t>(bytes) + (bytes & 1);
         largest = std::max(largest, bytes);
     }
@@ -142,7 +146,9 @@ HRESULT SaveVideo(const char* fileName, AVISAVECALLBACK callback, AviStream* sou
     if (!progress.Report(100)) {
         return AVIERR_USERABORT;
     }
-    if (const HRESULT hr = writer.Finish(); hr != AVIERR_OK) {
+    // A copy is made to replace its source, which the caller wipes next:
+    // the copy is on the disk first.
+    if (const HRESULT hr = writer.Finish(true); hr != AVIERR_OK) {
         return hr;
     }
     guard.Keep();
@@ -168,7 +174,8 @@ HRESULT AVISaveV(const char* fileName, const void* handler, AVISAVECALLBACK call
     }
     try {
         return SaveVideo(fileName, callback, streams[0]);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // bad_alloc, or length_error for a size no vector can hold.
         return AVIERR_MEMORY;
     }
 }

@@ -16,5 +16,10 @@ void SetSuperIndexCapacityForTesting(std::uint32_t entries);
 // Size a written file cannot grow past: writes beyond it fail as on a full
 // disk.
 void SetWriteLimitForTesting(std::uint64_t bytes);
+// Offset that reads cannot pass: reads of bytes beyond it fail as on a bad
+// disk (affects files opened before the call as well).
+void SetReadLimitForTesting(std::uint64_t bytes);
+// How many times a file was written through to the disk so far.
+unsigned DiskSyncsForTesting();
 
 }  // namespace vfw

@@ -284,7 +284,7 @@ HRESULT AviWriter::Flush() {
     return out_.Flush() ? AVIERR_OK : Fail(AVIERR_FILEWRITE);
 }
 
-HRESULT AviWriter::Finish() {
+HRESULT AviWriter::Finish(bool toDisk) {
     if (finished_) {
         return error_;
     }
@@ -309,7 +309,7 @@ HRESULT AviWriter::Finish() {
         for (const auto& [at, value] : patches_) {
             ok = ok && out_.WriteAt(at, &value, 4);
         }
-        ok = out_.Close() && ok;
+        ok = out_.Close(toDisk && ok) && ok;
         if (!ok) {
             out_.Discard();
             return Fail(AVIERR_FILEWRITE);

@@ -71,9 +71,11 @@ class AviWriter {
     // recording of those frames even if the process ends before Finish()
     // (no index, the header's sizes unpatched). Returns the sticky error.
     [[nodiscard]] HRESULT Flush();
-    // Writes the indexes, patches the headers and closes the file. Returns
-    // the sticky error, if any, without completing the file.
-    [[nodiscard]] HRESULT Finish();
+    // Writes the indexes, patches the headers and closes the file; with
+    // `toDisk`, only once the system has it on the disk (a copy whose source
+    // goes next). Returns the sticky error, if any, without completing the
+    // file.
+    [[nodiscard]] HRESULT Finish(bool toDisk = false);
     // Closes the file without completing it (the caller removes it).
     void Abandon();
 

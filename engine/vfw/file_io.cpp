@@ -1,6 +1,11 @@
 #include "engine/vfw/file_io.h"
 
 #include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstring>
@@ -19,6 +24,18 @@ constexpr std::size_t kWriteBuffer = 4u << 20;
 constexpr std::size_t kReadBuffer = 64u << 10;
 
 std::atomic<std::uint64_t> g_writeLimit{0};
+std::atomic<std::uint64_t> g_readLimit{0};
+std::atomic<unsigned> g_diskSyncs{0};
+
+// The file's data on the disk, not only in the system's cache.
+bool SyncToDisk(std::FILE* f) {
+    g_diskSyncs.fetch_add(1, std::memory_order_relaxed);
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;  // FlushFileBuffers
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
 
 bool Seek(std::FILE* f, std::uint64_t offset) {
 #ifdef _WIN32
@@ -58,6 +75,14 @@ bool PastWriteLimit(std::uint64_t end) {
 
 void SetWriteLimitForTesting(std::uint64_t bytes) {
     g_writeLimit = bytes;
+}
+
+void SetReadLimitForTesting(std::uint64_t bytes) {
+    g_readLimit = bytes;
+}
+
+unsigned DiskSyncsForTesting() {
+    return g_diskSyncs.load();
 }
 
 // ---- FileWriter ----
@@ -158,11 +183,11 @@ bool FileWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t siz
     return true;
 }
 
-bool FileWriter::Close() {
+bool FileWriter::Close(bool toDisk) {
     if (file_ == nullptr) {
         return false;
     }
-    const bool flushed = !failed_ && Flush();
+    const bool flushed = !failed_ && Flush() && (!toDisk || SyncToDisk(file_));
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!flushed || !closed) {
@@ -224,6 +249,10 @@ bool FileReader::Fill(std::uint64_t offset) {
 bool FileReader::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
     if (file_ == nullptr || offset > size_ || size > size_ - offset) {
         return false;
+    }
+    const std::uint64_t limit = g_readLimit.load(std::memory_order_relaxed);
+    if (limit != 0 && offset + size > limit) {
+        return false;  // as a bad sector would
     }
     if (size >= kReadBuffer) {
         return Seek(file_, offset) && std::fread(data, 1, size, file_) == size;

@@ -39,8 +39,10 @@ class FileWriter {
     // Hands the buffered bytes to the system, so that they survive the end
     // of the process (not a sync to the disk). False on a write error.
     [[nodiscard]] bool Flush();
-    // Writes the buffered bytes and closes the file.
-    [[nodiscard]] bool Close();
+    // Writes the buffered bytes and closes the file. With `toDisk`, the
+    // system writes the file to the disk (FlushFileBuffers, fsync) before it
+    // is closed: a file whose source is wiped next must survive a power cut.
+    [[nodiscard]] bool Close(bool toDisk = false);
     // Closes the file without writing what is buffered.
     void Discard();
 

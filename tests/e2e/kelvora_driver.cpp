@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include "shell/file_names.h"
 #include "tests/support/desktop.h"
@@ -145,6 +146,15 @@ bool NamedByTimeBetween(const std::string& name, const std::string& extension,
         }
     }
     return false;
+}
+
+std::vector<std::string> NamesByTime(const SYSTEMTIME& from, int seconds,
+                                     const std::string& extension) {
+    std::vector<std::string> names;
+    for (int i = 0; i < seconds; ++i) {
+        names.push_back(TimeStamp(ToLocal(FromSeconds(Seconds(from) + i))) + extension);
+    }
+    return names;
 }
 
 // ---- The process ----
@@ -288,9 +298,21 @@ class RemoteBlock {
     void* at_;
 };
 
-// The tip of `icon` as the tooltip control `tooltip` (of another process)
-// has it for the tool Wine's tray adds: the icon window itself.
-std::wstring TipOf(HWND tooltip, HWND icon) {
+BOOL CALLBACK FindBalloon(HWND w, LPARAM lp) {
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) == 0 && IsWindowVisible(w) &&
+        (GetWindowLongW(w, GWL_STYLE) & TTS_BALLOON) != 0) {
+        *reinterpret_cast<HWND*>(lp) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The text that the tooltip control `tooltip` (of another process) has for
+// a tool: the one Wine's tray adds for `icon` (the icon window itself), or,
+// with a null `icon`, its first tool (TTM_ENUMTOOLSW). Empty when none.
+std::wstring ToolText(HWND tooltip, HWND icon) {
     DWORD pid = 0;
     GetWindowThreadProcessId(tooltip, &pid);
     win32::Handle process(
@@ -309,6 +331,15 @@ std::wstring TipOf(HWND tooltip, HWND icon) {
     ti.cbSize = sizeof(ti);
     ti.hwnd = icon;
     ti.uId = reinterpret_cast<UINT_PTR>(icon);
+    if (icon == nullptr) {
+        DWORD_PTR found = 0;
+        if (!WriteProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr) ||
+            !SendMessageTimeoutW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(block.get()),
+                                 SMTO_ABORTIFHUNG, 3000, &found) ||
+            found == 0 || !ReadProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr)) {
+            return {};
+        }
+    }
     ti.lpszText = reinterpret_cast<wchar_t*>(block.get() + sizeof(ti));
     const wchar_t none[1] = {};
     if (!WriteProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr) ||
@@ -328,11 +359,62 @@ std::wstring TipOf(HWND tooltip, HWND icon) {
 
 }  // namespace
 
+std::wstring TrayBalloon(HWND* window) {
+    HWND balloon = nullptr;
+    EnumWindows(&FindBalloon, reinterpret_cast<LPARAM>(&balloon));
+    if (window != nullptr) {
+        *window = balloon;
+    }
+    return balloon != nullptr ? ToolText(balloon, nullptr) : std::wstring();
+}
+
+PausedThreads::PausedThreads(DWORD pid, const std::vector<DWORD>& keep) {
+    win32::File snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != pid ||
+            std::find(keep.begin(), keep.end(), entry.th32ThreadID) != keep.end()) {
+            continue;
+        }
+        win32::Handle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (thread && SuspendThread(thread.get()) != static_cast<DWORD>(-1)) {
+            paused_.push_back(std::move(thread));
+        }
+    }
+}
+
+PausedThreads::~PausedThreads() {
+    Resume();
+}
+
+void PausedThreads::Resume() {
+    for (win32::Handle& thread : paused_) {
+        ResumeThread(thread.get());
+    }
+    paused_.clear();
+}
+
+std::vector<DWORD> ThreadsOf(DWORD pid) {
+    std::vector<DWORD> threads;
+    win32::File snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == pid) {
+            threads.push_back(entry.th32ThreadID);
+        }
+    }
+    return threads;
+}
+
 std::wstring TrayTip(HWND icon) {
     TipSearch search{{icon, GetAncestor(icon, GA_ROOT)}, {}};
     EnumWindows(&FindIconTooltips, reinterpret_cast<LPARAM>(&search));
     for (HWND tooltip : search.tooltips) {
-        std::wstring tip = TipOf(tooltip, icon);
+        std::wstring tip = ToolText(tooltip, icon);
         if (!tip.empty()) {
             return tip;
         }

@@ -57,6 +57,10 @@ std::vector<std::string> FilesIn(const std::string& folder);
 // from `before` to `after` (whole seconds).
 bool NamedByTimeBetween(const std::string& name, const std::string& extension,
                         const SYSTEMTIME& before, const SYSTEMTIME& after);
+// "yyyy.MM.dd_hh-mm-ss" + `extension` for each of `seconds` local seconds
+// from `from` on.
+std::vector<std::string> NamesByTime(const SYSTEMTIME& from, int seconds,
+                                     const std::string& extension);
 
 class KelvoraProcess {
   public:
@@ -112,6 +116,27 @@ bool CloseMessageBox(HWND box);
 // The tip of a tray icon window, read from the tooltip control that Wine's
 // tray keeps for it (in the tray's process); empty when none is found.
 std::wstring TrayTip(HWND icon);
+// The text of the balloon Wine's tray shows (a tooltip control of the
+// balloon style), empty when none shows; *window (when given) receives it.
+std::wstring TrayBalloon(HWND* window = nullptr);
+
+// The threads of a process.
+std::vector<DWORD> ThreadsOf(DWORD pid);
+// Holds the threads of process `pid` but those in `keep` suspended until it
+// goes (or Resume): a step of the program that would end too soon for a
+// test to act during it is held there.
+class PausedThreads {
+  public:
+    PausedThreads(DWORD pid, const std::vector<DWORD>& keep);
+    ~PausedThreads();
+    PausedThreads(const PausedThreads&) = delete;
+    PausedThreads& operator=(const PausedThreads&) = delete;
+    void Resume();
+    size_t count() const { return paused_.size(); }
+
+  private:
+    std::vector<win32::Handle> paused_;
+};
 
 // Kelvora's tray menu, opened with a right click on its icon in Wine's
 // tray. The menu is read from the screen (its items are in another

@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "shell/OptDlg.h"
 #include "shell/file_names.h"
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/engine/recording_pattern.h"
@@ -40,6 +42,7 @@ constexpr wchar_t kMissingFolder[] = L"Внимание! Папка для со�
 constexpr wchar_t kNoCodec[] = L"Внимание! Вы не выбрали кодек!";
 constexpr wchar_t kRecordError[] = L"Ошибка записи";
 constexpr wchar_t kRecovered[] = L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
+constexpr wchar_t kStillSaving[] = L"Предыдущая запись ещё сохраняется";
 
 // Another program's window with an edit control that has the keyboard.
 class EditWindow {
@@ -62,6 +65,10 @@ class EditWindow {
         return text;
     }
     HWND edit() const { return edit_.get(); }
+    // True while this window has the keyboard.
+    bool HasKeyboard() const {
+        return GetForegroundWindow() == frame_.get() && GetFocus() == edit_.get();
+    }
 
   private:
     win32::Window frame_;
@@ -148,6 +155,7 @@ class KelvoraE2e : public ::testing::Test {
         if (writeIni) {
             WriteIni();
         }
+        trayIcons_ = TrayIconWindows().size();
         kelvora_ = std::make_unique<KelvoraProcess>();
         ASSERT_TRUE(
             kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
@@ -288,6 +296,19 @@ class KelvoraE2e : public ::testing::Test {
         EXPECT_FALSE(ShiftHotKeyHeld('R'));
         EXPECT_FALSE(ShiftHotKeyHeld('S'));
         EXPECT_FALSE(ShiftHotKeyHeld('X'));
+        // Wine's tray lives in another process and keeps an icon that was
+        // never deleted.
+        EXPECT_TRUE(PumpUntil([&] { return TrayIconWindows().size() == trayIcons_; }, 5000))
+            << "the tray icon was left behind";
+    }
+
+    // Waits until the selection of Kelvora shows; null after the timeout.
+    HWND WaitSelection() {
+        HWND w = nullptr;
+        PumpUntil(
+            [&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
+            10000);
+        return w;
     }
 
     static std::thread pattern_;
@@ -295,20 +316,24 @@ class KelvoraE2e : public ::testing::Test {
     fs::path case_;
     KelvoraSettings settings_;
     std::unique_ptr<KelvoraProcess> kelvora_;
+    size_t trayIcons_ = 0;  // Wine's tray icons before Kelvora's start
 };
 std::thread KelvoraE2e::pattern_;
 DWORD KelvoraE2e::patternThread_ = 0;
 
 // Shift+R, a few seconds of the moving pattern, Shift+S, with each built-in
 // compressor chosen by its catalogue index (MSVC, ZMBV, MJPG, DIB). While
-// recording, Shift+R does nothing and Shift+X saves a picture without
-// stopping; Shift+S while idle does nothing.
+// recording, Shift+R does nothing (a Record would warn: the folder is unset
+// then) and Shift+X saves a picture without stopping; Shift+S while idle
+// does nothing. The keys leave the keyboard with the program the user works
+// in.
 TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
     Prepare("hotkeys");
     Launch();
     PressShift('S');  // idle: nothing to stop
     ExpectNothingHappens({});
 
+    EditWindow editor;
     const char* names[] = {"msvc", "zmbv", "mjpg", "dib"};
     for (int codec = 0; codec < 4; ++codec) {
         SCOPED_TRACE(names[codec]);
@@ -316,10 +341,19 @@ TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
         WriteIni();
         std::function<void()> during;
         if (codec == 0) {
+            editor.Focus();
+            ASSERT_TRUE(editor.HasKeyboard());
             during = [&] {
+                EXPECT_TRUE(editor.HasKeyboard()) << "Shift+R took the keyboard";
                 PumpFor(800);
+                const std::string folder = settings_.OutputDir;
+                settings_.OutputDir.clear();
+                WriteIni();
                 PressShift('R');  // recording already: ignored
-                PumpFor(300);
+                PumpFor(700);
+                EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "Shift+R ran Record again";
+                settings_.OutputDir = folder;
+                WriteIni();
                 PressShift('X');  // a picture, and the recording goes on
                 ASSERT_TRUE(PumpUntil(
                     [&] {
@@ -332,6 +366,7 @@ TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
                     },
                     10000))
                     << "no screenshot during the recording";
+                EXPECT_TRUE(editor.HasKeyboard()) << "Shift+X took the keyboard";
             };
         }
         const std::string made =
@@ -489,24 +524,19 @@ TEST_F(KelvoraE2e, ScreenshotsInEachFormatAndTheirFailures) {
 }
 
 // A recording the camera cannot make (a compressor index beyond the
-// catalogue) shows "Ошибка записи" and the menu keeps "Остановить" until
-// it is chosen. Then a real recording: a second Kelvora.exe ends at once,
-// silently, and the first goes on; Exit from the menu while recording saves
-// the file and ends the program with its hot keys freed and no temporary
-// file left.
+// catalogue) shows "Ошибка записи", and the menu offers "Записать" again: it
+// follows the camera, which records nothing. Then a real recording: a second
+// Kelvora.exe ends at once, silently, and the first goes on; Exit from the
+// menu while recording saves the file and ends the program with its hot keys
+// freed and no temporary file left.
 TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
     Prepare("failures");
     settings_.Codec = "99";
     Launch();
     PressShift('R');
     ExpectBox(L"Error", kRecordError);
-    EXPECT_EQ(MenuFirstItem(), 's');
-    {
-        TrayMenu menu;
-        ASSERT_TRUE(menu.Open());
-        ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
-    }
-    EXPECT_EQ(MenuFirstItem(), 'r');
+    EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000))
+        << "the menu offers a stop of nothing";
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
     EXPECT_TRUE(Avis().empty());
 
@@ -549,7 +579,9 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
 
 // The tray menu as a user works it: "Записать", later "Остановить", the
 // About box, then "Выйти". Pictures of the menu and the About box are left
-// for reviewers.
+// for reviewers. The user has a file of the recording's name already (as
+// two recordings started in one second leave it): it stays, and the
+// recording takes "<time> (2).avi".
 TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
     Prepare("tray");
     settings_.Codec = "2";  // MJPG
@@ -563,10 +595,15 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         GrabScreen(r).Save("kelvora_tray_menu.png");
         EXPECT_EQ(menu.FirstItem(), 'r');
         GetLocalTime(&pressed);
+        const std::vector<std::string> taken = NamesByTime(pressed, 30, ".avi");
+        for (const std::string& name : taken) {
+            std::ofstream(fs::path(OutFolder()) / name) << "the user's own file";
+        }
         ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Записать"
         ASSERT_TRUE(WaitRecordingStarted(&started));
         GetLocalTime(&seen);
     }
+    const size_t taken = Avis().size();
     PumpFor(2000);
     {
         TrayMenu menu;
@@ -576,10 +613,23 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
-    ASSERT_TRUE(WaitSaved(1));
-    const std::vector<std::string> avis = Avis();
-    EXPECT_TRUE(NamedByTimeBetween(avis[0], ".avi", pressed, seen)) << avis[0];
-    Note("tray-menu", avis[0], "recording", recorded);
+    ASSERT_TRUE(WaitSaved(taken + 1));
+    std::string made;
+    for (const std::string& f : Avis()) {
+        const std::string stem = fs::path(f).stem().string();
+        if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, " (2)") == 0) {
+            made = f;
+            EXPECT_TRUE(
+                NamedByTimeBetween(stem.substr(0, stem.size() - 4) + ".avi", ".avi", pressed, seen))
+                << f;
+        } else {
+            std::ifstream old(fs::path(OutFolder()) / f);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "the user's own file")
+                << f << " was replaced";
+        }
+    }
+    ASSERT_FALSE(made.empty()) << "no \"(2)\" recording beside the user's file";
+    Note("tray-menu", made, "recording", recorded);
 
     {
         TrayMenu menu;
@@ -604,12 +654,17 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
     ExpectExitLeavesNothing();
 }
 
-// Exit chosen right after Stop, while a long uncompressed recording is being
-// saved: the save completes, then the program ends.
+// While a long uncompressed recording is being saved, Record does not start
+// another: a balloon says why and the menu stays. Exit chosen then waits for
+// the save, which completes, then the program ends. The save is held while
+// the test acts (the program's threads but the UI thread are paused), so
+// that all of it happens during the save on any machine.
 TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     Prepare("long-save");
     settings_.Codec = "3";  // DIB: large frames, a long save
     Launch();
+    PumpFor(500);
+    const std::vector<DWORD> idleThreads = ThreadsOf(kelvora_->Pid());
     SYSTEMTIME pressed{};
     GetLocalTime(&pressed);
     PressShift('R');
@@ -624,20 +679,104 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
         ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
+    // The save has begun once the tip shows its progress.
+    ASSERT_TRUE(PumpUntil(
+        [] { return KelvoraTip().rfind(L"Kelvora \u2014 сохранение ", 0) == 0; }, 60000))
+        << "no save in progress";
+    PausedThreads save(kelvora_->Pid(), idleThreads);
+    ASSERT_GT(save.count(), 0u);
+
+    PressShift('R');
+    HWND balloon = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return TrayBalloon(&balloon) == kStillSaving; }, 10000))
+        << "no balloon; the tray shows \"" << TrayBalloon() << "\"";
+    PumpFor(800);
+    RECT r{};
+    GetWindowRect(balloon, &r);
+    InflateRect(&r, 40, 8);
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&r, &r, &screen);
+    GrabScreen(r).Save("kelvora_balloon_still_saving.png");
+    EXPECT_EQ(MenuFirstItem(), 'r') << "Record during the save changed the menu";
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
+
+    ASSERT_TRUE(fs::exists(VideoTempPath()));
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти"
+        ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти", during the save
     }
-    // Not asserted (a loaded machine may have saved already): whether Exit
-    // came during the save.
-    std::printf("long-save: Exit chosen %s the save ended\n",
-                fs::exists(VideoTempPath()) ? "before" : "after");
+    PumpFor(500);
+    EXPECT_TRUE(kelvora_->Running()) << "Exit did not wait for the save";
+    save.Resume();
     ExpectExitLeavesNothing();
     const std::vector<std::string> avis = Avis();
     ASSERT_EQ(avis.size(), 1u);
     EXPECT_TRUE(NamedByTimeBetween(avis[0], ".avi", pressed, seen)) << avis[0];
     Note("long-save", avis[0], "recording", recorded);
+}
+
+// "Настройки" in the tray menu opens the options dialog; the screenshot
+// format chosen there with the mouse and the keyboard and saved with
+// "Сохранить" is in Settings.ini, and the next Shift+X uses it.
+TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
+    Prepare("settings");
+    settings_.Format = "PNG";
+    Launch();
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_TRUE(menu.Choose(TrayMenu::kSettings));  // "Настройки"
+    }
+    HWND dialog = nullptr;
+    ASSERT_TRUE(PumpUntil(
+        [&] { return (dialog = kelvora_->TopWindowOfClass(L"TfrmOption")) != nullptr; }, 10000))
+        << "no options dialog";
+    const auto click = [](HWND control) {
+        RECT r{};
+        GetWindowRect(control, &r);
+        MoveMouse((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        PumpFor(100);
+        MouseButton(MOUSEEVENTF_LEFTDOWN);
+        MouseButton(MOUSEEVENTF_LEFTUP);
+        PumpFor(300);
+    };
+    HWND format = GetDlgItem(dialog, TfrmOption::formatscr);
+    ASSERT_NE(format, nullptr);
+    const auto selected = [&] { return SendMessageW(format, CB_GETCURSEL, 0, 0); };
+    EXPECT_EQ(selected(), 2) << "the dialog shows PNG, as Settings.ini holds it";
+    click(format);  // the list opens
+    Key(VK_UP, true);
+    Key(VK_UP, false);
+    Key(VK_RETURN, true);
+    Key(VK_RETURN, false);
+    ASSERT_TRUE(PumpUntil([&] { return selected() == 1; }, 5000)) << "JPG was not chosen";
+    RECT r{};
+    GetWindowRect(dialog, &r);
+    PumpFor(300);
+    GrabScreen(r).Save("kelvora_options_dialog.png");
+    click(GetDlgItem(dialog, TfrmOption::Button2));  // "Сохранить"
+    EXPECT_TRUE(PumpUntil([&] { return IniValue("Format") == "JPG"; }, 5000))
+        << "Settings.ini holds Format=" << IniValue("Format");
+    EXPECT_EQ(IniValue("OutputDir"), settings_.OutputDir);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(dialog); }, 5000));
+
+    MoveMouse(1700, 1000);
+    PressShift('X');
+    std::string made;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const std::vector<std::string> files = FilesIn(OutFolder());
+            made = files.empty() ? std::string() : files[0];
+            return fs::path(made).extension() == ".jpg";
+        },
+        10000))
+        << "Shift+X made " << made;
+    if (!made.empty()) {
+        Note("settings-screenshot", made, "picture");
+    }
+    kelvora_->Terminate();
 }
 
 // The recording area chosen in the tray's submenu is kept in Settings.ini and
@@ -675,14 +814,8 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     }
     EXPECT_EQ(KelvoraTip(), L"Kelvora");
 
-    auto waitSelection = [&] {
-        HWND w = nullptr;
-        PumpUntil([&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
-                  10000);
-        return w;
-    };
     PressShift('R');
-    HWND selection = waitSelection();
+    HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr) << "Shift+R opened no rectangle selection";
     Key(VK_ESCAPE, true);
     Key(VK_ESCAPE, false);
@@ -692,8 +825,20 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000))
         << "the menu kept \"Остановить\" after Esc";
 
+    // Stop (Shift+S) while the selection shows cancels it and the start
+    // that waited for it: nothing records, the menu offers "Записать".
     PressShift('R');
-    selection = waitSelection();
+    selection = WaitSelection();
+    ASSERT_NE(selection, nullptr);
+    PressShift('S');
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(selection); }, 5000))
+        << "Stop left the selection open";
+    EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000));
+    PumpFor(500);
+    EXPECT_FALSE(fs::exists(VideoTempPath())) << "a recording started after Stop";
+
+    PressShift('R');
+    selection = WaitSelection();
     ASSERT_NE(selection, nullptr);
     const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight};
     MoveMouse(area.left, area.top);
@@ -750,6 +895,13 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     std::printf("area: the saving tip was %sseen\n", savingShown ? "" : "not ");
     EXPECT_TRUE(PumpUntil([] { return KelvoraTip() == L"Kelvora"; }, 10000)) << "tip after saving";
     Note("area-rectangle", Avis()[0], "recording", recorded, area);
+    // The area was small, so the preview stayed on: no selection opens by
+    // itself now that the recording is over (it would have opened a tick
+    // after the recording stopped, before the save).
+    PumpFor(300);
+    EXPECT_EQ(kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow"), nullptr)
+        << "a selection opened after the recording";
+    EXPECT_EQ(MenuFirstItem(), 'r');
     kelvora_->Terminate();
 }
 

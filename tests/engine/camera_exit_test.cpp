@@ -120,12 +120,16 @@ TEST_F(CameraExitTest, DestroyedWhileTheQuestionIsOpen) {
     ASSERT_TRUE(camera_->StartRecording(kelvora::test::OutputPath("exit-question.avi")));
 
     // The box runs its own message loop on this thread; the steps run from
-    // a timer inside it, as an exit chosen from the tray menu would.
+    // a timer inside it, as an exit chosen from the tray menu would. Another
+    // window of this thread is activated meanwhile (the options dialog,
+    // say): the box's close must still reach the box.
+    ColourWindow other({400, 100, 500, 200}, RGB(0, 0, 128));
     bool destroyed = false;
     kelvora::test::StepRunner steps;
     steps.Until("the question box", [] { return FindWindowW(nullptr, kQuestionCaption) != nullptr; },
                 10000);
     steps.Do([&] {
+        SetActiveWindow(other.get());
         Watchdog watchdog("destroying the camera during the question", 20000);
         camera_.reset();
         destroyed = true;
@@ -135,6 +139,7 @@ TEST_F(CameraExitTest, DestroyedWhileTheQuestionIsOpen) {
     EXPECT_TRUE(destroyed);
     EXPECT_TRUE(PumpUntil([] { return FindWindowW(nullptr, kQuestionCaption) == nullptr; }, 3000))
         << "the box closes with the camera";
+    EXPECT_TRUE(IsWindow(other.get()));
     EXPECT_TRUE(TempFilesGone());
 }
 

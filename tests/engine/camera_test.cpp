@@ -108,6 +108,16 @@ TEST_F(CameraTest, TemporaryFilesLieInTheTemporaryDirectory) {
         TScreenCamera camera(nullptr);
         EXPECT_EQ(VideoTempFile.get(), "\\~vstream.avi");
     }
+    // A leftover not recovered yet (another program held it at the start):
+    // the camera records beside it and never wipes it.
+    fake_.tempDirectory = dir_ + "\\";
+    std::ofstream(dir_ + "\\~vstream.avi") << "a cut-off recording";
+    {
+        TScreenCamera camera(nullptr);
+        EXPECT_EQ(VideoTempFile.get(), dir_ + "\\~vstream (2).avi");
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "\\~vstream.avi"));
+    std::filesystem::remove(dir_ + "\\~vstream.avi");
 }
 
 TEST_F(CameraTest, RegionModeSetsOneFlag) {
@@ -187,7 +197,16 @@ TEST_F(CameraTest, TheWorkerEndsOnTheUiThreadAndAllowsTheNextStart) {
         camera.StopRecording();
         return true;
     };
+    // The worker's end never reaches the UI thread (its queue was full):
+    // the camera still takes the next start once the worker has ended.
+    fake_.losePosts = true;
     EXPECT_TRUE(camera.StartRecording(dir_ + "/second.avi"));
+    ASSERT_TRUE(RunUiUntil(fake_, [&] {
+        const TRecordAVIThread* worker = camera.FRecordThread;
+        return worker == nullptr || worker->Ended();
+    }));
+    EXPECT_TRUE(camera.StartRecording(dir_ + "/third.avi"));
+    fake_.losePosts = false;
     ASSERT_TRUE(RunUiUntil(fake_, [&] { return camera.FRecordThread.load() == nullptr; }));
 }
 

@@ -158,6 +158,7 @@ bool FakePlatform::DeleteAtRestart(const std::string& name) {
 }
 
 bool FakePlatform::RenameFile(const std::string& from, const std::string& to) {
+    renames.push_back(to);
     if ((refuseRename && refuseRename(to)) || FileExists(to)) {
         return false;
     }
@@ -179,6 +180,9 @@ void FakePlatform::WaitServingUi(const std::function<bool()>& done) {
 }
 
 void FakePlatform::PostToUiThread(TScreenCamera* camera, std::function<void()> work) {
+    if (losePosts) {
+        return;  // as when the UI thread's queue is full
+    }
     std::lock_guard<std::mutex> lock(uiMutex_);
     uiQueue_.emplace_back(camera, std::move(work));
 }

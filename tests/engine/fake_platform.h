@@ -3,6 +3,7 @@
 // answers to questions and a UI-thread queue the test runs itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -88,6 +89,7 @@ public:
     bool failDeleteAtRestart = false;
     // Renames to a name for which this answers true fail.
     std::function<bool(const std::string& to)> refuseRename;
+    std::vector<std::string> renames;  // the target of every rename tried
     std::vector<std::uint32_t> writes;  // sizes of every wipe write
     int flushes = 0;
     std::vector<std::string> deletedAtRestart;
@@ -99,6 +101,8 @@ public:
     // Runs the work posted to the UI thread for cameras still alive;
     // returns how much ran.
     int RunUiWork();
+    // Posts to the UI thread are dropped, as when its queue is full.
+    std::atomic<bool> losePosts{false};
 
     std::uint32_t TimeMs() override;
     void ScreenSize(std::int32_t* width, std::int32_t* height) override;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
@@ -63,6 +64,7 @@ protected:
         fake_.grabs.clear();
     }
     void TearDown() override {
+        vfw::SetWriteLimitForTesting(0);
         camera_.reset();
         scoped_.reset();
         InstallPlatform(nullptr);
@@ -96,6 +98,16 @@ protected:
                 camera_->StopRecording();
             }
             return true;
+        };
+    }
+
+    // The copy into the user's file fails as on a full disk: writes stop
+    // once the copy begins (the recording itself is complete by then).
+    void FailTheCopy() {
+        camera_->FOnProgress = [](TScreenCamera*, std::int32_t, const std::string& caption, bool&) {
+            if (caption == "Saving Video...") {
+                vfw::SetWriteLimitForTesting(1);
+            }
         };
     }
 
@@ -382,7 +394,7 @@ TEST_F(SessionTest, WriteRefusedAfterFramesKeepsWhatWasRecorded) {
     camera_->FCodecIndex = Slot("fails at frame 3");
     fake_.step = 10;
     EXPECT_EQ(Run(), 0);
-    const std::string kept = dir_ + "/out (1).avi";
+    const std::string kept = dir_ + "/out.avi";  // the name it was to have
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
@@ -390,7 +402,6 @@ TEST_F(SessionTest, WriteRefusedAfterFramesKeepsWhatWasRecorded) {
     EXPECT_FALSE(camera_->FRecording);
     EXPECT_EQ(StopReason.load(), kStopDiscard);
     EXPECT_EQ(kelvora::test::ProbeVideo(kept).frames, 3);
-    EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
 // The disk fills up while the last frames or the indexes are written: the
@@ -415,13 +426,12 @@ TEST_F(SessionTest, FullDiskAtTheEndIsReportedAndTheRecordingKept) {
         const std::string name = "full-" + std::to_string(limit) + ".avi";
         EXPECT_EQ(Run(name), 0);
         vfw::SetWriteLimitForTesting(0);
-        const std::string kept = dir_ + "/full-" + std::to_string(limit) + " (1).avi";
+        const std::string kept = dir_ + "/full-" + std::to_string(limit) + ".avi";
         ASSERT_EQ(errors_.size(), 1u);
         EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
         EXPECT_TRUE(fake_.questions.empty());
         ASSERT_TRUE(std::filesystem::exists(kept));
         EXPECT_GT(std::filesystem::file_size(kept), 4u << 20);
-        EXPECT_FALSE(std::filesystem::exists(target_));
     }
 }
 
@@ -485,18 +495,29 @@ TEST_F(SessionTest, ChangedAreaDuringTheRecordingKeepsTheFrameSize) {
     EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(SessionTest, FrameLostInTheLoopEndsItWithoutFailure) {
+// A grab that fails inside the loop keeps what was recorded, as a refused
+// write does, whatever the stop reason an earlier recording left (none in
+// the run's first recording).
+TEST_F(SessionTest, FrameLostInTheLoopKeepsWhatWasRecorded) {
     camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
     fake_.step = 10;
     fake_.onGrab = [this](int) { return starts_ == 0 || ++loopGrabs_ < 5; };
-    EXPECT_EQ(Run("discarded.avi"), 1);
-    EXPECT_EQ(errors_, std::vector<std::string>{kError});
-    EXPECT_FALSE(std::filesystem::exists(target_)) << "StopReason was not 1";
-
-    StopReason = kStopKeep;  // left from an earlier stop: kept
-    loopGrabs_ = 0;
-    EXPECT_EQ(Run("kept.avi"), 1);
-    EXPECT_EQ(kelvora::test::ProbeVideo(target_).entries, camera_->FCurrentFrame + 1);
+    for (const std::uint8_t left : {kStopNone, kStopKeep, kStopDiscard}) {
+        SCOPED_TRACE(static_cast<int>(left));
+        StopReason = left;
+        loopGrabs_ = starts_ = 0;
+        errors_.clear();
+        const std::string name = "lost-" + std::to_string(left) + ".avi";
+        EXPECT_EQ(Run(name), 0);
+        ASSERT_EQ(errors_.size(), 1u);
+        EXPECT_EQ(errors_[0], std::string(kError) + "\nНе удалось снять кадр с экрана.\n" +
+                                  "Запись сохранена в файле " + target_);
+        const kelvora::test::VideoProbe p = kelvora::test::ProbeVideo(target_);
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_EQ(p.entries, camera_->FCurrentFrame + 1);
+        EXPECT_FALSE(camera_->FRecording);
+        EXPECT_TRUE(fake_.questions.empty());
+    }
 }
 
 TEST_F(SessionTest, DiscardedRecordingLeavesNoUserFile) {
@@ -514,26 +535,35 @@ TEST_F(SessionTest, DiscardedRecordingLeavesNoUserFile) {
     EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(SessionTest, SaveReportsProgressAndReplacesAnOldFile) {
+// A file the user has under the recording's name (two recordings started in
+// one second, a clock set back) stays as it is: the recording takes the
+// next free name. The copy is on the disk before the caller wipes its source.
+TEST_F(SessionTest, SaveReportsProgressAndKeepsAnOldFileOfThatName) {
     camera_->FCodecIndex = SlotOf(kMsvc);
     std::vector<std::pair<int, std::string>> progress;
     camera_->FOnProgress = [&](TScreenCamera*, std::int32_t p, const std::string& c, bool&) {
         progress.emplace_back(p, c);
     };
     std::ofstream(dir_ + "/out.avi") << "an older file of that name";
+    std::ofstream(dir_ + "/out (2).avi") << "and one more";
     fake_.step = 10;
     StopAfter(50);
+    const unsigned syncs = vfw::DiskSyncsForTesting();
     ASSERT_EQ(Run(), 1);
-    EXPECT_EQ(kelvora::test::ProbeVideo(target_).frames, 21);
-    // The old file's wipe, the copy's percentages rising to 100, the final 100.
-    const auto wipe = std::find(progress.begin(), progress.end(),
-                                std::make_pair(4, std::string("Delete Temp File")));
-    ASSERT_NE(wipe, progress.end());
+    EXPECT_EQ(vfw::DiskSyncsForTesting() - syncs, 1u) << "the copy reached the disk";
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(kelvora::test::ProbeVideo(dir_ + "/out (3).avi").frames, 21);
+    std::ifstream old(target_);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "an older file of that name");
+    // The copy's percentages rising to 100, the final 100; nothing wiped.
+    EXPECT_EQ(std::count(progress.begin(), progress.end(),
+                         std::make_pair(4, std::string("Delete Temp File"))),
+              0);
     int last = -1;
-    for (auto it = wipe; it != progress.end(); ++it) {
-        if (it->second == "Saving Video...") {
-            EXPECT_GE(it->first, last);
-            last = it->first;
+    for (const auto& p : progress) {
+        if (p.second == "Saving Video...") {
+            EXPECT_GE(p.first, last);
+            last = p.first;
         }
     }
     EXPECT_EQ(last, 100);
@@ -558,14 +588,16 @@ TEST_F(SessionTest, CancelledSaveLeavesNoRecording) {
     }
 }
 
+// The disk fills up during the copy: the copy is removed and the recording
+// itself is moved to the name it was to have.
 TEST_F(SessionTest, FailedSaveKeepsTheRecordingBesideTheTarget) {
     camera_->FCodecIndex = SlotOf(kMsvc);
-    // A folder stands where the file should go: the copy cannot be created.
-    std::filesystem::create_directories(dir_ + "/out.avi");
+    FailTheCopy();
     fake_.step = 10;
     StopAfter(12);
     ASSERT_EQ(Run(), 1);
-    const std::string kept = dir_ + "/out (1).avi";
+    vfw::SetWriteLimitForTesting(0);
+    const std::string kept = dir_ + "/out.avi";
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_EQ(errors_[0].rfind(kError, 0), 0u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
@@ -583,16 +615,19 @@ TEST_F(SessionTest, FailedSaveKeepsTheRecordingInTheTemporaryFolderWhenNeeded) {
     StopAfter(8);
     const std::string video = VideoTempFile;
     ASSERT_EQ(Run("no-such-folder/out.avi"), 1);
-    const std::string kept =
-        video.substr(0, video.find_last_of("\\/") + 1) + "Kelvora out (1).avi";
+    const std::string kept = video.substr(0, video.find_last_of("\\/") + 1) + "Kelvora out.avi";
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
     EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+    // One move tried in the folder that refused it: each try may copy the
+    // whole recording to another volume.
+    EXPECT_EQ(std::count_if(fake_.renames.begin(), fake_.renames.end(),
+                            [&](const std::string& to) { return to.rfind(missing, 0) == 0; }),
+              1);
 }
 
-// Saving where the old file of the same name is held open by another
-// program: its deletion is only scheduled, so the new recording must not go
-// under that name.
+// The old file of the same name is held open by another program: it is
+// neither touched nor the recording lost; the recording takes the next name.
 TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
     camera_->FCodecIndex = SlotOf(kMsvc);
     target_ = dir_ + "/out.avi";
@@ -601,10 +636,8 @@ TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
     fake_.step = 10;
     StopAfter(6);
     ASSERT_EQ(Run(), 1);
-    const std::string kept = dir_ + "/out (1).avi";
-    ASSERT_EQ(errors_.size(), 1u);
-    EXPECT_NE(errors_[0].find(kept), std::string::npos) << errors_[0];
-    EXPECT_TRUE(kelvora::test::ProbeVideo(kept).ok);
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_TRUE(kelvora::test::ProbeVideo(dir_ + "/out (2).avi").ok);
     std::ifstream old(target_);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "held by a player");
 }
@@ -613,11 +646,12 @@ TEST_F(SessionTest, HeldTargetFileIsNotOverwritten) {
 // temporary file, which is wiped.
 TEST_F(SessionTest, RecordingThatCannotBeKeptIsNotPromised) {
     camera_->FCodecIndex = SlotOf(kMsvc);
-    std::filesystem::create_directories(dir_ + "/out.avi");  // the save fails
+    FailTheCopy();
     fake_.refuseRename = [](const std::string&) { return true; };
     fake_.step = 10;
     StopAfter(4);
     ASSERT_EQ(Run(), 1);
+    vfw::SetWriteLimitForTesting(0);
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find("Запись сохранить не удалось."), std::string::npos) << errors_[0];
     EXPECT_EQ(errors_[0].find("~vstream"), std::string::npos) << errors_[0];
@@ -632,7 +666,7 @@ TEST_F(SessionTest, UnreadableTemporaryFileIsReportedOnce) {
     StopAfter(4);
     ASSERT_EQ(Run(), 1);
     ASSERT_EQ(errors_.size(), 1u);
-    EXPECT_NE(errors_[0].find(dir_ + "/out (1).avi"), std::string::npos) << errors_[0];
+    EXPECT_NE(errors_[0].find(dir_ + "/out.avi"), std::string::npos) << errors_[0];
 }
 
 // The worker, as StartRecording runs it: an exception on its way is a
@@ -667,6 +701,36 @@ TEST_F(WorkerTest, ThrownAllocationFailsTheRecordingOnly) {
     ASSERT_TRUE(camera_->StartRecording(dir_ + "/b.avi"));
     WaitForWorker();
     EXPECT_TRUE(kelvora::test::ProbeVideo(dir_ + "/b.avi").ok);
+}
+
+// A recording the user discarded (Esc while it records), whose temporary
+// file another program holds so that it cannot be wiped, is never offered
+// back as a cut-off recording at the next start.
+TEST_F(WorkerTest, DiscardedRecordingThatCannotBeWipedIsNeverRecovered) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    fake_.step = 10;
+    const std::string temp = VideoTempFile;
+    fake_.onGrab = [&](int) {
+        if (starts_ > 0 && ++loopGrabs_ == 10) {
+            fake_.locked.insert(temp);  // a virus scanner, say
+            StopReason = kStopDiscard;  // as the camera's Esc does
+            camera_->FRecording = false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/discarded.avi"));
+    WaitForWorker();
+    ASSERT_TRUE(std::filesystem::exists(temp)) << "the wipe was to fail";
+    std::string recovered;
+    EXPECT_EQ(RecoverLeftoverRecording(temp, dir_, dir_, "stamp", &recovered),
+              RecoveryResult::NothingToRecover);
+    EXPECT_TRUE(recovered.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/discarded.avi"));
+
+    // Once the other program lets go, the wipe takes the file and its mark.
+    fake_.locked.clear();
+    EXPECT_TRUE(WipeLeftoverRecording(temp));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/temp"));
 }
 
 // The default compressor accepted for a run that then fails early is not

@@ -110,7 +110,7 @@ TEST(RecordingCheck, RecordingsShowThePatternAndTheirTimeline) {
         }
     }
     for (const char* expected : {"rec-msvc.avi", "rec-zmbv.avi", "rec-mjpg.avi", "rec-dib.avi",
-                                 "rec-mrle.avi", "held (1).avi"}) {
+                                 "rec-mrle.avi", "held (2).avi"}) {
         EXPECT_EQ(checked.count(expected), 1u) << expected;
     }
 }

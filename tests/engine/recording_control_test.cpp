@@ -4,6 +4,7 @@
 // grab), and stops made on the worker.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -88,6 +89,9 @@ TEST_F(ControlTest, ModesTwoToFourRecordAtOnce) {
     }
 }
 
+// The state through a recording whose area is selected first; afterwards,
+// with the preview on and the mode back at 0 or 1, no selection opens: one
+// opens only for a pending start.
 TEST_F(ControlTest, SelectionStartsThePendingRecordingWithItsArea) {
     for (std::uint8_t mode : {0, 1}) {
         SCOPED_TRACE(static_cast<int>(mode));
@@ -97,15 +101,19 @@ TEST_F(ControlTest, SelectionStartsThePendingRecordingWithItsArea) {
             EXPECT_EQ(kind, mode == 0 ? Selection::Window : Selection::Rectangle);
             EXPECT_FALSE(windows_->timerEnabled) << "no ticks while the window shows";
             EXPECT_FALSE(camera_->StartRecording(dir_ + "/nested.avi")) << "one selection at a time";
+            EXPECT_EQ(camera_->State(), TCameraState::Selecting);
             *area = {40, 30, 120, 80};
             return CameraWindows::kOk;
         };
+        EXPECT_EQ(camera_->State(), TCameraState::Idle);
         EXPECT_FALSE(camera_->StartRecording(file));
         EXPECT_TRUE(PendingStart);
+        EXPECT_EQ(camera_->State(), TCameraState::Selecting);
         EXPECT_TRUE(windows_->timerEnabled);
         camera_->TimerTick();
         EXPECT_EQ(windows_->selectionsShown, mode == 0 ? 1 : 2);
         EXPECT_TRUE(camera_->FRecording);
+        EXPECT_EQ(camera_->State(), TCameraState::Recording);
         EXPECT_EQ(camera_->FRegionType, 3);
         EXPECT_EQ(RecordFileName.get(), file);
         EXPECT_EQ(camera_->FLeft, 40);
@@ -113,9 +121,83 @@ TEST_F(ControlTest, SelectionStartsThePendingRecordingWithItsArea) {
         EXPECT_TRUE(windows_->frameShowing);
         EXPECT_EQ(windows_->frame.top, 30);
         camera_->StopRecording();
+        EXPECT_EQ(camera_->State(), TCameraState::Finishing);
         WaitForWorker();
+        EXPECT_EQ(camera_->State(), TCameraState::Idle);
         EXPECT_TRUE(std::filesystem::exists(file));
+
+        camera_->FRegionType = mode;  // as a program would put its choice back
+        camera_->SetPreview(true);
+        for (int i = 0; i < 3; ++i) {
+            camera_->TimerTick();
+        }
+        EXPECT_EQ(windows_->selectionsShown, mode == 0 ? 1 : 2) << "a selection opened unasked";
+        EXPECT_FALSE(windows_->frameShowing) << "no area before a selection";
+        EXPECT_EQ(camera_->State(), TCameraState::Idle);
+        camera_->SetPreview(false);
     }
+}
+
+// Stop while a start waits for its selection: the window closes with Cancel,
+// nothing is pending and nothing records; the preview goes on as it was.
+TEST_F(ControlTest, StopDuringTheSelectionCancelsItAndThePendingStart) {
+    camera_->FRegionType = 1;
+    camera_->SetPreview(true);
+    windows_->select = [&](Selection kind, CameraWindows::Area* area) {
+        camera_->StopRecording();  // "Остановить" chosen while the window shows
+        EXPECT_EQ(windows_->ended.back(), std::make_pair(kind, CameraWindows::kCancel));
+        EXPECT_FALSE(PendingStart);
+        *area = {10, 10, 50, 50};
+        return CameraWindows::kCancel;
+    };
+    EXPECT_FALSE(camera_->StartRecording(dir_ + "/never.avi"));
+    camera_->TimerTick();
+    ASSERT_EQ(windows_->selectionsShown, 1);
+    EXPECT_EQ(camera_->State(), TCameraState::Idle);
+    EXPECT_FALSE(camera_->FRecording);
+    EXPECT_TRUE(windows_->timerEnabled) << "the preview's ticks go on";
+    camera_->TimerTick();
+    EXPECT_EQ(windows_->selectionsShown, 1);
+
+    // A stop while the window has not opened yet (a plain cancel left the
+    // start pending): the same.
+    windows_->select = [](Selection, CameraWindows::Area*) { return CameraWindows::kCancel; };
+    camera_->SetPreview(false);
+    EXPECT_FALSE(camera_->StartRecording(dir_ + "/never.avi"));
+    camera_->TimerTick();
+    EXPECT_EQ(camera_->State(), TCameraState::Selecting);
+    camera_->StopRecording();
+    EXPECT_EQ(camera_->State(), TCameraState::Idle);
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/never.avi"));
+}
+
+// Esc (the camera's cancel key) while the last recording is still being
+// saved belongs to no recording: the save goes on and keeps the file.
+TEST_F(ControlTest, CancelKeyWhileTheLastRecordingIsSavedKeepsIt) {
+    camera_->FRegionType = 3;
+    camera_->FWidth = 64;
+    camera_->FHeight = 48;
+    std::atomic<bool> stopped{false}, go{false};
+    camera_->FOnRecordStop = [&](TScreenCamera*) {  // the worker, before it saves
+        stopped = true;
+        while (!go) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    const std::string file = dir_ + "/kept.avi";
+    ASSERT_TRUE(camera_->StartRecording(file));
+    camera_->StopRecording();
+    while (!stopped) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(camera_->State(), TCameraState::Finishing);
+    camera_->HotKeyWndProc(kWmHotKey, camera_->FHotKey2);
+    camera_->HotKeyWndProc(kWmHotKey, camera_->FHotKey1);
+    EXPECT_EQ(StopReason.load(), kStopKeep);
+    go = true;
+    WaitForWorker();
+    EXPECT_TRUE(std::filesystem::exists(file));
+    camera_->FOnRecordStop = nullptr;
 }
 
 TEST_F(ControlTest, CancelKeepsThePendingStartUntilEscClearsIt) {
@@ -215,9 +297,13 @@ TEST_F(ControlTest, IdleTickHidesTheFrameAndFullScreenRecordingWithoutPreviewToo
     EXPECT_TRUE(windows_->frameShowing);
     camera_->SetPreview(false);
     EXPECT_FALSE(windows_->timerEnabled);
-    EXPECT_FALSE(windows_->frameShowing);
     EXPECT_EQ(previews_.back(), (PreviewEvent{false, false, false}));
+    // A tick that comes although nothing is to be shown hides the frame.
+    windows_->frameShowing = true;
+    camera_->TimerTick();
+    EXPECT_FALSE(windows_->frameShowing);
     ASSERT_TRUE(camera_->StartRecording(dir_ + "/full.avi"));
+    windows_->frameShowing = true;
     camera_->TimerTick();
     EXPECT_FALSE(windows_->frameShowing);
     EXPECT_EQ(previews_.back(), (PreviewEvent{false, false, true}));
@@ -239,6 +325,16 @@ TEST_F(ControlTest, WorkerStopHandsTheWindowWorkToTheUiThread) {
     WaitForWorker();
     EXPECT_FALSE(windows_->timerEnabled) << "the preview is off: the timer stops";
     EXPECT_TRUE(std::filesystem::exists(dir_ + "/timed.avi"));
+
+    // The grabber's abort (a picture it cannot convert) made on the worker:
+    // the same, although the flag is down before the UI thread runs.
+    camera_->FTimerCapture = TTimerCapture{};
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/aborted.avi"));
+    std::thread([this] { camera_->AbortRecording(); }).join();
+    EXPECT_EQ(StopReason.load(), kStopDiscard);
+    WaitForWorker();
+    EXPECT_FALSE(windows_->timerEnabled) << "the timer would run on for good";
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/aborted.avi"));
 }
 
 }  // namespace

@@ -235,23 +235,32 @@ TEST_F(ControlWinTest, FullScreenFrameLiesOutsideTheScreen) {
     std::filesystem::remove(test::OutputPath("full-no-preview.avi"));
 }
 
+// The camera goes while its selection shows (the program's exit): the
+// window closes, the keys are free, and what the camera left in its
+// temporary file (a recording it wrote earlier, say) is wiped.
 TEST_F(ControlWinTest, CameraDestroyedWhileASelectionShowsLeavesNothing) {
+    std::string temp;
     test::ExpectGdiObjectsReturn(
-        [this](int) {
+        [&](int) {
             camera_ = std::make_unique<TScreenCamera>(nullptr);
             camera_->FRegionType = 1;
             EXPECT_FALSE(camera_->StartRecording(test::OutputPath("never.avi")));
+            temp = VideoTempFile;
             test::StepRunner steps;
             steps.Until("the selection opens", [] { return Showing(kFreeHandClass); }, 2000);
-            steps.Do([this] { camera_.reset(); });
+            steps.Do([&] {
+                std::ofstream(temp) << "what an earlier recording left";
+                ASSERT_TRUE(std::filesystem::exists(temp));
+                camera_.reset();
+            });
             steps.Start();
             EXPECT_TRUE(test::PumpUntil([&] { return steps.Finished() || steps.Aborted(); }, 5000));
             EXPECT_FALSE(Showing(kFreeHandClass));
             EXPECT_EQ(FindWindowW(L"KelvoraFlashingWnd", nullptr), nullptr);
+            EXPECT_FALSE(std::filesystem::exists(temp));
         },
         5);
     EXPECT_TRUE(EscFree());
-    EXPECT_FALSE(std::filesystem::exists(VideoTempFile.get()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "engine/camera_platform.h"
 #include "engine/recovery.h"
+#include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
 #include "tests/engine/fake_platform.h"
 #include "tests/engine/vfw/avi_test_util.h"
@@ -85,7 +86,9 @@ class RecoveryTest : public ::testing::Test {
 };
 
 TEST_F(RecoveryTest, CutOffRecordingIsCopiedIntoTheOutputFolderUnderAFreeName) {
+    const unsigned syncs = vfw::DiskSyncsForTesting();
     ASSERT_EQ(Recover(dir_ + "/out", dir_ + "/temp/"), RecoveryResult::Recovered);
+    EXPECT_EQ(vfw::DiskSyncsForTesting() - syncs, 1u) << "on the disk before the caller wipes";
     ExpectRecovered(dir_ + "/out/" + kName);
     // A second leftover of the same second does not replace the first copy.
     ASSERT_EQ(Recover(dir_ + "/out/", dir_ + "/temp/"), RecoveryResult::Recovered);
@@ -129,6 +132,24 @@ TEST_F(RecoveryTest, FileWithoutAFrameHasNothingToRecover) {
     fs::remove(temp_);
     EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
     EXPECT_TRUE(fs::is_empty(dir_ + "/out"));
+}
+
+// A file that cannot be read now (here a read error; a file another program
+// holds and too little memory alike) is no proof of an empty one: it is
+// left as it is, with the reason, and the next start recovers it.
+TEST_F(RecoveryTest, FileThatCannotBeReadNowIsLeftForTheNextStart) {
+    const std::vector<std::uint8_t> before = ReadFileBytes(temp_);
+    vfw::SetReadLimitForTesting(100);
+    std::string why;
+    EXPECT_EQ(RecoverLeftoverRecording(temp_, dir_ + "/out", dir_ + "/temp", kStamp, &path_, &why),
+              RecoveryResult::NotYet);
+    vfw::SetReadLimitForTesting(0);
+    EXPECT_EQ(why, "ошибка чтения файла");
+    EXPECT_TRUE(path_.empty());
+    EXPECT_TRUE(fs::is_empty(dir_ + "/out"));
+    EXPECT_EQ(ReadFileBytes(temp_), before);
+    ASSERT_EQ(Recover(dir_ + "/out", dir_ + "/temp/"), RecoveryResult::Recovered);
+    ExpectRecovered(dir_ + "/out/" + kName);
 }
 
 TEST_F(RecoveryTest, NoFolderTakingTheCopyFailsAndLeavesTheFileAlone) {

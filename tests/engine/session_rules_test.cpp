@@ -2,9 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "engine/file_naming.h"
 #include "engine/screen_camera.h"
 
 namespace {
+
+// The number goes before the extension of the file, never into a folder's
+// name; names are offered in order until one is taken, and a folder that
+// fails once is not tried further.
+TEST(FreeFileName, NumbersTheNameBeforeItsExtension) {
+    EXPECT_EQ(NumberedFileName("C:\\Video\\2026.12.06_18-05-09.avi", 1),
+              "C:\\Video\\2026.12.06_18-05-09.avi");
+    EXPECT_EQ(NumberedFileName("C:\\Video\\2026.12.06_18-05-09.avi", 2),
+              "C:\\Video\\2026.12.06_18-05-09 (2).avi");
+    EXPECT_EQ(NumberedFileName("C:\\v.1\\shot", 12), "C:\\v.1\\shot (12)");
+    EXPECT_EQ(NumberedFileName("/tmp/a.b/c.png", 3), "/tmp/a.b/c (3).png");
+
+    std::vector<std::string> offered;
+    const auto takeThird = [&](const std::string& name) {
+        offered.push_back(name);
+        return offered.size() < 3 ? NameTry::Exists : NameTry::Taken;
+    };
+    EXPECT_EQ(TakeFreeFileName("d\\x.avi", takeThird), "d\\x (3).avi");
+    EXPECT_EQ(offered, (std::vector<std::string>{"d\\x.avi", "d\\x (2).avi", "d\\x (3).avi"}));
+    offered.clear();
+    EXPECT_EQ(TakeFreeFileName("d\\x.avi",
+                               [&](const std::string& name) {
+                                   offered.push_back(name);
+                                   return offered.size() < 2 ? NameTry::Exists : NameTry::Failed;
+                               }),
+              "");
+    EXPECT_EQ(offered.size(), 2u);
+    EXPECT_EQ(TakeFreeFileName("x", [](const std::string&) { return NameTry::Exists; }), "");
+}
 
 TEST(FrameSlot, RoundsToTheNearestSlotWithHalvesToEven) {
     EXPECT_EQ(FrameSlot(0, 25), 0);

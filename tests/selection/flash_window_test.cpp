@@ -1,5 +1,5 @@
 // The red frame window on a real display: its pixels are read back from the
-// screen after the camera's sequence of calls (SetFrame, PaintFrame, show,
+// screen after the camera's tick (ShowAround: SetFrame, PaintFrame, show,
 // topmost).
 #include "selection/FlashWnd.h"
 
@@ -21,13 +21,10 @@ constexpr COLORREF kGrey = RGB(128, 128, 128);
 constexpr std::uint32_t kGreyPx = 0x808080;
 constexpr RECT kProbe{0, 0, 600, 500};
 
-// What the camera does at each tick that wants a frame.
+// The camera's tick that wants a frame (CameraWindows::ShowFrame).
 void CameraTick(TFlashingWnd& wnd, int x, int y, int w, int h, bool corners) {
-    ASSERT_TRUE(wnd.SetFrame(x, y, w, h, corners, L""));
-    ASSERT_TRUE(wnd.PaintFrame(L""));
-    ShowWindow(wnd.Handle(), SW_SHOW);
-    SetWindowPos(wnd.Handle(), HWND_TOPMOST, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    ASSERT_TRUE(wnd.ShowAround(x, y, w, h, corners));
+    ASSERT_TRUE(wnd.Showing());
 }
 
 // The frame expected around the area (x, y, w, h) with an empty caption:
@@ -239,6 +236,12 @@ TEST_F(FlashWindowTest, BadSizesAreRefusedAndChangeNothing) {
     EXPECT_TRUE(EqualRect(&before, &after));
     EXPECT_TRUE(wnd_->PaintFrame(L""));
     ExpectFrame({100, 100, 300, 200});
+    // A tick with such an area hides the frame: left where it was, it would
+    // mark what is not recorded. The next good tick shows it again.
+    EXPECT_FALSE(wnd_->ShowAround(100, 100, 300, -5, false));
+    EXPECT_FALSE(wnd_->Showing());
+    CameraTick(*wnd_, 120, 100, 300, 200, false);
+    ExpectFrame({120, 100, 300, 200});
 }
 
 // Regions, fonts and device contexts all go back: create, shape, paint, show

@@ -264,6 +264,29 @@ TEST_F(FreeHandWindowTest, BareClickMarksNothingAndCtrlClickThenStartsANewRectan
     EXPECT_EQ(RunModal(), kModalCancel);
 }
 
+// A drag that goes on past the frozen picture (onto a second monitor; here a
+// picture smaller than the screen) ends at the picture's edge: the rectangle
+// holds nothing the picture did not show.
+TEST_F(FreeHandWindowTest, DragPastThePictureEndsAtItsEdge) {
+    wnd_.reset();
+    TFreeHandWindow::SetPictureSizeForTesting(600, 400);
+    wnd_ = TFreeHandWindow::Create(app_->get());
+    TFreeHandWindow::SetPictureSizeForTesting(0, 0);
+    ASSERT_NE(wnd_, nullptr);
+    MoveTo(500, 300);
+    Button(MOUSEEVENTF_LEFTDOWN);
+    run_->Do([] { ASSERT_TRUE(test::MoveMouse(750, 520)); });
+    run_->Until("the move past the picture seen",
+                [this] { return wnd_->Hint().rfind(L"X: 600 Y: 400\n", 0) == 0; });
+    Button(MOUSEEVENTF_LEFTUP);
+    Check([this] {
+        EXPECT_TRUE(wnd_->Selected());
+        ExpectRect(500, 300, 100, 100);
+    });
+    Esc();
+    EXPECT_EQ(RunModal(), kModalCancel);
+}
+
 TEST_F(FreeHandWindowTest, DragEndingInItsStartingColumnOrRowMarksNothing) {
     Drag({200, 200}, {200, 300});
     Check([this] {

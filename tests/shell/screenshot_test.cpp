@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder)) {
         names.push_back(entry.path().filename().string());
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -229,6 +231,7 @@ TEST_F(ScreenshotTest, EachFormatHoldsTheScreenAsShown) {
         double minPsnr;
     } jpegs[] = {{"", 80, 31.0}, {"300", 44, 29.0}, {"0", 1, 20.0}};
     for (const auto& j : jpegs) {
+        fs::remove(folder + "2026.12.06_09-03-04.jpg");  // the name for each
         r = Save(folder, "JPG", j.compress, &screen);
         ASSERT_EQ(r.outcome, ScreenshotOutcome::Saved) << r.error;
         EXPECT_EQ(r.path, folder + "2026.12.06_09-03-04.jpg");
@@ -243,20 +246,25 @@ TEST_F(ScreenshotTest, EachFormatHoldsTheScreenAsShown) {
         EXPECT_GT(psnr, j.minPsnr) << "Compress " << j.compress;
         std::printf("JPEG Compress \"%s\": quality %d, %.1f dB\n", j.compress, j.quality, psnr);
     }
-    // Each save replaced the file of the same name: one of each kind.
     EXPECT_EQ(FilesIn(folder).size(), 3u);
 }
 
-TEST_F(ScreenshotTest, TwoShotsInOneSecondLeaveTheLaterPicture) {
+// Two shots within one second (or after the clock went back) keep both
+// pictures: the later one takes the next free name.
+TEST_F(ScreenshotTest, TwoShotsInOneSecondKeepBothPictures) {
     const std::string folder = Folder("same-second");
-    ASSERT_EQ(Save(folder, "PNG", "").outcome, ScreenshotOutcome::Saved);
+    Pixels first, second;
+    const ScreenshotResult r1 = Save(folder, "PNG", "", &first);
+    ASSERT_EQ(r1.outcome, ScreenshotOutcome::Saved) << r1.error;
     SetPatch(RGB(20, 220, 90));
-    Pixels screen;
-    const ScreenshotResult r = Save(folder, "PNG", "", &screen);
-    ASSERT_EQ(r.outcome, ScreenshotOutcome::Saved) << r.error;
-    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"2026.12.06_09-03-04.png"});
-    const Pixels png = LoadPng(r.path);
-    EXPECT_TRUE(png == screen) << "the file does not hold the later picture";
+    const ScreenshotResult r2 = Save(folder, "PNG", "", &second);
+    ASSERT_EQ(r2.outcome, ScreenshotOutcome::Saved) << r2.error;
+    EXPECT_EQ(r2.path, folder + "2026.12.06_09-03-04 (2).png");
+    EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"2026.12.06_09-03-04 (2).png",
+                                                         "2026.12.06_09-03-04.png"}));
+    EXPECT_TRUE(LoadPng(r1.path) == first) << "the first picture was replaced";
+    EXPECT_TRUE(LoadPng(r2.path) == second);
+    EXPECT_FALSE(first == second);
 }
 
 TEST_F(ScreenshotTest, UnknownFormatOrNonIntegerCompressSaveNothingAndSayNothing) {
@@ -287,15 +295,15 @@ TEST_F(ScreenshotTest, FailuresReportAReasonAndLeaveNoFile) {
         EXPECT_TRUE(FilesIn(folder).empty()) << format << ": a file was left behind";
     }
 
-    // The final name is taken by a folder: the picture was written, but the
-    // rename fails, and the temporary file goes.
+    // The final name is taken by a folder: it stays, and the picture takes
+    // the next name; no temporary file is left.
     {
         const std::string folder = Folder("name-taken");
         fs::create_directory(folder + "2026.12.06_09-03-04.png");
         const ScreenshotResult r = Save(folder, "PNG", "");
-        EXPECT_EQ(r.outcome, ScreenshotOutcome::Failed);
-        EXPECT_FALSE(r.error.empty());
-        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"2026.12.06_09-03-04.png"});
+        EXPECT_EQ(r.outcome, ScreenshotOutcome::Saved) << r.error;
+        EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"2026.12.06_09-03-04 (2).png",
+                                                             "2026.12.06_09-03-04.png"}));
         EXPECT_TRUE(fs::is_directory(folder + "2026.12.06_09-03-04.png"));
     }
 

@@ -50,6 +50,22 @@ private:
     win32::File file_;
 };
 
+// The kind of an open file. One the system cannot tell about counts as
+// Linked: it is then removed, never written.
+CameraPlatform::FileKind KindOfOpen(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return CameraPlatform::FileKind::Linked;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return CameraPlatform::FileKind::Directory;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+        return CameraPlatform::FileKind::Linked;
+    }
+    return CameraPlatform::FileKind::Plain;
+}
+
 constexpr UINT kRunPosted = WM_APP + 1;
 
 struct Posted {
@@ -99,10 +115,33 @@ public:
     bool FileExists(const std::string& name) override {
         return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
+    FileKind KindOf(const std::string& name) override {
+        const DWORD attributes = GetFileAttributesA(name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return FileKind::Missing;
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return FileKind::Directory;
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return FileKind::Linked;
+        }
+        // The number of names needs the file itself; reading its attributes
+        // disturbs no other user of it.
+        win32::File f(CreateFileA(name.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        // Not openable even so (another program's exclusive hold): the
+        // exclusive open that would write it fails as well.
+        return f ? KindOfOpen(f.get()) : FileKind::Plain;
+    }
     std::unique_ptr<File> OpenExclusive(const std::string& name) override {
+        // The link itself, never what it leads to; and the kind is checked
+        // on the handle, so a name swapped since KindOf is not written.
         win32::File f(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f) {
+                                  OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!f || KindOfOpen(f.get()) != FileKind::Plain) {
             return nullptr;
         }
         return std::make_unique<WinFile>(std::move(f));

@@ -111,7 +111,9 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
     recoveredPath->clear();
     try {
         CameraPlatform& platform = ActivePlatform();
-        if (!platform.FileExists(tempFile)) {
+        // Only the file a recording made: a link may lead to any file of
+        // the user, and that is no recording of ours.
+        if (platform.KindOf(tempFile) != CameraPlatform::FileKind::Plain) {
             return RecoveryResult::NothingToRecover;
         }
         AviLibrary library;

@@ -14,8 +14,10 @@
 //   2. Recovered: a complete copy is at `path` and was read back; tell the
 //      user where (FileNameForDisplay(path) for the message), then wipe the
 //      temporary file with DeleteTempFile as usual.
-//      NothingToRecover: no file, or one with no frame that can be read:
-//      wipe it silently as usual.
+//      NothingToRecover: no file, one with no frame that can be read, or
+//      no plain file (a folder, or a link that may lead to any file of the
+//      user): wipe it silently as usual (DeleteTempFile writes nothing
+//      through a link).
 //      Failed: the file holds frames but no folder took a copy (a full
 //      disk); the temporary file is left as it is, nothing was written.
 #pragma once

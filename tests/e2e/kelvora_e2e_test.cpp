@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -827,6 +828,57 @@ TEST_F(KelvoraE2e, RecordingCutOffByAKillIsRecoveredAtTheNextStart) {
     fs::copy_file(fs::path(tempDir) / name, case_ / "temp" / name);
     fs::remove(fs::path(tempDir) / name);
     Note("recovered-temp", name, "recovered", recorded, {}, "temp");
+    kelvora_->Terminate();
+}
+
+// The file's bytes; empty when it cannot be read.
+std::string Bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// How many names the file has; 0 when it cannot be opened.
+DWORD Links(const fs::path& file) {
+    win32::File f(CreateFileW(file.wstring().c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return f && GetFileInformationByHandle(f.get(), &info) ? info.nNumberOfLinks : 0;
+}
+
+// A user's file hard-linked under the temporary file's name, as anyone can
+// plant one in a shared temporary folder: the start (recovery and wipe) only
+// takes the link's name away, and a recording goes into a new file of its
+// own; the user's file keeps its bytes throughout.
+TEST_F(KelvoraE2e, UserFileLinkedAsTheTemporaryFileKeepsItsBytes) {
+    Prepare("linked-temp");
+    const fs::path user = case_ / "user's file.bin";
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    std::ofstream(user, std::ios::binary) << bytes;
+    const std::wstring temp = fs::path(VideoTempPath()).wstring();
+    ASSERT_TRUE(CreateHardLinkW(temp.c_str(), user.wstring().c_str(), nullptr));
+    ASSERT_EQ(Links(user), 2u);
+
+    Launch();
+    PumpFor(1500);
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "a linked file is no recording of ours";
+    EXPECT_EQ(Bytes(user), bytes) << "written through the link at the start";
+    EXPECT_EQ(Links(user), 1u) << "the link keeps its name";
+
+    ASSERT_TRUE(CreateHardLinkW(temp.c_str(), user.wstring().c_str(), nullptr));
+    PressShift('R');
+    // Recording once the name is a file of its own.
+    ASSERT_TRUE(PumpUntil([&] { return Links(user) == 1 && fs::exists(temp); }, 20000));
+    const DWORD started = GetTickCount();
+    PumpFor(2500);
+    PressShift('S');
+    const DWORD recorded = GetTickCount() - started;
+    ASSERT_TRUE(WaitSaved(1));
+    EXPECT_EQ(Bytes(user), bytes) << "written through the link by the recording";
+    Note("linked-temp", Avis()[0], "recording", recorded);
     kelvora_->Terminate();
 }
 

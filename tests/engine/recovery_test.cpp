@@ -128,6 +128,13 @@ TEST_F(RecoveryTest, FileWithoutAFrameHasNothingToRecover) {
     }
     fs::remove(temp_);
     EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
+    // A recording of the user's linked under the temporary name is theirs.
+    ASSERT_TRUE(WriteFileBytes(dir_ + "/users.avi", cut));
+    fs::create_hard_link(dir_ + "/users.avi", temp_);
+    EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
+    fs::remove(temp_);
+    fs::create_symlink(dir_ + "/users.avi", temp_);
+    EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
     EXPECT_TRUE(fs::is_empty(dir_ + "/out"));
 }
 

@@ -13,6 +13,7 @@ constexpr const char* kRecoveredWord = " (восстановлено)";
 // For ANSI code pages without Cyrillic letters (a Western system).
 constexpr const char* kRecoveredWordLatin = " (vosstanovleno)";
 constexpr int kMaxNameNumber = 999;
+constexpr int kTempNameTries = 100;
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -71,35 +72,45 @@ std::string InFolder(const std::string& folder, const std::string& name) {
     return folder + kSeparator + name;
 }
 
+std::string NumberedName(const std::string& folder, const std::string& base, int n) {
+    return InFolder(folder, n == 1 ? base + ".avi" : base + " (" + std::to_string(n) + ").avi");
+}
+
 // Copies `source` into `folder` under the first free name built on `base`
-// and reads the copy back. False when the folder cannot take it.
+// and reads the copy back. The copy is made under a temporary name beside
+// it and then renamed, and a rename never replaces a file: one that takes
+// the name meanwhile keeps it, and the copy takes the next free name. False
+// when the folder cannot take it.
 bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::string& base,
               std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
-    for (int n = 1; n <= kMaxNameNumber; ++n) {
-        const std::string name =
-            InFolder(folder, n == 1 ? base + ".avi" : base + " (" + std::to_string(n) + ").avi");
-        if (platform.FileExists(name)) {
-            continue;
+    std::string temp;
+    for (int n = 0; n < kTempNameTries && temp.empty(); ++n) {
+        const std::string name = NumberedName(folder, base, 1) + "." + std::to_string(n) + ".tmp";
+        if (!platform.FileExists(name)) {
+            temp = name;
         }
-        vfw::PAVISTREAM streams[1] = {source};
-        vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
-        if (vfw::AVISaveV(name.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
-            return false;  // AVISaveV removed what it wrote
-        }
-        // Only a copy that reads back whole counts; the temporary file is
-        // wiped once this succeeds.
-        bool whole = false;
-        if (const StreamPtr copy = OpenVideo(name)) {
-            whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
-        }  // closed before it is removed: an open file cannot be on Windows
-        if (!whole) {
-            platform.RemoveFile(name);
-            return false;
-        }
-        *saved = name;
-        return true;
     }
+    vfw::PAVISTREAM streams[1] = {source};
+    vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
+    if (temp.empty() ||
+        vfw::AVISaveV(temp.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
+        return false;  // AVISaveV removed what it wrote
+    }
+    // Only a copy that reads back whole counts; the temporary file is wiped
+    // once this succeeds.
+    bool whole = false;
+    if (const StreamPtr copy = OpenVideo(temp)) {
+        whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
+    }  // closed before it is renamed or removed: an open file cannot be on Windows
+    for (int n = 1; whole && n <= kMaxNameNumber; ++n) {
+        const std::string name = NumberedName(folder, base, n);
+        if (!platform.FileExists(name) && platform.RenameFile(temp, name)) {
+            *saved = name;
+            return true;
+        }
+    }
+    platform.RemoveFile(temp);
     return false;
 }
 

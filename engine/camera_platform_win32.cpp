@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -158,21 +159,11 @@ public:
         return Narrow(Widen(name, CP_ACP), CP_UTF8);
     }
     bool FileNameFromUtf8(const std::string& text, std::string* name) override {
-        if (GetACP() == CP_UTF8) {
-            *name = text;  // the system's UTF-8 option: every character fits
-            return true;
+        const std::optional<std::string> spelled = win32::ToCodePage(Widen(text, CP_UTF8));
+        if (spelled) {
+            *name = *spelled;
         }
-        const std::wstring wide = Widen(text, CP_UTF8);
-        // No best-fit letters: a name the user would not recognise is no fit.
-        BOOL defaulted = FALSE;
-        const int n =
-            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
-                                static_cast<int>(wide.size()), nullptr, 0, nullptr, &defaulted);
-        if ((n <= 0 && !wide.empty()) || defaulted) {
-            return false;
-        }
-        *name = Narrow(wide, CP_ACP);
-        return Widen(*name, CP_ACP) == wide;
+        return spelled.has_value();
     }
 
     bool AskYesNo(void* owner, const std::string& text, const std::string& caption,

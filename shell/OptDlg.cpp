@@ -138,25 +138,6 @@ std::wstring WindowText(HWND wnd) {
     return text;
 }
 
-// `text` in the ANSI code page, or nothing when a character has no form
-// there (the profile functions would store a '?' in its place).
-std::optional<std::string> ToAnsi(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    BOOL usedDefault = FALSE;
-    const int n =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
-                            static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
-    if (n <= 0 || usedDefault) {
-        return std::nullopt;
-    }
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                        out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // The thread's visible, enabled top-level windows are disabled while a
 // system dialog runs and enabled again afterwards.
 class DisabledWindows {
@@ -410,7 +391,7 @@ void TfrmOption::changeClick() {
     const std::wstring dir = folder.back() == L'\\' ? folder : folder + L'\\';
     // "Settings.ini" keeps the folder in the ANSI code page; a name that it
     // cannot spell would come back as another folder.
-    if (!ToAnsi(dir)) {
+    if (!win32::ToCodePage(dir)) {
         const std::wstring text = L"Папку \"" + dir +
                                   L"\" нельзя выбрать: в её пути есть знаки, которых нет в "
                                   L"кодировке системы, и файл настроек не сможет её сохранить. "

@@ -342,10 +342,7 @@ void TfrmMain::Warn(const char* text) {
 }
 
 std::optional<std::string> TfrmMain::ReadOption(const char* key) const {
-    char text[32] = {};
-    const DWORD n =
-        GetPrivateProfileStringA("Options", key, "", text, sizeof text, IniPath().c_str());
-    return n > 0 ? std::optional<std::string>(std::string(text, n)) : std::nullopt;
+    return ReadSetting(IniPath(), key);
 }
 
 void TfrmMain::LoadArea() {
@@ -381,8 +378,7 @@ void TfrmMain::ChooseArea(std::uint8_t mode) {
     MarkArea();
     // Kept for the next run; a file that cannot be written keeps the choice
     // for this run only.
-    WritePrivateProfileStringA("Options", kAreaKey, std::to_string(mode).c_str(),
-                               IniPath().c_str());
+    static_cast<void>(WriteSetting(IniPath(), kAreaKey, std::to_string(mode)));
 }
 
 void TfrmMain::MarkArea() {

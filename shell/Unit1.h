@@ -36,6 +36,7 @@
 
 #include "shell/Settings.h"
 #include "shell/hot_keys.h"
+#include "shell/settings_rules.h"
 #include "win32/FormWindow.h"
 #include "win32/handles.h"
 
@@ -82,8 +83,8 @@ class TfrmMain : public FormWindow {
     TScreenCamera* Camera() const { return camera.get(); }
     TSettings& Settings() { return settings_; }
     // Directory of the executable without a trailing separator.
-    const std::string& AppDir() const { return AppDir_; }
-    std::string IniPath() const { return AppDir_ + "\\Settings.ini"; }
+    const std::wstring& AppDir() const { return AppDir_; }
+    std::wstring IniPath() const { return SettingsPath(AppDir_); }
     TPopupMenu& Popup() { return *Popup_; }
     TMyTrayIcon& Tray() { return *tray; }
     // True while the menu offers "Остановить".
@@ -173,7 +174,7 @@ class TfrmMain : public FormWindow {
     std::string lastTimeText_;  // worker only: the last record time posted
     std::array<HotKey, kHotKeyCount> hotKeys_ = kDefaultHotKeys;
     TSettings settings_;
-    std::string AppDir_;
+    std::wstring AppDir_;
     std::atomic<bool> FCancelRequested{false};
     bool closing_ = false;
     // A preview event being handled: the check box change it makes must

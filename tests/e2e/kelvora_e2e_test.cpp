@@ -882,5 +882,50 @@ TEST_F(KelvoraE2e, UserFileLinkedAsTheTemporaryFileKeepsItsBytes) {
     kelvora_->Terminate();
 }
 
+// Kelvora.exe in a folder whose name no ANSI code page spells: the
+// Settings.ini beside it is read (its record key, its output folder) and
+// written (the area chosen in the tray menu).
+TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
+    Prepare("unicode-folder");
+    const fs::path app = case_ / L"app \u03A9\u65E5";
+    const fs::path ini = app / "Settings.ini";
+    fs::create_directories(app);
+    ASSERT_TRUE(WriteSettings(ini, settings_));
+    std::ofstream(ini, std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
+    kelvora_ = std::make_unique<KelvoraProcess>();
+    ASSERT_TRUE(kelvora_->Start(fs::current_path() / "shell" / "Kelvora.exe", app));
+    ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
+    EXPECT_FALSE(ShiftHotKeyHeld('R')) << "the record key of its Settings.ini was not read";
+
+    const WORD keys[] = {VK_CONTROL, VK_MENU, 'R'};
+    for (WORD vk : keys) {
+        Key(vk, true);
+    }
+    for (int i = 2; i >= 0; --i) {
+        Key(keys[i], false);
+    }
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started)) << "Ctrl+Alt+R started no recording";
+    PumpFor(1000);
+    PressShift('S');
+    EXPECT_TRUE(WaitSaved(1)) << "nothing saved in the output folder of its Settings.ini";
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_NE(menu.OpenSubmenu(TrayMenu::kArea, 4), nullptr) << "no submenu";
+        ASSERT_TRUE(menu.ChooseInSubmenu(3));  // "Следовать за курсором"
+    }
+    wchar_t area[16] = {};
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            GetPrivateProfileStringW(L"Options", L"RegionType", L"", area, 16,
+                                     ini.wstring().c_str());
+            return std::wstring(area) == L"2";
+        },
+        5000))
+        << "RegionType=" << fs::path(area).string();
+    kelvora_->Terminate();
+}
+
 }  // namespace
 }  // namespace kelvora::test

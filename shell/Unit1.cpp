@@ -16,6 +16,7 @@
 #include "shell/Screenshot.h"
 #include "shell/SettingsStore.h"
 #include "shell/file_names.h"
+#include "shell/hot_keys_win32.h"
 #include "shell/local_clock.h"
 #include "shell/tray_state.h"
 #include "win32/text.h"
@@ -351,19 +352,10 @@ void TfrmMain::LoadArea() {
 }
 
 std::vector<std::wstring> TfrmMain::ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted) {
+    WindowHotKeys system(Handle());
     std::vector<std::wstring> refused;
-    for (int i = 0; i < kHotKeyCount; ++i) {
-        if (wanted[i] == hotKeys_[i] || wanted[i].key == 0) {
-            continue;
-        }
-        UnregisterHotKey(Handle(), i + 1);
-        if (RegisterHotKey(Handle(), i + 1, wanted[i].modifiers, wanted[i].key)) {
-            hotKeys_[i] = wanted[i];
-        } else {
-            RegisterHotKey(Handle(), i + 1, hotKeys_[i].modifiers, hotKeys_[i].key);
-            refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
-                              L" занято другой программой");
-        }
+    for (const RefusedHotKey& key : ApplyHotKeySet(system, hotKeys_, wanted)) {
+        refused.push_back(RefusalText(key));
     }
     r->ShortCut = ShortcutText(hotKeys_[0]);
     s->ShortCut = ShortcutText(hotKeys_[1]);

@@ -93,10 +93,11 @@ class TfrmMain : public FormWindow {
 
     // The global hot keys registered now: record, stop, screenshot.
     const std::array<HotKey, kHotKeyCount>& HotKeys() const { return hotKeys_; }
-    // Registers `wanted` in place of the current keys. A combination that
-    // another program holds leaves the previous one registered and gives a
-    // message for it ("Сочетание ... занято другой программой"); the menu's
-    // shortcut texts follow what is registered.
+    // Registers `wanted` in place of the current keys as one set
+    // (ApplyHotKeySet): a key that cannot be had leaves the previous one
+    // registered and gives a message for it ("Сочетание ... занято другой
+    // программой" only when another program holds it); the menu's shortcut
+    // texts follow what is registered.
     std::vector<std::wstring> ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted);
 
   protected:

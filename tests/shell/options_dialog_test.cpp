@@ -18,6 +18,7 @@
 #include "engine/screen_camera.h"
 #include "shell/Autorun.h"
 #include "shell/SettingsStore.h"
+#include "shell/hot_keys_win32.h"
 #include "tests/support/desktop.h"
 #include "win32/text.h"
 
@@ -623,8 +624,8 @@ TEST_F(OptionsDialog, AutoModeCouplesTheTimingTrackBarsIntoTheCamera) {
     EXPECT_EQ(camera_->FCodecIndex.load(), 0);
 }
 
-// Stands in for the controller's registration on a window of its own: a
-// combination that another window holds keeps the previous key.
+// Stands in for the controller: its registration of the set, on a window
+// of its own.
 struct HotKeyHost {
     HotKeyHost() {
         wnd = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
@@ -641,19 +642,10 @@ struct HotKeyHost {
     }
     std::vector<std::wstring> Apply(const T::HotKeySet& wanted) {
         applied.push_back(wanted);
+        WindowHotKeys system(wnd);
         std::vector<std::wstring> refused;
-        for (int i = 0; i < kHotKeyCount; ++i) {
-            if (wanted[i] == keys[i]) {
-                continue;
-            }
-            UnregisterHotKey(wnd, i + 1);
-            if (RegisterHotKey(wnd, i + 1, wanted[i].modifiers, wanted[i].key)) {
-                keys[i] = wanted[i];
-            } else {
-                RegisterHotKey(wnd, i + 1, keys[i].modifiers, keys[i].key);
-                refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
-                                  L" занято другой программой");
-            }
+        for (const RefusedHotKey& key : ApplyHotKeySet(system, keys, wanted)) {
+            refused.push_back(RefusalText(key));
         }
         return refused;
     }
@@ -717,6 +709,15 @@ TEST_F(OptionsDialog, HotKeysChosenStoredAfterTheOtherKeysAndAHeldOneRefused) {
     SaveShot(dialog, "options_hot_key_refused.png");
     UnregisterHotKey(other, 1);
     DestroyWindow(other);
+
+    // Record and stop trade keys: both are ours, so both move.
+    SendMessageW(C(T::HotKeyRecord), HKM_SETHOTKEY, HOTKEYF_SHIFT << 8 | 'S', 0);
+    SendMessageW(C(T::HotKeyStop), HKM_SETHOTKEY, (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'R', 0);
+    ClickAt(Centre(C(T::Button2)));
+    ASSERT_TRUE(PumpDialog([&] { return !dialog.Showing(); }));
+    EXPECT_EQ(host.keys, (T::HotKeySet{HotKey{kModShift, 'S'}, HotKey{kModControl | kModAlt, 'R'},
+                                       HotKey{kModShift, 'X'}}));
+    EXPECT_NE(FileBytes(ini_).find("HotKeyRecord=339\r\nHotKeyStop=1618\r\n"), std::string::npos);
 }
 
 TEST_F(OptionsDialog, LaidOutAt144Dpi) {

@@ -118,6 +118,9 @@ public:
     TScreenCamera* const FCamera;
     // The thread's system handle, for its priority (null where there is none).
     void* NativeHandle() const { return nativeHandle_.load(); }
+    // True once the recording is saved (or dropped) and the temporary files
+    // wiped, before the UI thread hears of the end.
+    bool Ended() const { return ended_.load(); }
 
 private:
     void Execute();

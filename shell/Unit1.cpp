@@ -514,6 +514,42 @@ void TfrmMain::CloseSequence() {
     PostQuitMessage(0);
 }
 
+// ---- The end of the session ----
+
+bool TfrmMain::QueryEndSession() {
+    if (closing_ || !camera || (!RecordingShown() && camera->FRecordThread.load() == nullptr)) {
+        return true;
+    }
+    // Saving may outlast what Windows waits for an answer: its shutdown
+    // screen names the reason meanwhile.
+    blockingShutdown_ = ShutdownBlockReasonCreate(Handle(), L"Kelvora сохраняет запись") != FALSE;
+    if (RecordingShown()) {
+        sClick();  // the save starts now, while the other programs answer
+    }
+    return true;  // the user's logoff goes ahead; the save comes first
+}
+
+void TfrmMain::EndSession(bool ending) {
+    if (ending && !closing_ && camera) {
+        if (RecordingShown()) {
+            sClick();
+        }
+        // Once this returns the process may be ended at any moment: the file
+        // must be complete first.
+        camera->Platform().WaitServingUi([this] {
+            const TRecordAVIThread* worker = camera->FRecordThread.load();
+            return worker == nullptr || worker->Ended();
+        });
+    }
+    if (blockingShutdown_) {
+        ShutdownBlockReasonDestroy(Handle());
+        blockingShutdown_ = false;
+    }
+    if (ending) {
+        CloseSequence();
+    }
+}
+
 // ---- The hidden panel ----
 
 bool TfrmMain::Checked(int id) const {
@@ -798,6 +834,11 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_CLOSE:
             CloseSequence();  // closing is always allowed
+            return 0;
+        case WM_QUERYENDSESSION:
+            return QueryEndSession() ? TRUE : FALSE;
+        case WM_ENDSESSION:
+            EndSession(wp != FALSE);
             return 0;
         case kRunPostedMsg:
             RunPosted();

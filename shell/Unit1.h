@@ -14,7 +14,8 @@
 //  - N24Click (Exit) posts the close; the close sequence ends the program's
 //    message loop with PostQuitMessage. A recording still running is stopped
 //    and saved before the camera is released; commands that arrive while the
-//    camera is released are ignored.
+//    camera is released are ignored. The end of the Windows session stops
+//    and saves it the same way, before WM_ENDSESSION returns.
 //  - The camera's worker-side events (start, stop, error, progress) do their
 //    window work on the UI thread; the progress answer (Continue) is handed
 //    back before the worker goes on.
@@ -109,6 +110,11 @@ class TfrmMain : public FormWindow {
     void BuildHiddenPanels();
     void BuildMenu();
     void CloseSequence();
+    // The end of the Windows session (logoff, shutdown): a recording is
+    // stopped when Windows asks, and saved before the end is let through;
+    // meanwhile the shutdown screen gives the reason.
+    bool QueryEndSession();
+    void EndSession(bool ending);
     // The recording area chosen in the tray menu: stored, marked, applied.
     void ChooseArea(std::uint8_t mode);
     void LoadArea();
@@ -178,6 +184,7 @@ class TfrmMain : public FormWindow {
     std::wstring AppDir_;
     std::atomic<bool> FCancelRequested{false};
     bool closing_ = false;
+    bool blockingShutdown_ = false;  // the saving reason is shown at shutdown
     // A preview event being handled: the check box change it makes must
     // not start another round of the same.
     bool inPreview_ = false;

@@ -927,5 +927,37 @@ TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
     kelvora_->Terminate();
 }
 
+// Logoff or shutdown while recording: Windows asks the program's windows
+// (WM_QUERYENDSESSION), tells them (WM_ENDSESSION) and may end the process
+// as soon as that returns. The recording stops at the question and is saved,
+// with its index, before the answer to the end returns; the program then
+// ends by itself. The host check decodes the file whole.
+TEST_F(KelvoraE2e, EndOfTheSessionWhileRecordingSavesTheFileWhole) {
+    Prepare("end-session");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    PressShift('R');
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started));
+    PumpFor(2500);
+    const HWND main = kelvora_->MainWindow();
+    DWORD_PTR answer = FALSE;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                    30000, &answer));
+    const DWORD recorded = GetTickCount() - started;
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the user's logoff is let through";
+    DWORD_PTR ignored = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                    120000, &ignored));
+    // From here the system may end the process at any moment.
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    const std::vector<std::string> avis = Avis();
+    ASSERT_EQ(avis.size(), 1u);
+    const std::string file = Bytes(fs::path(OutFolder()) / avis[0]);
+    EXPECT_NE(file.find("idx1"), std::string::npos) << "no index";
+    ExpectExitLeavesNothing();
+    Note("end-session", avis[0], "recording", recorded);
+}
+
 }  // namespace
 }  // namespace kelvora::test

@@ -46,8 +46,19 @@ public:
     // The system's temporary directory as reported, possibly without a
     // trailing backslash; empty when there is none.
     virtual std::string TempDirectory() = 0;
+    // True when anything (a file, a folder, a link) has this name.
     virtual bool FileExists(const std::string& name) = 0;
-    // Exclusive read/write access to an existing file, or null.
+    // What a name stands for, links not followed. Only a Plain file is ever
+    // written in place: anything else may lead to another file of the user.
+    enum class FileKind {
+        Missing,
+        Plain,      // a file that has this one name
+        Linked,     // a symbolic link to a file, or a file with more names (hard links)
+        Directory,  // a folder, or a link to one (a junction)
+    };
+    virtual FileKind KindOf(const std::string& name) = 0;
+    // Exclusive read/write access to an existing Plain file, checked on the
+    // opened file itself; null when it cannot be had or is not Plain.
     class File {
     public:
         virtual ~File() = default;

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -49,6 +50,22 @@ public:
 private:
     win32::File file_;
 };
+
+// The kind of an open file. One the system cannot tell about counts as
+// Linked: it is then removed, never written.
+CameraPlatform::FileKind KindOfOpen(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) {
+        return CameraPlatform::FileKind::Linked;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return CameraPlatform::FileKind::Directory;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1) {
+        return CameraPlatform::FileKind::Linked;
+    }
+    return CameraPlatform::FileKind::Plain;
+}
 
 constexpr UINT kRunPosted = WM_APP + 1;
 
@@ -99,10 +116,33 @@ public:
     bool FileExists(const std::string& name) override {
         return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
+    FileKind KindOf(const std::string& name) override {
+        const DWORD attributes = GetFileAttributesA(name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return FileKind::Missing;
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return FileKind::Directory;
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return FileKind::Linked;
+        }
+        // The number of names needs the file itself; reading its attributes
+        // disturbs no other user of it.
+        win32::File f(CreateFileA(name.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        // Not openable even so (another program's exclusive hold): the
+        // exclusive open that would write it fails as well.
+        return f ? KindOfOpen(f.get()) : FileKind::Plain;
+    }
     std::unique_ptr<File> OpenExclusive(const std::string& name) override {
+        // The link itself, never what it leads to; and the kind is checked
+        // on the handle, so a name swapped since KindOf is not written.
         win32::File f(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!f) {
+                                  OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!f || KindOfOpen(f.get()) != FileKind::Plain) {
             return nullptr;
         }
         return std::make_unique<WinFile>(std::move(f));
@@ -122,21 +162,11 @@ public:
         return Narrow(Widen(name, CP_ACP), CP_UTF8);
     }
     bool FileNameFromUtf8(const std::string& text, std::string* name) override {
-        if (GetACP() == CP_UTF8) {
-            *name = text;  // the system's UTF-8 option: every character fits
-            return true;
+        const std::optional<std::string> spelled = win32::ToCodePage(Widen(text, CP_UTF8));
+        if (spelled) {
+            *name = *spelled;
         }
-        const std::wstring wide = Widen(text, CP_UTF8);
-        // No best-fit letters: a name the user would not recognise is no fit.
-        BOOL defaulted = FALSE;
-        const int n =
-            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
-                                static_cast<int>(wide.size()), nullptr, 0, nullptr, &defaulted);
-        if ((n <= 0 && !wide.empty()) || defaulted) {
-            return false;
-        }
-        *name = Narrow(wide, CP_ACP);
-        return Widen(*name, CP_ACP) == wide;
+        return spelled.has_value();
     }
 
     bool AskYesNo(void* owner, const std::string& text, const std::string& caption,

@@ -27,6 +27,21 @@ const std::uint8_t* PixelsOf(const vfw::BITMAPINFOHEADER* frame) {
     return reinterpret_cast<const std::uint8_t*>(frame) + frame->biSize + frame->biClrUsed * 4;
 }
 
+bool IsRefusedName(const std::string& name) {
+    const CameraPlatform::FileKind kind = ActivePlatform().KindOf(name);
+    return kind == CameraPlatform::FileKind::Directory || kind == CameraPlatform::FileKind::Linked;
+}
+
+// What is in the way of the temporary file, for the error box.
+std::string TempFileProblem(const std::string& tempFile) {
+    CameraPlatform& platform = ActivePlatform();
+    const std::string text = "Не удалось создать временный файл записи " +
+                             platform.FileNameForDisplay(tempFile) + ": под этим именем находится ";
+    return text + (platform.KindOf(tempFile) == CameraPlatform::FileKind::Directory
+                       ? "папка."
+                       : "ссылка на другой файл.");
+}
+
 std::string ShortName(const vfw::ICINFO& info) {
     std::string name;
     for (vfw::WCHAR c : info.szName) {
@@ -267,17 +282,19 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     // is not settled until it ends.
     if (!DeleteTempFile(tempFile) || platform_.FileExists(tempFile) ||
         !ClearRecordingSettled(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
-        RaiseError(kRecordError);
         failed = true;
     }
     if (!failed) {
         vfw::PAVIFILE opened = nullptr;
-        if (vfw::AVIFileOpenA(&opened, tempFile.c_str(), vfw::OF_CREATE | vfw::OF_WRITE,
-                              nullptr) != vfw::AVIERR_OK) {
-            RaiseError(kRecordError);
-            failed = true;
-        }
+        failed = vfw::AVIFileOpenA(&opened, tempFile.c_str(), vfw::OF_CREATE | vfw::OF_WRITE,
+                                   nullptr) != vfw::AVIERR_OK;
         file.reset(opened);
+    }
+    // A folder or a link under the temporary file's name is refused: no
+    // compressor can help, so the error says what is in the way.
+    const bool tempRefused = failed && IsRefusedName(tempFile);
+    if (failed && !tempRefused) {
+        RaiseError(kRecordError);
     }
     if (!failed) {
         vfw::AVISTREAMINFOA info{};
@@ -368,6 +385,16 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
                                 ? std::string("Не удалось снять кадр с экрана.")
                                 : "Не удалось записать кадр во временный файл (код " +
                                       ErrorCodeText(writeResult) + ").");
+        if (!FPreview) {
+            RaisePreview(nullptr, false, false);
+            StopTimerWithoutPreview();
+        }
+        return 0;
+    }
+    if (tempRefused) {
+        StopReason = kStopDiscard;
+        FRecording = false;
+        RaiseError(std::string(kRecordError) + "\n" + TempFileProblem(tempFile));
         if (!FPreview) {
             RaisePreview(nullptr, false, false);
             StopTimerWithoutPreview();

@@ -16,6 +16,7 @@ constexpr const char* kRecoveredWord = " (восстановлено)";
 // For ANSI code pages without Cyrillic letters (a Western system).
 constexpr const char* kRecoveredWordLatin = " (vosstanovleno)";
 constexpr const char* kSettledSuffix = ".settled";
+constexpr int kTempNameTries = 100;
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -97,32 +98,47 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 }
 
 // Copies `source` into `folder` under the first free name built on `base`
-// and reads the copy back. False when the folder cannot take it.
+// and reads the copy back. The copy is made under a temporary name beside
+// it and then renamed, and a rename never replaces a file: one that takes
+// the name meanwhile keeps it, and the copy takes the next free name. False
+// when the folder cannot take it.
 bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::string& base,
               std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
-    *saved = TakeFreeFileName(InFolder(folder, base + ".avi"), [&](const std::string& name) {
-        if (platform.FileExists(name)) {
-            return NameTry::Exists;
+    const std::string target = InFolder(folder, base + ".avi");
+    std::string temp;
+    for (int n = 0; n < kTempNameTries && temp.empty(); ++n) {
+        const std::string name = target + "." + std::to_string(n) + ".tmp";
+        if (!platform.FileExists(name)) {
+            temp = name;
         }
-        vfw::PAVISTREAM streams[1] = {source};
-        vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
-        if (vfw::AVISaveV(name.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
-            return NameTry::Failed;  // AVISaveV removed what it wrote
-        }
-        // Only a copy that reads back whole counts; the temporary file is
-        // wiped once this succeeds.
-        bool whole = false;
-        if (const StreamPtr copy = OpenVideo(name)) {
-            whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
-        }  // closed before it is removed: an open file cannot be on Windows
-        if (!whole) {
-            platform.RemoveFile(name);
-            return NameTry::Failed;
-        }
-        return NameTry::Taken;
-    });
-    return !saved->empty();
+    }
+    vfw::PAVISTREAM streams[1] = {source};
+    vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
+    if (temp.empty() ||
+        vfw::AVISaveV(temp.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
+        return false;  // AVISaveV removed what it wrote
+    }
+    // Only a copy that reads back whole counts; the temporary file is wiped
+    // once this succeeds.
+    bool whole = false;
+    if (const StreamPtr copy = OpenVideo(temp)) {
+        whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
+    }  // closed before it is renamed or removed: an open file cannot be on Windows
+    if (whole) {
+        *saved = TakeFreeFileName(target, [&](const std::string& name) {
+            if (platform.RenameFile(temp, name)) {
+                return NameTry::Taken;
+            }
+            // A file that took the name meanwhile keeps it.
+            return platform.FileExists(name) ? NameTry::Exists : NameTry::Failed;
+        });
+    }
+    if (saved->empty()) {
+        platform.RemoveFile(temp);
+        return false;
+    }
+    return true;
 }
 
 std::string SettledMark(const std::string& tempFile) {
@@ -140,7 +156,10 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
     why.clear();
     try {
         CameraPlatform& platform = ActivePlatform();
-        if (!platform.FileExists(tempFile) || platform.FileExists(SettledMark(tempFile))) {
+        // Only the file a recording made: a link may lead to any file of
+        // the user, and that is no recording of ours.
+        if (platform.KindOf(tempFile) != CameraPlatform::FileKind::Plain ||
+            platform.FileExists(SettledMark(tempFile))) {
             return RecoveryResult::NothingToRecover;
         }
         AviLibrary library;

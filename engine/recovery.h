@@ -15,9 +15,10 @@
 //      user where (FileNameForDisplay(path) for the message), then wipe the
 //      temporary file with DeleteTempFile as usual.
 //      NothingToRecover: no file, one that is no AVI file or has no whole
-//      frame, or one whose recording was dealt with already (saved, kept or
-//      discarded, then not wiped): wipe it silently with
-//      WipeLeftoverRecording.
+//      frame, no plain file (a folder, or a link that may lead to any file
+//      of the user), or one whose recording was dealt with already (saved,
+//      kept or discarded, then not wiped): wipe it silently with
+//      WipeLeftoverRecording (which writes nothing through a link).
 //      Failed: the file holds frames but no folder took a copy (a full
 //      disk); the temporary file is left as it is, nothing was written.
 //      NotYet: the file could not be read now (another program holds it,
@@ -39,9 +40,11 @@ enum class RecoveryResult {
 // `outputDir` (may be empty: no output folder set) as
 // "<stamp> (восстановлено).avi", or, when the output folder is not set or
 // cannot take the file (missing, read-only, full), into `tempDir`. An
-// existing file is never replaced: the first free name of "<name> (2).avi",
-// "<name> (3).avi" ... is taken. Where the ANSI code page cannot spell the
-// Cyrillic word, the name says " (vosstanovleno)" instead. `stamp` is the
+// existing file is never replaced, not even one that appears while the copy
+// is written (it is written under a temporary name and renamed): the first
+// free name of "<name> (2).avi", "<name> (3).avi" ... is taken. Where the
+// ANSI code page cannot spell the Cyrillic word, the name says
+// " (vosstanovleno)" instead. `stamp` is the
 // temporary file's last write time in local time as "yyyy.MM.dd_hh-mm-ss"
 // (kelvora::TimeStamp of shell/file_names.h; the engine does not depend on
 // the shell, so the caller formats it).

@@ -98,8 +98,10 @@ inline constexpr const char* kRecordError = "Ошибка записи";
 // Overwrites a file three times with random bytes, flushing after each
 // pass, then deletes it; a file that cannot be opened exclusively is
 // scheduled for deletion at the next restart instead. Progress goes to
-// CurrentCamera's FOnProgress, whose handler may cancel. True when the file
-// is gone (or its deletion was scheduled).
+// CurrentCamera's FOnProgress, whose handler may cancel. Only a file with
+// this one name is overwritten: a link (symbolic or hard) is deleted without
+// a write, and a folder is left alone (false). True when the file is gone
+// (or its deletion was scheduled).
 bool DeleteTempFile(const std::string& FileName);
 // True when the file exists and cannot be opened for exclusive read/write.
 bool IsFileLocked(const std::string& FileName);
@@ -126,7 +128,8 @@ public:
     TScreenCamera* const FCamera;
     // The thread's system handle, for its priority (null where there is none).
     void* NativeHandle() const { return nativeHandle_.load(); }
-    // The recording's work is done (the thread may still be returning).
+    // True once the recording is saved (or dropped) and the temporary files
+    // wiped, before the UI thread hears of the end.
     bool Ended() const { return ended_.load(); }
 
 private:

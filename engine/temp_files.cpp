@@ -62,12 +62,26 @@ bool DeleteTempFile(const std::string& FileName) { return WipeAndDelete(FileName
 
 bool WipeAndDelete(const std::string& FileName, bool* Cancelled) {
     CameraPlatform& platform = ActivePlatform();
+    using Kind = CameraPlatform::FileKind;
+    const Kind kind = platform.KindOf(FileName);
+    if (kind == Kind::Directory) {
+        // A folder (or a junction) under a file's name is left as it is.
+        bool Continue = true;
+        Progress(100, "", Continue);
+        if (Cancelled != nullptr) {
+            *Cancelled = false;
+        }
+        return false;
+    }
     platform.SetBusyCursor(true);
     bool Continue = true;
     bool result = false;
     bool cancelled = false;
 
-    const bool wipe = platform.FileExists(FileName) && !IsFileLocked(FileName);
+    // Only a file with this one name is overwritten: through a link (a
+    // shared temporary folder lets anyone plant one) the passes would
+    // destroy another file. A link only loses its name.
+    const bool wipe = kind == Kind::Plain && !IsFileLocked(FileName);
     if (wipe) {
         if (std::unique_ptr<CameraPlatform::File> file = platform.OpenExclusive(FileName)) {
             Wipe(*file);
@@ -88,7 +102,8 @@ bool WipeAndDelete(const std::string& FileName, bool* Cancelled) {
         }
         // A file that could not be opened exclusively is in use: have the
         // system delete it at the next restart.
-        result = wipe ? platform.RemoveFile(FileName) : platform.DeleteAtRestart(FileName);
+        result = wipe || kind == Kind::Linked ? platform.RemoveFile(FileName)
+                                              : platform.DeleteAtRestart(FileName);
     }
     platform.SetBusyCursor(false);
     if (Cancelled != nullptr) {

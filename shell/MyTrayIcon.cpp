@@ -13,6 +13,10 @@
 
 namespace kelvora {
 
+namespace {
+constexpr UINT kAddRetryMs = 1000;
+}  // namespace
+
 // The platform's record up to the balloon fields; the GUID fields that follow
 // are never sent.
 static_assert(sizeof(void*) != 4 || kTrayIconDataSize == 936);
@@ -103,7 +107,8 @@ LRESULT TMyTrayIconHandler::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_TIMER:
             for (TMyTrayIcon* icon : icons_) {
-                if (wp == icon->FDblClickTimer.Id() || wp == icon->FEnterExitTimer.Id()) {
+                if (wp == icon->FDblClickTimer.Id() || wp == icon->FEnterExitTimer.Id() ||
+                    wp == icon->FAddRetryTimer.Id()) {
                     icon->TimerTick(wp);
                     return 0;
                 }
@@ -186,8 +191,13 @@ TMyTrayIcon::TMyTrayIcon(HWND owner) : FOwner(owner) {
     FIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     FIconData.uCallbackMessage = kTrayCallbackMessage;
     FEnterExitTimer.interval = 200;
+    FAddRetryTimer.interval = kAddRetryMs;
     TaskbarCreatedMsg();
     if (FOwner != nullptr) {
+        // A program run elevated gets no message from the lower shell unless
+        // it lets it through: the icon would not come back after a restart
+        // of the shell.
+        ChangeWindowMessageFilterEx(FOwner, TaskbarCreatedMsg(), MSGFLT_ALLOW, nullptr);
         SetWindowSubclass(FOwner, &TMyTrayIcon::AppHook, reinterpret_cast<UINT_PTR>(this),
                           reinterpret_cast<DWORD_PTR>(this));
     }
@@ -200,6 +210,7 @@ TMyTrayIcon::~TMyTrayIcon() {
     SetIconVisible(false);
     StopTimer(FDblClickTimer);
     StopTimer(FEnterExitTimer);
+    StopTimer(FAddRetryTimer);
     FIcon.reset();
     TMyTrayIconHandler::ReleaseIcon(this);
 }
@@ -215,8 +226,31 @@ void TMyTrayIcon::SetIcon(HICON icon) {
 }
 
 void TMyTrayIcon::SetIconVisible(bool visible) {
-    NotifyIcon(visible ? niAdd : niDelete);
+    StopTimer(FAddRetryTimer);
+    if (visible) {
+        AddOrRetry();
+    } else {
+        NotifyIcon(niDelete);
+    }
     FIconVisible = visible;
+}
+
+void TMyTrayIcon::AddOrRetry() {
+    // Nothing is sent while disabled: no retry either.
+    if (!NotifyIcon(niAdd) && Enabled) {
+        StartTimer(FAddRetryTimer);
+    }
+}
+
+void TMyTrayIcon::AddRetryTimerTick() {
+    if (!FIconVisible || !Enabled) {
+        StopTimer(FAddRetryTimer);
+        return;
+    }
+    // An add of an icon the shell holds already fails: a modify tells.
+    if (NotifyIcon(niAdd) || NotifyIcon(niModify)) {
+        StopTimer(FAddRetryTimer);
+    }
 }
 
 void TMyTrayIcon::SetWantEnterExitEvents(bool want) {
@@ -390,6 +424,8 @@ void TMyTrayIcon::TimerTick(UINT_PTR id) {
         DblClickTimerTick();
     } else if (id == FEnterExitTimer.Id()) {
         EnterExitTimerTick();
+    } else if (id == FAddRetryTimer.Id()) {
+        AddRetryTimerTick();
     }
 }
 
@@ -451,7 +487,7 @@ LRESULT CALLBACK TMyTrayIcon::AppHook(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, 
                                       DWORD_PTR self) {
     auto* icon = reinterpret_cast<TMyTrayIcon*>(self);
     if (msg == TaskbarCreatedMsg() && icon->FIconVisible) {
-        icon->NotifyIcon(niAdd);
+        icon->AddOrRetry();
     }
     return DefSubclassProc(wnd, msg, wp, lp);
 }

@@ -6,11 +6,16 @@
 //  - Create it on the UI thread with the application's main window as owner
 //    (may be null in tests; then nothing re-adds the icon after the taskbar
 //    is re-created): the owner is hooked (SetWindowSubclass) to see
-//    the "TaskbarCreated" broadcast, comes to the foreground before the menu
-//    opens and gets WM_NULL after it closes. The owner must outlive the icon.
+//    the "TaskbarCreated" broadcast (let through the message filter that
+//    keeps it from an elevated program), comes to the foreground before the
+//    menu opens and gets WM_NULL after it closes. The owner must outlive the
+//    icon.
 //  - Set Enabled, the icon, the hint and PopupMenu, then SetIconVisible(true):
-//    the add carries the icon and the tip. While Enabled is false nothing is
-//    added or modified and the mouse is ignored; the delete is always sent.
+//    the add carries the icon and the tip. An add the shell refuses (at
+//    logon the taskbar may not be up yet) is tried again every second until
+//    the icon is there or is no longer wanted. While Enabled is false nothing
+//    is added or modified and the mouse is ignored; the delete is always
+//    sent.
 //  - Events are plain std::function members, raised on the UI thread only
 //    when bound. A menu item's handler may destroy the icon (the menu has
 //    closed by then); the icon's own event handlers must not.
@@ -98,7 +103,7 @@ class TMyTrayIcon {
     void SetIcon(HICON icon);
     bool IconVisible() const { return FIconVisible; }
     // True adds the icon, false deletes it; the property takes the value
-    // whatever the shell answers.
+    // whatever the shell answers, and a refused add is retried.
     void SetIconVisible(bool visible);
     bool WantEnterExitEvents() const { return FWantEnterExitEvents; }
     // Starts or stops the 200 ms poll that detects the cursor leaving.
@@ -148,6 +153,9 @@ class TMyTrayIcon {
     void LeftDoubleClick();
     void DblClickTimerTick();
     void EnterExitTimerTick();
+    // Adds the icon; when the shell refuses, tries again on a timer.
+    void AddOrRetry();
+    void AddRetryTimerTick();
     void ShowPopup();
     void StartTimer(Timer& timer);
     void StopTimer(Timer& timer);
@@ -161,6 +169,7 @@ class TMyTrayIcon {
     bool FWantEnterExitEvents = false;
     Timer FDblClickTimer;
     Timer FEnterExitTimer;
+    Timer FAddRetryTimer;
     bool FDblClickSeen = false;
     std::int32_t FLastX = 0;
     std::int32_t FLastY = 0;

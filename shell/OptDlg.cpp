@@ -138,25 +138,6 @@ std::wstring WindowText(HWND wnd) {
     return text;
 }
 
-// `text` in the ANSI code page, or nothing when a character has no form
-// there (the profile functions would store a '?' in its place).
-std::optional<std::string> ToAnsi(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    BOOL usedDefault = FALSE;
-    const int n =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
-                            static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
-    if (n <= 0 || usedDefault) {
-        return std::nullopt;
-    }
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
-                        out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // The thread's visible, enabled top-level windows are disabled while a
 // system dialog runs and enabled again afterwards.
 class DisabledWindows {
@@ -225,14 +206,14 @@ std::wstring SystemFolderChooser(HWND owner, const wchar_t* caption) {
 
 }  // namespace
 
-TfrmOption::TfrmOption(HWND owner, TSettings& settings, CameraGetter camera, std::string iniPath)
+TfrmOption::TfrmOption(HWND owner, TSettings& settings, CameraGetter camera, std::wstring iniPath)
     : owner_(owner),
       settings_(settings),
       camera_(std::move(camera)),
       iniPath_(std::move(iniPath)) {}
 
 std::unique_ptr<TfrmOption> TfrmOption::Create(HWND owner, TSettings& settings, CameraGetter camera,
-                                               std::string iniPath) {
+                                               std::wstring iniPath) {
     std::unique_ptr<TfrmOption> form(
         new TfrmOption(owner, settings, std::move(camera), std::move(iniPath)));
     if (!form->CreateCaptionForm(kClassName, L"Настройки программы", WS_CAPTION | WS_SYSMENU, 0,
@@ -410,7 +391,7 @@ void TfrmOption::changeClick() {
     const std::wstring dir = folder.back() == L'\\' ? folder : folder + L'\\';
     // "Settings.ini" keeps the folder in the ANSI code page; a name that it
     // cannot spell would come back as another folder.
-    if (!ToAnsi(dir)) {
+    if (!win32::ToCodePage(dir)) {
         const std::wstring text = L"Папку \"" + dir +
                                   L"\" нельзя выбрать: в её пути есть знаки, которых нет в "
                                   L"кодировке системы, и файл настроек не сможет её сохранить. "
@@ -455,11 +436,11 @@ void TfrmOption::Button2Click() {
     values.VideoCompress = quality;
     const SaveResult saved = SaveSettings(iniPath_, values);
     if (!saved.Ok) {
-        MessageBoxW(Handle(), Widen(saved.Message, CP_ACP).c_str(), L"Kelvora", MB_ICONERROR);
+        MessageBoxW(Handle(), saved.Message.c_str(), L"Kelvora", MB_ICONERROR);
         return;  // the dialog stays open; autorun is not touched
     }
-    // Autorun only after the file; registry errors are not reported.
-    static_cast<void>(SetAutorun(Checked(avto), ExecutablePath()));
+    // Autorun only after the file.
+    const bool autorunSaved = SaveAutorun();
 
     // The hot keys: registered first, so that the file keeps only keys
     // that work; a refused one keeps its previous key.
@@ -473,8 +454,7 @@ void TfrmOption::Button2Click() {
         refused = hotKeys_.apply(wanted);
         ShowHotKeys();
         if (!SaveHotKeys(hotKeys_.registered())) {
-            MessageBoxW(Handle(), Widen(UnableToWriteText(iniPath_), CP_ACP).c_str(), L"Kelvora",
-                        MB_ICONERROR);
+            MessageBoxW(Handle(), UnableToWriteText(iniPath_).c_str(), L"Kelvora", MB_ICONERROR);
             return;
         }
     }
@@ -483,9 +463,25 @@ void TfrmOption::Button2Click() {
         status += (status.empty() ? L"" : L"; ") + message;
     }
     SetStatus(status);
-    if (refused.empty()) {
+    if (refused.empty() && autorunSaved) {
         Hide();
     }  // else the dialog stays open with the refusal in its status bar
+}
+
+bool TfrmOption::SaveAutorun() {
+    const bool on = Checked(avto);
+    std::wstring problem;
+    if (SetAutorun(on, ExecutablePath(), &problem) != AutorunWrite::Failed) {
+        return true;
+    }
+    // Said at once: otherwise the box would come back as it was at the next
+    // start, without a word. It shows what holds now.
+    const std::wstring text = std::wstring(on ? L"Не удалось поместить Kelvora в автозагрузку."
+                                              : L"Не удалось убрать Kelvora из автозагрузки.") +
+                              L"\n\n" + problem;
+    MessageBoxW(Handle(), text.c_str(), L"Kelvora", MB_ICONERROR);
+    SendMessageW(Control(avto), BM_SETCHECK, AutorunEnabled() ? BST_CHECKED : BST_UNCHECKED, 0);
+    return false;
 }
 
 void TfrmOption::ShowHotKeys() {
@@ -497,8 +493,7 @@ void TfrmOption::ShowHotKeys() {
 
 bool TfrmOption::SaveHotKeys(const HotKeySet& keys) const {
     for (int i = 0; i < kHotKeyCount; ++i) {
-        if (!WritePrivateProfileStringA(kSettingsSection, kHotKeyNames[i],
-                                        HotKeySetting(keys[i]).c_str(), iniPath_.c_str())) {
+        if (!WriteSetting(iniPath_, kHotKeyNames[i], HotKeySetting(keys[i]))) {
             return false;
         }
     }

@@ -16,8 +16,9 @@
 //    hot keys (registered through the controller, then the registered ones
 //    written after the other keys), then hides the window; a file that
 //    cannot be written is reported and the window stays open, as it does
-//    when another program holds a chosen combination (the status bar says
-//    which; the field shows the key that stays registered).
+//    when the registry refuses autorun (a box says where and why) and when a
+//    chosen combination cannot be had (the status bar says which; the field
+//    shows the key that stays registered).
 //  - The hot-key fields show the controller's registered keys at each
 //    FillAndShow (the defaults until SetHotKeyAccess is called). The close box (and Esc) hides it
 //    without storing.
@@ -111,7 +112,7 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     // the platform refuses the window.
     [[nodiscard]] static std::unique_ptr<TfrmOption> Create(HWND owner, TSettings& settings,
                                                             CameraGetter camera,
-                                                            std::string iniPath);
+                                                            std::wstring iniPath);
     ~TfrmOption() override;
 
     // "Настройки" after LoadSettings (see the protocol above).
@@ -145,7 +146,7 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
   private:
-    TfrmOption(HWND owner, TSettings& settings, CameraGetter camera, std::string iniPath);
+    TfrmOption(HWND owner, TSettings& settings, CameraGetter camera, std::wstring iniPath);
     [[nodiscard]] bool FormCreate();
     void FormShow();
     void UpdateCodecButtons();
@@ -166,12 +167,15 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     void ShowHotKeys();
     // Writes the registered keys; false when the file refused one.
     [[nodiscard]] bool SaveHotKeys(const HotKeySet& keys) const;
+    // Autorun as the box says; false (and the user told where and why, the
+    // box showing what holds) when the registry refused.
+    [[nodiscard]] bool SaveAutorun();
     void SetStatus(const std::wstring& text);
 
     HWND owner_;
     TSettings& settings_;
     CameraGetter camera_;
-    std::string iniPath_;
+    std::wstring iniPath_;
     win32::Icon icon_;
     FolderChooser chooser_;
     HotKeyAccess hotKeys_;

@@ -1,8 +1,7 @@
 // The settings record: the five values last read from "Settings.ini".
 // Owned by the main controller, refreshed by LoadSettings and written by the
 // options dialog through the settings store (shell/SettingsStore.h).
-// Strings are in the system's ANSI code page, as the private-profile A
-// functions read and write them.
+// Strings are in the system's ANSI code page, as the file holds them.
 #pragma once
 
 #include <cstdint>

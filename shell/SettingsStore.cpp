@@ -4,37 +4,26 @@
 
 #include "engine/screen_camera.h"
 #include "shell/settings_rules.h"
+#include "win32/text.h"
 
 namespace kelvora {
 
-std::string ExecutablePath() {
-    std::vector<char> buf(MAX_PATH);
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) {
-            return {};
-        }
-        if (n < buf.size()) {
-            return std::string(buf.data(), n);
-        }
-        buf.resize(buf.size() * 2);
-    }
-}
-
-std::string AppDirectory() {
-    const std::string exe = ExecutablePath();
-    const std::size_t slash = exe.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
-}
-
 namespace {
 
+using win32::Narrow;
+using win32::Widen;
+
+const wchar_t* Section() {
+    static const std::wstring section = Widen(kSettingsSection);
+    return section.c_str();
+}
+
 // The key names of the section, each ending with a null, the list with two.
-std::vector<char> SectionKeys(const char* path) {
-    std::vector<char> buf(4096);
+std::vector<wchar_t> SectionKeys(const std::wstring& path) {
+    std::vector<wchar_t> buf(4096);
     for (;;) {
-        const DWORD n = GetPrivateProfileStringA(kSettingsSection, nullptr, "", buf.data(),
-                                                 static_cast<DWORD>(buf.size()), path);
+        const DWORD n = GetPrivateProfileStringW(Section(), nullptr, L"", buf.data(),
+                                                 static_cast<DWORD>(buf.size()), path.c_str());
         if (n + 2 < buf.size()) {
             buf.resize(n + 1);
             return buf;
@@ -43,29 +32,66 @@ std::vector<char> SectionKeys(const char* path) {
     }
 }
 
-bool HasKey(const std::vector<char>& keys, const char* key) {
-    for (const char* k = keys.data(); *k != '\0'; k += lstrlenA(k) + 1) {
-        if (lstrcmpiA(k, key) == 0) {
+bool HasKey(const std::vector<wchar_t>& keys, const std::wstring& key) {
+    for (const wchar_t* k = keys.data(); *k != L'\0'; k += lstrlenW(k) + 1) {
+        if (lstrcmpiW(k, key.c_str()) == 0) {
             return true;
         }
     }
     return false;
 }
 
+// The key's text; the profile functions answer a missing key with the
+// default text, so the section's key list tells it from an empty one.
+std::optional<std::string> ReadKey(const std::wstring& path, const std::vector<wchar_t>& keys,
+                                   const char* key) {
+    const std::wstring name = Widen(key);
+    if (!HasKey(keys, name)) {
+        return std::nullopt;
+    }
+    wchar_t buf[kMaxSettingText + 1] = {};
+    const DWORD n = GetPrivateProfileStringW(Section(), name.c_str(), L"", buf,
+                                             static_cast<DWORD>(kMaxSettingText + 1), path.c_str());
+    // The file's ANSI bytes came in through the ANSI code page; they go back
+    // the same way, unchanged.
+    return Narrow(std::wstring(buf, n), CP_ACP);
+}
+
 }  // namespace
 
-void LoadSettings(const std::string& iniPath, TSettings& settings, TScreenCamera& camera) {
-    const char* path = iniPath.c_str();
-    // The profile functions answer a missing key with the default text; the
-    // section's key list tells it from a key that is present but empty.
-    const std::vector<char> keys = SectionKeys(path);
-    const SettingReader read = [path, &keys](const char* key) -> std::optional<std::string> {
-        if (!HasKey(keys, key)) {
-            return std::nullopt;
+std::wstring ExecutablePath() {
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) {
+            return {};
         }
-        char buf[kMaxSettingText + 1] = {};
-        const DWORD n = GetPrivateProfileStringA(kSettingsSection, key, "", buf, sizeof(buf), path);
-        return std::string(buf, n);
+        if (n < buf.size()) {
+            return std::wstring(buf.data(), n);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::wstring AppDirectory() {
+    const std::wstring exe = ExecutablePath();
+    const std::size_t slash = exe.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash);
+}
+
+std::optional<std::string> ReadSetting(const std::wstring& iniPath, const char* key) {
+    return ReadKey(iniPath, SectionKeys(iniPath), key);
+}
+
+bool WriteSetting(const std::wstring& iniPath, const char* key, const std::string& value) {
+    return WritePrivateProfileStringW(Section(), Widen(key).c_str(), Widen(value, CP_ACP).c_str(),
+                                      iniPath.c_str()) != FALSE;
+}
+
+void LoadSettings(const std::wstring& iniPath, TSettings& settings, TScreenCamera& camera) {
+    const std::vector<wchar_t> keys = SectionKeys(iniPath);
+    const SettingReader read = [&iniPath, &keys](const char* key) {
+        return ReadKey(iniPath, keys, key);
     };
     CameraSettings fields{camera.FCodecIndex.load(), camera.FCompressionQuality.load()};
     ReadSettings(read, settings, fields);
@@ -73,10 +99,9 @@ void LoadSettings(const std::string& iniPath, TSettings& settings, TScreenCamera
     camera.FCompressionQuality = fields.CompressionQuality;
 }
 
-SaveResult SaveSettings(const std::string& iniPath, const TSettings& settings) {
+SaveResult SaveSettings(const std::wstring& iniPath, const TSettings& settings) {
     const SettingWriter write = [&iniPath](const char* key, const std::string& value) {
-        return WritePrivateProfileStringA(kSettingsSection, key, value.c_str(), iniPath.c_str()) !=
-               FALSE;
+        return WriteSetting(iniPath, key, value);
     };
     if (WriteSettings(write, settings)) {
         return {false, UnableToWriteText(iniPath)};

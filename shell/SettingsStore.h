@@ -5,11 +5,17 @@
 // LoadSettings before every command that needs a setting; the options
 // dialog's save calls SaveSettings and, only when that succeeded, SetAutorun,
 // and shows the result's Message when it failed (the dialog then stays
-// open). Everything runs on the UI thread. Paths are in the ANSI code page.
+// open). Everything runs on the UI thread.
+//
+// Paths are UTF-16 (the program's folder may be named outside the ANSI code
+// page) and the file goes through the wide profile functions; the values are
+// ANSI strings, as the file has always held them (no byte-order mark, so
+// files written by either call family read the same).
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "shell/Settings.h"
@@ -19,23 +25,29 @@ class TScreenCamera;
 namespace kelvora {
 
 // The folder of the running executable, without a trailing separator.
-std::string AppDirectory();
+std::wstring AppDirectory();
 // The full path of the running executable.
-std::string ExecutablePath();
+std::wstring ExecutablePath();
+
+// One key of section "Options" (ANSI text); nullopt when the key is missing.
+std::optional<std::string> ReadSetting(const std::wstring& iniPath, const char* key);
+// Writes one key of section "Options"; false when the file refuses.
+[[nodiscard]] bool WriteSetting(const std::wstring& iniPath, const char* key,
+                                const std::string& value);
 
 // Refreshes `settings` and the camera's FCodecIndex and FCompressionQuality
 // from the file at `iniPath` (a missing file or key keeps the current values).
-void LoadSettings(const std::string& iniPath, TSettings& settings, TScreenCamera& camera);
+void LoadSettings(const std::wstring& iniPath, TSettings& settings, TScreenCamera& camera);
 
 struct SaveResult {
     bool Ok = true;
     // "Unable to write to <path>" when a key could not be written; the keys
     // before it are in the file, those after it were not attempted.
-    std::string Message;
+    std::wstring Message;
 };
 
-// Writes the five keys of `settings` to `iniPath` in their fixed order
-// through WritePrivateProfileStringA, stopping at the first failure.
-[[nodiscard]] SaveResult SaveSettings(const std::string& iniPath, const TSettings& settings);
+// Writes the five keys of `settings` to `iniPath` in their fixed order,
+// stopping at the first failure.
+[[nodiscard]] SaveResult SaveSettings(const std::wstring& iniPath, const TSettings& settings);
 
 }  // namespace kelvora

@@ -17,6 +17,7 @@
 #include "shell/camera_events.h"
 #include "shell/SettingsStore.h"
 #include "shell/file_names.h"
+#include "shell/hot_keys_win32.h"
 #include "shell/local_clock.h"
 #include "shell/tray_state.h"
 #include "win32/text.h"
@@ -316,10 +317,7 @@ void TfrmMain::Warn(const char* text) {
 }
 
 std::optional<std::string> TfrmMain::ReadOption(const char* key) const {
-    char text[32] = {};
-    const DWORD n =
-        GetPrivateProfileStringA("Options", key, "", text, sizeof text, IniPath().c_str());
-    return n > 0 ? std::optional<std::string>(std::string(text, n)) : std::nullopt;
+    return ReadSetting(IniPath(), key);
 }
 
 void TfrmMain::LoadArea() {
@@ -328,19 +326,10 @@ void TfrmMain::LoadArea() {
 }
 
 std::vector<std::wstring> TfrmMain::ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted) {
+    WindowHotKeys system(Handle());
     std::vector<std::wstring> refused;
-    for (int i = 0; i < kHotKeyCount; ++i) {
-        if (wanted[i] == hotKeys_[i] || wanted[i].key == 0) {
-            continue;
-        }
-        UnregisterHotKey(Handle(), i + 1);
-        if (RegisterHotKey(Handle(), i + 1, wanted[i].modifiers, wanted[i].key)) {
-            hotKeys_[i] = wanted[i];
-        } else {
-            RegisterHotKey(Handle(), i + 1, hotKeys_[i].modifiers, hotKeys_[i].key);
-            refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
-                              L" занято другой программой");
-        }
+    for (const RefusedHotKey& key : ApplyHotKeySet(system, hotKeys_, wanted)) {
+        refused.push_back(RefusalText(key));
     }
     r->ShortCut = ShortcutText(hotKeys_[0]);
     s->ShortCut = ShortcutText(hotKeys_[1]);
@@ -355,8 +344,7 @@ void TfrmMain::ChooseArea(std::uint8_t mode) {
     MarkArea();
     // Kept for the next run; a file that cannot be written keeps the choice
     // for this run only.
-    WritePrivateProfileStringA("Options", kAreaKey, std::to_string(mode).c_str(),
-                               IniPath().c_str());
+    static_cast<void>(WriteSetting(IniPath(), kAreaKey, std::to_string(mode)));
 }
 
 void TfrmMain::MarkArea() {
@@ -519,6 +507,46 @@ void TfrmMain::CloseSequence() {
     }
     tray.reset();
     PostQuitMessage(0);
+}
+
+// ---- The end of the session ----
+
+bool TfrmMain::QueryEndSession() {
+    if (closing_ || !camera) {
+        return true;
+    }
+    const TCameraState state = camera->State();
+    if (state != TCameraState::Recording && state != TCameraState::Finishing) {
+        return true;
+    }
+    // Saving may outlast what Windows waits for an answer: its shutdown
+    // screen names the reason meanwhile.
+    blockingShutdown_ = ShutdownBlockReasonCreate(Handle(), L"Kelvora сохраняет запись") != FALSE;
+    if (state == TCameraState::Recording) {
+        sClick();  // the save starts now, while the other programs answer
+    }
+    return true;  // the user's logoff goes ahead; the save comes first
+}
+
+void TfrmMain::EndSession(bool ending) {
+    if (ending && !closing_ && camera) {
+        if (camera->State() == TCameraState::Recording) {
+            sClick();
+        }
+        // Once this returns the process may be ended at any moment: the file
+        // must be complete first.
+        camera->Platform().WaitServingUi([this] {
+            const TRecordAVIThread* worker = camera->FRecordThread.load();
+            return worker == nullptr || worker->Ended();
+        });
+    }
+    if (blockingShutdown_) {
+        ShutdownBlockReasonDestroy(Handle());
+        blockingShutdown_ = false;
+    }
+    if (ending) {
+        CloseSequence();
+    }
 }
 
 // ---- The hidden panel ----
@@ -813,6 +841,11 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_CLOSE:
             CloseSequence();  // closing is always allowed
+            return 0;
+        case WM_QUERYENDSESSION:
+            return QueryEndSession() ? TRUE : FALSE;
+        case WM_ENDSESSION:
+            EndSession(wp != FALSE);
             return 0;
         case WM_TIMER:
             if (wp == kStateTimer) {

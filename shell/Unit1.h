@@ -14,7 +14,8 @@
 //  - N24Click (Exit) posts the close; the close sequence ends the program's
 //    message loop with PostQuitMessage. A recording still running is stopped
 //    and saved before the camera is released; commands that arrive while the
-//    camera is released are ignored.
+//    camera is released are ignored. The end of the Windows session stops
+//    and saves it the same way, before WM_ENDSESSION returns.
 //  - The camera's events reach the handlers on the UI thread, whichever
 //    thread raised them (CameraEvents, camera_events.h); the progress answer
 //    (Continue) is handed back before the worker goes on.
@@ -37,6 +38,7 @@
 
 #include "shell/Settings.h"
 #include "shell/hot_keys.h"
+#include "shell/settings_rules.h"
 #include "win32/FormWindow.h"
 #include "win32/handles.h"
 
@@ -84,18 +86,19 @@ class TfrmMain : public FormWindow {
     TScreenCamera* Camera() const { return camera.get(); }
     TSettings& Settings() { return settings_; }
     // Directory of the executable without a trailing separator.
-    const std::string& AppDir() const { return AppDir_; }
-    std::string IniPath() const { return AppDir_ + "\\Settings.ini"; }
+    const std::wstring& AppDir() const { return AppDir_; }
+    std::wstring IniPath() const { return SettingsPath(AppDir_); }
     TPopupMenu& Popup() { return *Popup_; }
     TMyTrayIcon& Tray() { return *tray; }
     void SetOptionsDialog(TOptionsDialog* dialog) { optionsDialog_ = dialog; }
 
     // The global hot keys registered now: record, stop, screenshot.
     const std::array<HotKey, kHotKeyCount>& HotKeys() const { return hotKeys_; }
-    // Registers `wanted` in place of the current keys. A combination that
-    // another program holds leaves the previous one registered and gives a
-    // message for it ("Сочетание ... занято другой программой"); the menu's
-    // shortcut texts follow what is registered.
+    // Registers `wanted` in place of the current keys as one set
+    // (ApplyHotKeySet): a key that cannot be had leaves the previous one
+    // registered and gives a message for it ("Сочетание ... занято другой
+    // программой" only when another program holds it); the menu's shortcut
+    // texts follow what is registered.
     std::vector<std::wstring> ApplyHotKeys(const std::array<HotKey, kHotKeyCount>& wanted);
 
   protected:
@@ -107,6 +110,11 @@ class TfrmMain : public FormWindow {
     void BuildHiddenPanels();
     void BuildMenu();
     void CloseSequence();
+    // The end of the Windows session (logoff, shutdown): a recording is
+    // stopped when Windows asks, and saved before the end is let through;
+    // meanwhile the shutdown screen gives the reason.
+    bool QueryEndSession();
+    void EndSession(bool ending);
     // The recording area chosen in the tray menu: stored, marked, applied.
     void ChooseArea(std::uint8_t mode);
     void LoadArea();
@@ -172,9 +180,10 @@ class TfrmMain : public FormWindow {
     std::string lastTimeText_;  // the last record time in the tip
     std::array<HotKey, kHotKeyCount> hotKeys_ = kDefaultHotKeys;
     TSettings settings_;
-    std::string AppDir_;
+    std::wstring AppDir_;
     std::atomic<bool> FCancelRequested{false};
     bool closing_ = false;
+    bool blockingShutdown_ = false;  // the saving reason is shown at shutdown
     // A preview event being handled: the check box change it makes must
     // not start another round of the same.
     bool inPreview_ = false;

@@ -41,7 +41,85 @@ HotKey HotKeyFromSetting(const std::optional<std::string>& text, const HotKey& f
         return fallback;
     }
     const HotKey k = HotKeyFromControl(static_cast<std::uint16_t>(*value));
-    return k.key != 0 ? k : fallback;
+    return k.key != 0 && k.modifiers != 0 ? k : fallback;
+}
+
+std::vector<RefusedHotKey> ApplyHotKeySet(HotKeyRegistrar& system,
+                                          std::array<HotKey, kHotKeyCount>& registered,
+                                          const std::array<HotKey, kHotKeyCount>& wanted) {
+    std::vector<RefusedHotKey> refused;
+    std::array<HotKey, kHotKeyCount> target = registered;
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        if (wanted[i].key != 0 && wanted[i].modifiers != 0) {
+            target[i] = wanted[i];
+        }
+    }
+    const auto changed = [&](int i) { return !(target[i] == registered[i]); };
+    const auto refuse = [&](int i, HotKeyRefusal reason) {
+        refused.push_back({i, target[i], reason});
+        target[i] = registered[i];
+    };
+    // One combination for two actions: those that changed keep their keys,
+    // until no two actions share one (the registered set shares none).
+    for (bool again = true; again;) {
+        again = false;
+        for (int i = 0; i < kHotKeyCount; ++i) {
+            for (int j = i + 1; j < kHotKeyCount; ++j) {
+                if (target[i] == target[j] && (changed(i) || changed(j))) {
+                    for (int k : {i, j}) {
+                        if (changed(k)) {
+                            refuse(k, HotKeyRefusal::ChosenTwice);
+                        }
+                    }
+                    again = true;
+                }
+            }
+        }
+    }
+    bool changes[kHotKeyCount] = {};
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        changes[i] = changed(i);
+        if (changes[i]) {
+            system.Unregister(i);
+        }
+    }
+    std::vector<int> back;  // actions returning to their previous keys
+    for (int i = 0; i < kHotKeyCount; ++i) {
+        if (changes[i] && !system.Register(i, target[i])) {
+            refuse(i, HotKeyRefusal::HeldElsewhere);
+            back.push_back(i);
+        }
+    }
+    // A previous key that another action has just taken is given back.
+    for (std::size_t b = 0; b < back.size(); ++b) {
+        for (int j = 0; j < kHotKeyCount; ++j) {
+            if (j != back[b] && changes[j] && changed(j) && target[j] == target[back[b]]) {
+                system.Unregister(j);
+                refuse(j, HotKeyRefusal::KeptByOther);
+                back.push_back(j);
+            }
+        }
+    }
+    for (int i : back) {
+        // Ours a moment ago; should another program take it meanwhile, the
+        // action has no key until the next start.
+        static_cast<void>(system.Register(i, target[i]));
+    }
+    registered = target;
+    return refused;
+}
+
+std::wstring RefusalText(const RefusedHotKey& refused) {
+    const std::wstring key = ShortcutText(refused.key);
+    switch (refused.reason) {
+        case HotKeyRefusal::HeldElsewhere:
+            return L"Сочетание " + key + L" занято другой программой";
+        case HotKeyRefusal::ChosenTwice:
+            return L"Сочетание " + key + L" выбрано для двух действий";
+        case HotKeyRefusal::KeptByOther:
+        default:
+            return L"Сочетание " + key + L" осталось за прежним действием";
+    }
 }
 
 std::string HotKeySetting(const HotKey& hotKey) {

@@ -108,12 +108,24 @@ std::optional<std::size_t> WriteSettings(const SettingWriter& write, const TSett
     return std::nullopt;
 }
 
-std::string SettingsPath(const std::string& appDir) {
-    return appDir + "\\" + kSettingsFileName;
+std::wstring SettingsPath(const std::wstring& appDir) {
+    return appDir + L"\\Settings.ini";
 }
 
-std::string UnableToWriteText(const std::string& path) {
-    return "Unable to write to " + path;
+std::wstring UnableToWriteText(const std::wstring& path) {
+    return L"Unable to write to " + path;
+}
+
+std::wstring AutorunCommand(const std::wstring& exePath) {
+    return L"\"" + exePath + L"\"";
+}
+
+std::wstring AutorunProgram(const std::wstring& value) {
+    if (!value.empty() && value.front() == L'"') {
+        const std::size_t close = value.find(L'"', 1);
+        return value.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    return value;
 }
 
 }  // namespace kelvora

@@ -2,7 +2,8 @@
 // read (integers in decimal or 0x hexadecimal, missing or bad text keeps the
 // current value), which keys exist and in which order they are written.
 // Portable; the Windows side (shell/SettingsStore.h) supplies the reads and
-// writes through GetPrivateProfileStringA / WritePrivateProfileStringA.
+// writes through the private-profile functions. Also the form of the autorun
+// value (shell/Autorun.h).
 #pragma once
 
 #include <array>
@@ -17,7 +18,6 @@
 namespace kelvora {
 
 inline constexpr const char* kSettingsSection = "Options";
-inline constexpr const char* kSettingsFileName = "Settings.ini";
 // Longest string value read, in characters.
 inline constexpr std::size_t kMaxSettingText = 2047;
 
@@ -57,11 +57,20 @@ using SettingWriter = std::function<bool(const char* key, const std::string& val
 std::optional<std::size_t> WriteSettings(const SettingWriter& write, const TSettings& settings);
 
 // The file beside the executable: `appDir` (without a trailing separator),
-// a backslash and "Settings.ini".
-std::string SettingsPath(const std::string& appDir);
+// a backslash and "Settings.ini". Paths are UTF-16: a folder's name need not
+// fit the ANSI code page.
+std::wstring SettingsPath(const std::wstring& appDir);
 
 // The message shown when the file cannot be written: "Unable to write to "
 // followed by the file's path.
-std::string UnableToWriteText(const std::string& path);
+std::wstring UnableToWriteText(const std::wstring& path);
+
+// The autorun value that starts `exePath`: the path in quotes, so that
+// Windows never tries "C:\Program.exe" for "C:\Program Files\...".
+std::wstring AutorunCommand(const std::wstring& exePath);
+// The program an autorun value starts, written quoted (with anything after
+// the closing quote ignored) or, as earlier versions wrote it, bare; empty
+// when the value names none (autorun off).
+std::wstring AutorunProgram(const std::wstring& value);
 
 }  // namespace kelvora

@@ -32,10 +32,7 @@ std::string LastWriteStamp(const std::string& path) {
 }
 
 std::string OutputDirOfSettings() {
-    char dir[kMaxSettingText + 1] = {};
-    const DWORD n = GetPrivateProfileStringA(kSettingsSection, "OutputDir", "", dir, sizeof dir,
-                                             SettingsPath(AppDirectory()).c_str());
-    return std::string(dir, n);
+    return ReadSetting(SettingsPath(AppDirectory()), "OutputDir").value_or(std::string());
 }
 
 // The temporary recordings there: "~vstream.avi" and "~vstream (n).avi".

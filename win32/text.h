@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+
+#include "win32/code_page.h"
 
 namespace win32 {
 
@@ -35,6 +38,31 @@ inline std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
                             nullptr, nullptr);
     }
     return out;
+}
+
+// `text` in `codePage` (the ANSI one unless told) by the rule of
+// win32/code_page.h: nothing when a character has no form of its own there.
+inline std::optional<std::string> ToCodePage(const std::wstring& text, UINT codePage = GetACP()) {
+    return SpellInCodePage(
+        text, codePage,
+        [](unsigned cp, unsigned flags, std::wstring_view t,
+           bool* usedDefault) -> std::optional<std::string> {
+            BOOL used = FALSE;
+            BOOL* const ask = usedDefault != nullptr ? &used : nullptr;
+            const int size = static_cast<int>(t.size());
+            const int n = WideCharToMultiByte(cp, flags, t.data(), size, nullptr, 0, nullptr, ask);
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            std::string out(static_cast<size_t>(n), '\0');
+            if (WideCharToMultiByte(cp, flags, t.data(), size, out.data(), n, nullptr, ask) != n) {
+                return std::nullopt;
+            }
+            if (usedDefault != nullptr) {
+                *usedDefault = used != FALSE;
+            }
+            return out;
+        });
 }
 
 }  // namespace win32

@@ -1,6 +1,14 @@
 #include "engine/vfw/file_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -65,6 +73,45 @@ bool SizeOf(std::FILE* f, std::uint64_t* size) {
     return true;
 }
 
+// True when `path` names a device (the null device, a full disk's stand-in
+// such as /dev/full) or a pipe: written as it is, it holds no file to replace.
+bool IsDevice(const char* path) {
+#ifdef _WIN32
+    struct _stat64 st {};
+    return _stat64(path, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFCHR;
+#else
+    struct stat st {};
+    return lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) &&
+           !S_ISDIR(st.st_mode);
+#endif
+}
+
+// A new, empty file under `path`, never one that was there: a file or link
+// of that name loses the name first (a link's target keeps its bytes; a
+// folder stays and the creation fails), and the creation fails if the name
+// is taken again in between, so nothing planted under it is written through.
+std::FILE* CreateFresh(const char* path) {
+    if (IsDevice(path)) {
+        return std::fopen(path, "wb");
+    }
+#ifdef _WIN32
+    _unlink(path);
+    const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && file == nullptr) {
+        _close(fd);
+    }
+#else
+    unlink(path);
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && file == nullptr) {
+        close(fd);
+    }
+#endif
+    return file;
+}
+
 // True when writing up to `end` would pass the test-only size limit.
 bool PastWriteLimit(std::uint64_t end) {
     const std::uint64_t limit = g_writeLimit.load(std::memory_order_relaxed);
@@ -96,7 +143,7 @@ bool FileWriter::Create(const char* path) {
     failed_ = false;
     used_ = 0;
     position_ = flushed_ = 0;
-    file_ = std::fopen(path, "wb");
+    file_ = CreateFresh(path);
     if (file_ == nullptr) {
         return false;
     }

@@ -28,7 +28,9 @@ class FileWriter {
     // Closes the file; buffered bytes are not written (call Close() first).
     ~FileWriter();
 
-    // Creates (or truncates) `path` for writing. False when it cannot be.
+    // Creates `path` afresh for writing: a file or link of that name is
+    // deleted first, never opened or truncated (a device, such as the null
+    // device, is opened as it is). False when it cannot be.
     [[nodiscard]] bool Create(const char* path);
     // Appends `size` bytes at Position().
     [[nodiscard]] bool Write(const void* data, std::size_t size);

@@ -87,7 +87,7 @@ SYSTEMTIME FromSeconds(ULONGLONG s) {
 
 }  // namespace
 
-bool WriteSettings(const std::string& iniPath, const KelvoraSettings& s) {
+bool WriteSettings(const fs::path& iniPath, const KelvoraSettings& s) {
     std::ofstream out(iniPath, std::ios::trunc);
     out << "[Options]\n";
     if (s.writeOutputDir) {
@@ -163,11 +163,11 @@ KelvoraProcess::~KelvoraProcess() {
     Terminate();
 }
 
-bool KelvoraProcess::Start(const std::string& exe, const std::string& folder) {
+bool KelvoraProcess::Start(const fs::path& exe, const fs::path& folder) {
     std::error_code ec;
     fs::create_directories(folder, ec);
-    folder_ = fs::absolute(fs::path(folder)).string();
-    exe_ = (fs::path(folder) / "Kelvora.exe").string();
+    folder_ = fs::absolute(folder);
+    exe_ = folder / "Kelvora.exe";
     // A copy left by an earlier start in this folder stays: Wine may still
     // hold the file of a process that has just ended.
     if (!fs::exists(exe_) && !fs::copy_file(exe, exe_, ec)) {

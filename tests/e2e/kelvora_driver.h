@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ struct KelvoraSettings {
 };
 
 // Writes `settings` as [Options] into the file at `iniPath` (replacing it).
-bool WriteSettings(const std::string& iniPath, const KelvoraSettings& settings);
+bool WriteSettings(const std::filesystem::path& iniPath, const KelvoraSettings& settings);
 
 // The Windows form of a path the test names ("Z:\..." for a file of the
 // host's tree), with backslashes.
@@ -71,7 +72,7 @@ class KelvoraProcess {
 
     // Copies `exe` into `folder` (created; a copy already there is kept) and
     // starts it there. Does not wait.
-    bool Start(const std::string& exe, const std::string& folder);
+    bool Start(const std::filesystem::path& exe, const std::filesystem::path& folder);
     // Starts the copy already in `folder` once more (a second instance).
     bool StartAnother(win32::Handle* process) const;
     // Waits until the main window of this process, its tray icon and its
@@ -87,7 +88,7 @@ class KelvoraProcess {
     DWORD Pid() const { return pid_; }
     HANDLE Process() const { return process_.get(); }
     HWND MainWindow() const;
-    const std::string& Folder() const { return folder_; }
+    const std::filesystem::path& Folder() const { return folder_; }
 
     // A visible message box (#32770) of this process, or null.
     HWND FindMessageBox() const;
@@ -98,8 +99,8 @@ class KelvoraProcess {
     HWND TopWindowOfClass(const wchar_t* cls) const;
 
   private:
-    std::string folder_;
-    std::string exe_;
+    std::filesystem::path folder_;
+    std::filesystem::path exe_;
     win32::Handle process_;
     DWORD pid_ = 0;
 };

@@ -167,7 +167,8 @@ const std::map<std::string, std::string> kExpected = {
     {"hotkeys-dib", "rawvideo"},  {"exit-while-recording", "zmbv"}, {"tray-menu", "mjpeg"},
     {"long-save", "rawvideo"},    {"screenshot-BMP", "bmp"},        {"screenshot-JPG", "mjpeg"},
     {"screenshot-PNG", "png"},    {"area-rectangle", "zmbv"},       {"recovered-output", "zmbv"},
-    {"recovered-temp", "zmbv"},   {"settings-screenshot", "mjpeg"}};
+    {"recovered-temp", "zmbv"},   {"settings-screenshot", "mjpeg"}, {"linked-temp", "msvideo1"},
+    {"end-session", "zmbv"}};
 
 TEST(KelvoraE2eCheck, RecordingsAndScreenshotsShowTheScreen) {
     ASSERT_TRUE(fs::is_directory(kFolder)) << kFolder << " is missing: kelvora_e2e_test runs first";

@@ -982,5 +982,133 @@ TEST_F(KelvoraE2e, RecordingCutOffByAKillIsRecoveredAtTheNextStart) {
     kelvora_->Terminate();
 }
 
+// The file's bytes; empty when it cannot be read.
+std::string Bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// How many names the file has; 0 when it cannot be opened.
+DWORD Links(const fs::path& file) {
+    win32::File f(CreateFileW(file.wstring().c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return f && GetFileInformationByHandle(f.get(), &info) ? info.nNumberOfLinks : 0;
+}
+
+// A user's file hard-linked under the temporary file's name, as anyone can
+// plant one in a shared temporary folder: the start (recovery and wipe) only
+// takes the link's name away, and a recording goes into a new file of its
+// own; the user's file keeps its bytes throughout.
+TEST_F(KelvoraE2e, UserFileLinkedAsTheTemporaryFileKeepsItsBytes) {
+    Prepare("linked-temp");
+    const fs::path user = case_ / "user's file.bin";
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    std::ofstream(user, std::ios::binary) << bytes;
+    const std::wstring temp = fs::path(VideoTempPath()).wstring();
+    ASSERT_TRUE(CreateHardLinkW(temp.c_str(), user.wstring().c_str(), nullptr));
+    ASSERT_EQ(Links(user), 2u);
+
+    Launch();
+    PumpFor(1500);
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "a linked file is no recording of ours";
+    EXPECT_EQ(Bytes(user), bytes) << "written through the link at the start";
+    EXPECT_EQ(Links(user), 1u) << "the link keeps its name";
+
+    ASSERT_TRUE(CreateHardLinkW(temp.c_str(), user.wstring().c_str(), nullptr));
+    PressShift('R');
+    // Recording once the name is a file of its own.
+    ASSERT_TRUE(PumpUntil([&] { return Links(user) == 1 && fs::exists(temp); }, 20000));
+    const DWORD started = GetTickCount();
+    PumpFor(2500);
+    PressShift('S');
+    const DWORD recorded = GetTickCount() - started;
+    ASSERT_TRUE(WaitSaved(1));
+    EXPECT_EQ(Bytes(user), bytes) << "written through the link by the recording";
+    Note("linked-temp", Avis()[0], "recording", recorded);
+    kelvora_->Terminate();
+}
+
+// Kelvora.exe in a folder whose name no ANSI code page spells: the
+// Settings.ini beside it is read (its record key, its output folder) and
+// written (the area chosen in the tray menu).
+TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
+    Prepare("unicode-folder");
+    const fs::path app = case_ / L"app \u03A9\u65E5";
+    const fs::path ini = app / "Settings.ini";
+    fs::create_directories(app);
+    ASSERT_TRUE(WriteSettings(ini, settings_));
+    std::ofstream(ini, std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
+    kelvora_ = std::make_unique<KelvoraProcess>();
+    ASSERT_TRUE(kelvora_->Start(fs::current_path() / "shell" / "Kelvora.exe", app));
+    ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
+    EXPECT_FALSE(ShiftHotKeyHeld('R')) << "the record key of its Settings.ini was not read";
+
+    const WORD keys[] = {VK_CONTROL, VK_MENU, 'R'};
+    for (WORD vk : keys) {
+        Key(vk, true);
+    }
+    for (int i = 2; i >= 0; --i) {
+        Key(keys[i], false);
+    }
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started)) << "Ctrl+Alt+R started no recording";
+    PumpFor(1000);
+    PressShift('S');
+    EXPECT_TRUE(WaitSaved(1)) << "nothing saved in the output folder of its Settings.ini";
+    {
+        TrayMenu menu;
+        ASSERT_TRUE(menu.Open());
+        ASSERT_NE(menu.OpenSubmenu(TrayMenu::kArea, 4), nullptr) << "no submenu";
+        ASSERT_TRUE(menu.ChooseInSubmenu(3));  // "Следовать за курсором"
+    }
+    wchar_t area[16] = {};
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            GetPrivateProfileStringW(L"Options", L"RegionType", L"", area, 16,
+                                     ini.wstring().c_str());
+            return std::wstring(area) == L"2";
+        },
+        5000))
+        << "RegionType=" << fs::path(area).string();
+    kelvora_->Terminate();
+}
+
+// Logoff or shutdown while recording: Windows asks the program's windows
+// (WM_QUERYENDSESSION), tells them (WM_ENDSESSION) and may end the process
+// as soon as that returns. The recording stops at the question and is saved,
+// with its index, before the answer to the end returns; the program then
+// ends by itself. The host check decodes the file whole.
+TEST_F(KelvoraE2e, EndOfTheSessionWhileRecordingSavesTheFileWhole) {
+    Prepare("end-session");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    PressShift('R');
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started));
+    PumpFor(2500);
+    const HWND main = kelvora_->MainWindow();
+    DWORD_PTR answer = FALSE;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                    30000, &answer));
+    const DWORD recorded = GetTickCount() - started;
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE)) << "the user's logoff is let through";
+    DWORD_PTR ignored = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                    120000, &ignored));
+    // From here the system may end the process at any moment.
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    const std::vector<std::string> avis = Avis();
+    ASSERT_EQ(avis.size(), 1u);
+    const std::string file = Bytes(fs::path(OutFolder()) / avis[0]);
+    EXPECT_NE(file.find("idx1"), std::string::npos) << "no index";
+    ExpectExitLeavesNothing();
+    Note("end-session", avis[0], "recording", recorded);
+}
+
 }  // namespace
 }  // namespace kelvora::test

@@ -130,12 +130,31 @@ TBitmap* FakePlatform::GrabToBitmap(TScreenCamera& camera, std::int32_t left, st
 }
 
 bool FakePlatform::FileExists(const std::string& name) {
+    // A link names something even where it leads nowhere, as on Windows.
     std::error_code ec;
-    return std::filesystem::exists(name, ec);
+    return std::filesystem::exists(std::filesystem::symlink_status(name, ec));
+}
+
+// The host's links stand for the system's: symbolic links as reparse
+// points, hard links by their count.
+CameraPlatform::FileKind FakePlatform::KindOf(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status own = fs::symlink_status(name, ec);
+    if (ec || !fs::exists(own)) {
+        return FileKind::Missing;
+    }
+    if (fs::is_directory(fs::status(name, ec))) {
+        return FileKind::Directory;
+    }
+    if (fs::is_symlink(own) || fs::hard_link_count(name, ec) > 1) {
+        return FileKind::Linked;
+    }
+    return FileKind::Plain;
 }
 
 std::unique_ptr<CameraPlatform::File> FakePlatform::OpenExclusive(const std::string& name) {
-    if (locked.count(name) != 0 || !FileExists(name)) {
+    if (locked.count(name) != 0 || KindOf(name) != FileKind::Plain) {
         return nullptr;
     }
     auto file = std::make_unique<FakeFile>(name, *this);

@@ -118,6 +118,7 @@ public:
                           std::int32_t width, std::int32_t height, std::int32_t filter) override;
     std::string TempDirectory() override { return tempDirectory; }
     bool FileExists(const std::string& name) override;
+    FileKind KindOf(const std::string& name) override;
     std::unique_ptr<File> OpenExclusive(const std::string& name) override;
     bool RemoveFile(const std::string& name) override;
     bool DeleteAtRestart(const std::string& name) override;

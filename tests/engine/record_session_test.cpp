@@ -348,6 +348,21 @@ TEST_F(SessionTest, SetUpFailuresAskForTheDefaultCompressor) {
     }
 }
 
+TEST_F(SessionTest, FolderAtTheTemporaryNameIsRefusedWithoutTheQuestion) {
+    namespace fs = std::filesystem;
+    camera_->FCodecIndex = SlotOf(vfw::mmioFOURCC('D', 'I', 'B', ' '));
+    const std::string temp = VideoTempFile;
+    fs::create_directory(temp);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(errors_, std::vector<std::string>{std::string(kError) +
+                                                "\nНе удалось создать временный файл записи " +
+                                                temp + ": под этим именем находится папка."});
+    EXPECT_TRUE(fake_.questions.empty()) << "no compressor is to blame";
+    EXPECT_EQ(StopReason.load(), kStopDiscard);
+    EXPECT_FALSE(camera_->FRecording.load());
+    EXPECT_TRUE(fs::is_directory(temp));
+}
+
 TEST_F(SessionTest, WithTheDefaultCompressorAlreadyInUseThereIsNoQuestion) {
     std::ofstream(VideoTempFile.get()) << "held";
     fake_.locked.insert(VideoTempFile);

@@ -93,6 +93,19 @@ TEST_F(RecoveryTest, CutOffRecordingIsCopiedIntoTheOutputFolderUnderAFreeName) {
     // A second leftover of the same second does not replace the first copy.
     ASSERT_EQ(Recover(dir_ + "/out/", dir_ + "/temp/"), RecoveryResult::Recovered);
     ExpectRecovered(dir_ + "/out/2026.12.08_11-02-03 (восстановлено) (2).avi");
+    // Nor a file that takes the free name while the copy is being written.
+    const std::string third = dir_ + "/out/2026.12.08_11-02-03 (восстановлено) (3).avi";
+    fake_.refuseRename = [&](const std::string& to) {
+        if (to == third && !fs::exists(third)) {
+            EXPECT_TRUE(WriteFileBytes(third, {'m', 'i', 'n', 'e'}));
+        }
+        return false;
+    };
+    ASSERT_EQ(Recover(dir_ + "/out/", dir_ + "/temp/"), RecoveryResult::Recovered);
+    ExpectRecovered(dir_ + "/out/2026.12.08_11-02-03 (восстановлено) (4).avi");
+    EXPECT_EQ(ReadFileBytes(third), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ + "/out"), fs::directory_iterator()), 4)
+        << "no temporary copy is left";
 }
 
 TEST_F(RecoveryTest, WithoutAUsableOutputFolderTheCopyGoesToTheTemporaryFolder) {
@@ -130,6 +143,13 @@ TEST_F(RecoveryTest, FileWithoutAFrameHasNothingToRecover) {
         EXPECT_TRUE(path_.empty());
     }
     fs::remove(temp_);
+    EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
+    // A recording of the user's linked under the temporary name is theirs.
+    ASSERT_TRUE(WriteFileBytes(dir_ + "/users.avi", cut));
+    fs::create_hard_link(dir_ + "/users.avi", temp_);
+    EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
+    fs::remove(temp_);
+    fs::create_symlink(dir_ + "/users.avi", temp_);
     EXPECT_EQ(Recover(dir_ + "/out", dir_ + "/temp"), RecoveryResult::NothingToRecover);
     EXPECT_TRUE(fs::is_empty(dir_ + "/out"));
 }

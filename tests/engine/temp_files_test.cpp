@@ -126,6 +126,26 @@ TEST_F(TempFilesTest, WithoutAHandlerNothingCanCancel) {
     EXPECT_FALSE(IsFileLocked(path)) << "a missing file is not locked";
 }
 
+TEST_F(TempFilesTest, LinksLoseOnlyTheirNameAndAFolderStays) {
+    const std::string user = MakeFile("user's file", 5000);
+    const std::string hard = dir_ + "/hard", soft = dir_ + "/soft", folder = dir_ + "/folder";
+    std::filesystem::create_hard_link(user, hard);
+    std::filesystem::create_symlink(user, soft);
+    std::filesystem::create_directory(folder);
+    EXPECT_TRUE(DeleteTempFile(hard));
+    EXPECT_TRUE(DeleteTempFile(soft));
+    EXPECT_FALSE(std::filesystem::exists(hard));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(soft)));
+    EXPECT_TRUE(fake_.writes.empty()) << "written through a link";
+    std::ifstream in(user, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), std::string(5000, 'k'));
+
+    calls_.clear();
+    EXPECT_FALSE(DeleteTempFile(folder));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(calls_, (std::vector<Call>{{100, ""}}));
+}
+
 TEST(FillRandomBlock, EachBlockIsFresh) {
     std::uint8_t a[kWipeBlockSize], b[kWipeBlockSize];
     FillRandomBlock(a);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "engine/screen_camera.h"
 #include "shell/Autorun.h"
 #include "shell/SettingsStore.h"
+#include "shell/hot_keys_win32.h"
 #include "tests/support/desktop.h"
 #include "win32/text.h"
 
@@ -77,13 +79,13 @@ std::wstring Text(HWND wnd) {
     return buf;
 }
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+std::string FileBytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+void WriteFile(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
@@ -125,13 +127,14 @@ HWND FindDialog(const wchar_t* title = nullptr) {
 class OptionsDialog : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, tmp);
-        folder_ = std::string(tmp) + "kelvora_options_dialog_test";
-        CreateDirectoryA(folder_.c_str(), nullptr);
-        ini_ = folder_ + "\\Settings.ini";
-        SetFileAttributesA(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(ini_.c_str());
+        wchar_t tmp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, tmp);
+        // Named outside every ANSI code page, as a user's folder may be.
+        folder_ = std::wstring(tmp) + L"kelvora options \u03A9\u65E5";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        ini_ = folder_ + L"\\Settings.ini";
+        SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(ini_.c_str());
         owner_ = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  nullptr, nullptr);
         camera_ = std::make_unique<TScreenCamera>(nullptr);
@@ -139,8 +142,8 @@ class OptionsDialog : public ::testing::Test {
     void TearDown() override {
         dialog_.reset();
         DestroyWindow(owner_);
-        SetFileAttributesA(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(ini_.c_str());
+        SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(ini_.c_str());
     }
 
     T& Create() {
@@ -187,7 +190,7 @@ class OptionsDialog : public ::testing::Test {
         Settle();
     }
 
-    std::string folder_, ini_;
+    std::wstring folder_, ini_;
     HWND owner_ = nullptr;
     std::unique_ptr<TScreenCamera> camera_;
     TSettings settings_;
@@ -394,8 +397,8 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     // A settings file that cannot be written: the message, the dialog stays.
     // Root (the tests' Wine user) writes read-only files; a handle that
     // shares nothing refuses it too.
-    SetFileAttributesA(ini_.c_str(), FILE_ATTRIBUTE_READONLY);
-    HANDLE lock = CreateFileA(ini_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE lock = CreateFileW(ini_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     StepRunner refusal;
@@ -413,11 +416,11 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     });
     refusal.Until("the error closes", [&] { return FindDialog(L"Kelvora") == nullptr; });
     RunWhile(refusal, Centre(C(T::Button2)));
-    EXPECT_EQ(message, win32::Widen("Unable to write to " + ini_, CP_ACP));
+    EXPECT_EQ(message, L"Unable to write to " + ini_);
     EXPECT_TRUE(dialog.Showing());
     EXPECT_FALSE(AutorunEnabled()) << "autorun waits for the file";
     CloseHandle(lock);
-    SetFileAttributesA(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
 
     // Enter anywhere presses "Сохранить".
     SetForegroundWindow(dialog.Handle());
@@ -486,6 +489,40 @@ TEST_F(OptionsDialog, ReopeningReloadsTheFileAndTheCloseBoxStoresNothing) {
     EXPECT_TRUE(AutorunEnabled());
     Open();
     EXPECT_FALSE(Checked(T::avto));
+
+    // Switched off by a user who may not write the machine's key: told where
+    // and why, the box back as the registry holds it, the dialog open.
+    SetRunKeyOpenerForTesting([](HKEY root, REGSAM access, HKEY* key) -> LSTATUS {
+        if (root == HKEY_LOCAL_MACHINE && (access & KEY_SET_VALUE) != 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+        return RegOpenKeyExW(root, kRunKeyPath, 0, access, key);
+    });
+    StepRunner refusal;
+    std::wstring message;
+    refusal.Until(
+        "the error shows", [&] { return FindDialog(L"Kelvora") != nullptr; }, 10000);
+    refusal.Wait(300);
+    refusal.Do([&] {
+        HWND box = FindDialog(L"Kelvora");
+        for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            message = Text(c).size() > message.size() ? Text(c) : message;
+        }
+        RECT r{};
+        GetWindowRect(box, &r);
+        test::GrabScreen(r).Save("options_autorun_refused.png");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    refusal.Until("the error closes", [&] { return FindDialog(L"Kelvora") == nullptr; });
+    RunWhile(refusal, Centre(C(T::Button2)));
+    SetRunKeyOpenerForTesting({});
+    EXPECT_EQ(message.rfind(L"Не удалось убрать Kelvora из автозагрузки.\n\nHKEY_LOCAL_MACHINE\\"
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Run: ",
+                            0),
+              0u)
+        << message;
+    EXPECT_TRUE(dialog.Showing());
+    EXPECT_TRUE(Checked(T::avto)) << "as the registry holds it";
     EXPECT_EQ(SetAutorun(false, ExecutablePath()), AutorunWrite::Machine);
 }
 
@@ -587,8 +624,8 @@ TEST_F(OptionsDialog, AutoModeCouplesTheTimingTrackBarsIntoTheCamera) {
     EXPECT_EQ(camera_->FCodecIndex.load(), 0);
 }
 
-// Stands in for the controller's registration on a window of its own: a
-// combination that another window holds keeps the previous key.
+// Stands in for the controller: its registration of the set, on a window
+// of its own.
 struct HotKeyHost {
     HotKeyHost() {
         wnd = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
@@ -605,19 +642,10 @@ struct HotKeyHost {
     }
     std::vector<std::wstring> Apply(const T::HotKeySet& wanted) {
         applied.push_back(wanted);
+        WindowHotKeys system(wnd);
         std::vector<std::wstring> refused;
-        for (int i = 0; i < kHotKeyCount; ++i) {
-            if (wanted[i] == keys[i]) {
-                continue;
-            }
-            UnregisterHotKey(wnd, i + 1);
-            if (RegisterHotKey(wnd, i + 1, wanted[i].modifiers, wanted[i].key)) {
-                keys[i] = wanted[i];
-            } else {
-                RegisterHotKey(wnd, i + 1, keys[i].modifiers, keys[i].key);
-                refused.push_back(L"Сочетание " + ShortcutText(wanted[i]) +
-                                  L" занято другой программой");
-            }
+        for (const RefusedHotKey& key : ApplyHotKeySet(system, keys, wanted)) {
+            refused.push_back(RefusalText(key));
         }
         return refused;
     }
@@ -681,6 +709,15 @@ TEST_F(OptionsDialog, HotKeysChosenStoredAfterTheOtherKeysAndAHeldOneRefused) {
     SaveShot(dialog, "options_hot_key_refused.png");
     UnregisterHotKey(other, 1);
     DestroyWindow(other);
+
+    // Record and stop trade keys: both are ours, so both move.
+    SendMessageW(C(T::HotKeyRecord), HKM_SETHOTKEY, HOTKEYF_SHIFT << 8 | 'S', 0);
+    SendMessageW(C(T::HotKeyStop), HKM_SETHOTKEY, (HOTKEYF_CONTROL | HOTKEYF_ALT) << 8 | 'R', 0);
+    ClickAt(Centre(C(T::Button2)));
+    ASSERT_TRUE(PumpDialog([&] { return !dialog.Showing(); }));
+    EXPECT_EQ(host.keys, (T::HotKeySet{HotKey{kModShift, 'S'}, HotKey{kModControl | kModAlt, 'R'},
+                                       HotKey{kModShift, 'X'}}));
+    EXPECT_NE(FileBytes(ini_).find("HotKeyRecord=339\r\nHotKeyStop=1618\r\n"), std::string::npos);
 }
 
 TEST_F(OptionsDialog, LaidOutAt144Dpi) {

@@ -139,8 +139,19 @@ TEST(SettingsRules, WritesInKeyOrderAndStopsAtTheFirstFailure) {
     s.Codec = -1;
     EXPECT_EQ(WriteSettings(writer(3), s), std::optional<std::size_t>(3));
     EXPECT_EQ(written.size(), 3u);  // Codec failed; VideoCompress not attempted
-    EXPECT_EQ(UnableToWriteText(SettingsPath("C:\\Program Files\\Kelvora")),
-              "Unable to write to C:\\Program Files\\Kelvora\\Settings.ini");
+    EXPECT_EQ(UnableToWriteText(SettingsPath(L"C:\\Program Files\\Kelvora")),
+              L"Unable to write to C:\\Program Files\\Kelvora\\Settings.ini");
+}
+
+TEST(SettingsRules, AutorunValueIsQuotedAndReadEitherWay) {
+    const std::wstring exe = L"C:\\Program Files\\Kelvora\\Kelvora.exe";
+    EXPECT_EQ(AutorunCommand(exe), L"\"C:\\Program Files\\Kelvora\\Kelvora.exe\"");
+    EXPECT_EQ(AutorunProgram(AutorunCommand(exe)), exe);
+    EXPECT_EQ(AutorunProgram(exe), exe) << "as earlier versions wrote it";
+    EXPECT_EQ(AutorunProgram(L"\"" + exe + L"\" /minimized"), exe);
+    EXPECT_EQ(AutorunProgram(L"\"" + exe), exe) << "no closing quote";
+    EXPECT_EQ(AutorunProgram(L""), L"");
+    EXPECT_EQ(AutorunProgram(L"\"\""), L"") << "names no program";
 }
 
 }  // namespace

@@ -275,6 +275,64 @@ TEST_F(TrayIconTest, HintIsCutEnabledGatesAndTaskbarCreatedBringsTheIconBack) {
     EXPECT_TRUE(TrayIconWindows().empty());
 }
 
+// The shell refuses the first adds, as it does at logon before the taskbar
+// is up (Wine's tray, started once, is always there).
+class LateShellTray : public TMyTrayIcon {
+  public:
+    using TMyTrayIcon::TMyTrayIcon;
+    int refuseAdds = 0;
+    int adds = 0;
+    bool NotifyIcon(int operation) override {
+        if (operation == niAdd && Enabled) {
+            ++adds;
+            if (refuseAdds > 0) {
+                --refuseAdds;
+                return false;
+            }
+        }
+        return TMyTrayIcon::NotifyIcon(operation);
+    }
+};
+
+TEST_F(TrayIconTest, RefusedAddsAreRetriedUntilTheIconIsThere) {
+    LateShellTray tray(owner_->get());
+    tray.Enabled = true;
+    tray.SetIcon(icon_);
+    tray.SetHint(L"Kelvora");
+    tray.refuseAdds = 2;
+    tray.SetIconVisible(true);
+    EXPECT_TRUE(TrayIconWindows().empty());
+    EXPECT_TRUE(test::PumpUntil([] { return TrayIconWindows().size() == 1; }, 20000));
+    EXPECT_EQ(tray.adds, 3);
+    RECT trayRect{};
+    GetWindowRect(WineTray(), &trayRect);
+    // Saved once the icon's blue screen shows.
+    const auto drawn = [](const test::ScreenPicture& p) {
+        return std::count_if(p.px.begin(), p.px.end(), [](std::uint32_t px) {
+                   return (px & 0xFF) > 0xA0 && ((px >> 16) & 0xFF) < 0x80;
+               }) >= 20;
+    };
+    test::GrabUntil(trayRect, drawn).Save("wine_tray_after_retried_add.png");
+
+    // The taskbar loses it again and refuses the add its broadcast brings.
+    NOTIFYICONDATAW gone = tray.IconData();
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));
+    ASSERT_TRUE(TrayShows(0));
+    tray.refuseAdds = 1;
+    BroadcastTaskbarCreated();
+    EXPECT_TRUE(test::PumpUntil([] { return TrayIconWindows().size() == 1; }, 20000));
+
+    // No longer wanted: nothing more is tried.
+    tray.refuseAdds = 1;
+    tray.SetIconVisible(false);
+    tray.SetIconVisible(true);
+    tray.SetIconVisible(false);
+    const int adds = tray.adds;
+    test::PumpFor(2500);
+    EXPECT_EQ(tray.adds, adds);
+    EXPECT_TRUE(TrayShows(0));
+}
+
 TEST_F(TrayIconTest, CallbackMessagesFollowTheClickRules) {
     MakeTray();
     // No double-click handler: Click at the release, before MouseUp.

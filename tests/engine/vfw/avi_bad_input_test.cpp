@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -113,6 +114,16 @@ TEST_F(AviBadInput, MissingEmptyAndGarbageFiles) {
               AVIERR_FILEOPEN);
     const HRESULT folder = AVIFileOpenA(&file, OutputDir().c_str(), OF_READ, nullptr);
     EXPECT_TRUE(IsAviErr(folder)) << folder;
+    // Another file linked under the name keeps its bytes: a new file takes
+    // the name.
+    const std::string users = OutputPath("user's file.bin"), linked = OutputPath("linked.avi");
+    std::remove(linked.c_str());
+    ASSERT_TRUE(WriteFileBytes(users, {'m', 'i', 'n', 'e'}));
+    std::filesystem::create_hard_link(users, linked);
+    ASSERT_EQ(AVIFileOpenA(&file, linked.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVIFileRelease(file);
+    file = nullptr;
+    EXPECT_EQ(ReadFileBytes(users), (std::vector<std::uint8_t>{'m', 'i', 'n', 'e'}));
     EXPECT_EQ(AVIFileOpenA(&file, "x.avi", OF_WRITE, nullptr), AVIERR_UNSUPPORTED);
 
     const std::string empty = OutputPath("empty.avi");

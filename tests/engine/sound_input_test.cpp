@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/vfw/wav_writer.h"
 #include "tests/engine/vfw/avi_test_util.h"
 #include "tests/support/test_paths.h"
 
@@ -79,10 +78,7 @@ TEST(SoundInput, ToneFromPulseAudioComesBackAtItsLevelAndFrequency) {
     const vfw::WAVEFORMATEX format = Pcm16(44100, 2);
     const std::vector<std::int16_t> tone = Tone(format, 3 * 44100);
     const std::string tonePath = OutputPath("tone.wav");
-    vfw::WavWriter writer;
-    ASSERT_EQ(writer.Create(tonePath.c_str(), format), vfw::AVIERR_OK);
-    ASSERT_EQ(writer.Append(tone.data(), tone.size() * 2), vfw::AVIERR_OK);
-    ASSERT_EQ(writer.Close(), vfw::AVIERR_OK);
+    ASSERT_EQ(WriteWav(tonePath, format, tone), vfw::AVIERR_OK);
 
     Collector sink;
     std::string reason;

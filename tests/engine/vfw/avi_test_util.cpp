@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "engine/vfw/avi_stream.h"
+#include "engine/vfw/wav_writer.h"
 #ifndef _WIN32
 #include "tests/support/ffmpeg.h"
 #endif
@@ -116,15 +117,20 @@ HRESULT ReadStream(PAVISTREAM stream, AviContent* content) {
     return hr;
 }
 
-HRESULT ReadAvi(const std::string& path, AviContent* content) {
+HRESULT OpenStream(const std::string& path, FOURCC type, PAVISTREAM* stream) {
     PAVIFILE file = nullptr;
     HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
     if (hr != AVIERR_OK) {
         return hr;
     }
-    PAVISTREAM stream = nullptr;
-    hr = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+    hr = AVIFileGetStream(file, stream, type, 0);
     AVIFileRelease(file);
+    return hr;
+}
+
+HRESULT ReadAvi(const std::string& path, AviContent* content) {
+    PAVISTREAM stream = nullptr;
+    HRESULT hr = OpenStream(path, streamtypeVIDEO, &stream);
     if (hr != AVIERR_OK) {
         return hr;
     }
@@ -167,17 +173,22 @@ std::vector<std::int16_t> Tone(const WAVEFORMATEX& format, size_t blocks, size_t
     return samples;
 }
 
+HRESULT WriteWav(const std::string& path, const WAVEFORMATEX& format,
+                 const std::vector<std::int16_t>& samples) {
+    WavWriter writer;
+    HRESULT hr = writer.Create(path.c_str(), format);
+    if (hr == AVIERR_OK) {
+        hr = writer.Append(samples.data(), samples.size() * 2);
+    }
+    const HRESULT closed = writer.Close();
+    return hr != AVIERR_OK ? hr : closed;
+}
+
 HRESULT ReadSound(const std::string& path, AVISTREAMINFOA* info, std::vector<std::uint8_t>* format,
                   std::vector<std::int16_t>* samples, LONG piece) {
     samples->clear();
-    PAVIFILE file = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
-    if (hr != AVIERR_OK) {
-        return hr;
-    }
     PAVISTREAM stream = nullptr;
-    hr = AVIFileGetStream(file, &stream, streamtypeAUDIO, 0);
-    AVIFileRelease(file);
+    HRESULT hr = OpenStream(path, streamtypeAUDIO, &stream);
     if (hr != AVIERR_OK) {
         return hr;
     }

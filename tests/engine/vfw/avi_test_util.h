@@ -52,6 +52,9 @@ struct AviContent {
     std::vector<vfw::DWORD> flags;
 };
 
+// Opens the first stream of type `type` (0: any) of `path`; the stream keeps
+// the file open.
+vfw::HRESULT OpenStream(const std::string& path, vfw::FOURCC type, vfw::PAVISTREAM* stream);
 // Reads the first video stream of `path` with our reader.
 vfw::HRESULT ReadAvi(const std::string& path, AviContent* content);
 // Reads every entry of an open stream.
@@ -67,6 +70,9 @@ vfw::AVISTREAMINFOA SoundInfo(const vfw::WAVEFORMATEX& format);
 // (so that a swap of channels shows).
 std::vector<std::int16_t> Tone(const vfw::WAVEFORMATEX& format, size_t blocks, size_t first = 0);
 
+// Writes `samples` of `format` into the WAV file `path` (WavWriter).
+vfw::HRESULT WriteWav(const std::string& path, const vfw::WAVEFORMATEX& format,
+                      const std::vector<std::int16_t>& samples);
 // Reads every block of the first sound stream of `path` (AVI or WAV) with
 // AVIStreamRead in pieces of `piece` blocks, which cross chunks.
 vfw::HRESULT ReadSound(const std::string& path, vfw::AVISTREAMINFOA* info,

@@ -91,7 +91,7 @@ AudioProbe ProbeAudio(const std::string& path) {
     // One line per stream: key=value|key=value...
     const CommandResult r = RunCommand(
         "ffprobe -v error -show_entries stream=codec_type,codec_name,sample_rate,channels,"
-        "duration,nb_frames -of compact=p=0 " +
+        "nb_frames -of compact=p=0 " +
         ShellQuote(path) + " 2>&1");
     std::istringstream in(r.output);
     std::string line;
@@ -107,11 +107,7 @@ AudioProbe ProbeAudio(const std::string& path) {
             }
         }
         const std::string& type = fields["codec_type"];
-        const std::string& duration = fields["duration"];
-        const double seconds = duration.empty() || duration == "N/A" ? -1 : std::stod(duration);
-        if (type == "video" && p.videoDuration < 0) {
-            p.videoDuration = seconds;
-        } else if (type == "audio" && !sawAudio) {
+        if (type == "audio" && !sawAudio) {
             sawAudio = true;
             p.codecName = fields["codec_name"];
             p.sampleRate = std::atoi(fields["sample_rate"].c_str());

@@ -38,15 +38,14 @@ struct VideoProbe {
 // Probes `path`, counting frames and packets (reads the whole file).
 VideoProbe ProbeVideo(const std::string& path);
 
-// What ffprobe reports of the first audio stream, and the duration of the
-// first video stream (seconds; -1 when not stated).
+// What ffprobe reports of the first audio stream. (It states no duration of
+// PCM in AVI: the length in blocks is it.)
 struct AudioProbe {
     bool ok = false;
     std::string codecName;  // "pcm_s16le" for 16-bit PCM
     int sampleRate = 0;
     int channels = 0;
     long long blocks = -1;  // nb_frames: the stream's length in blocks
-    double videoDuration = -1;
     std::string error;     // why ffprobe failed, when !ok
     std::string warnings;  // what the demuxer complained about
 };

@@ -137,6 +137,58 @@ stop_xvfb() {
     fi
 }
 
+kelvora_pulse_pid=
+kelvora_pulse_dir=
+
+# Starts a private PulseAudio whose one sink is a null sink and whose default
+# input is that sink's monitor, so that what a test plays comes back as
+# recorded sound; exports PULSE_SERVER (Wine's sound and paplay find it
+# there) and KELVORA_TEST_SOUND. Its socket, runtime folder and home are in a
+# folder of its own, it loads no hardware modules and stays off D-Bus, so a
+# user's own sound server is not touched.
+start_pulse() {
+    local dir i
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/kelvora-pulse.XXXXXX")
+    mkdir -p "$dir/home"
+    kelvora_pulse_dir=$dir
+    env -u DISPLAY -u WAYLAND_DISPLAY HOME="$dir/home" XDG_RUNTIME_DIR="$dir" \
+        XDG_CONFIG_HOME="$dir/home/.config" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus" \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=yes \
+        --realtime=no --high-priority=no \
+        --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+        --load="module-null-sink sink_name=kelvora_null rate=44100 channels=2" \
+        >"$dir/pulse.log" 2>&1 &
+    kelvora_pulse_pid=$!
+    export PULSE_SERVER="unix:$dir/native"
+    for i in $(seq 50); do
+        if pactl info >/dev/null 2>&1; then
+            break
+        fi
+        sleep 0.2
+    done
+    if ! pactl set-default-source kelvora_null.monitor >/dev/null 2>&1; then
+        echo "pulseaudio did not start (is the package pulseaudio installed? run scripts/setup.sh); it said:" >&2
+        tail -n 15 "$dir/pulse.log" | sed 's/^/  /' >&2
+        stop_pulse
+        return 1
+    fi
+    pactl set-default-sink kelvora_null >/dev/null
+    export KELVORA_TEST_SOUND=1
+}
+
+stop_pulse() {
+    if [ -n "$kelvora_pulse_pid" ]; then
+        kill "$kelvora_pulse_pid" 2>/dev/null || true
+        wait "$kelvora_pulse_pid" 2>/dev/null || true
+        kelvora_pulse_pid=
+    fi
+    if [ -n "$kelvora_pulse_dir" ]; then
+        rm -rf "$kelvora_pulse_dir"
+        kelvora_pulse_dir=
+    fi
+    unset PULSE_SERVER KELVORA_TEST_SOUND
+}
+
 # Creates the Wine prefix once (about 15 s), then keeps a wineserver running
 # so that each test program starts in well under a second.
 start_wine() {

@@ -24,6 +24,7 @@ packages=(
     mingw-w64-x86-64-dev libz-mingw-w64-dev
     cmake ninja-build nasm make pkg-config dpkg-dev file
     xvfb x11-utils x11-apps xauth
+    pulseaudio pulseaudio-utils
     ffmpeg python3
     g++ clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev

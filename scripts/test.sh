@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: set-up, build, then the host tree's and the runnable
 # Windows tree's tests in one ctest run on a private X display with a private
-# Wine prefix. Exits non-zero on any failure. Arguments go to ctest.
+# Wine prefix and a private sound server. Exits non-zero on any failure. Arguments go to ctest.
 set -euo pipefail
 here=$(dirname "$0")
 "$here/setup.sh"
@@ -10,10 +10,13 @@ source "$here/env.sh"
 
 cleanup() {
     stop_wine
+    stop_pulse
     stop_xvfb
 }
 trap cleanup EXIT
 start_xvfb
+# Before Wine, so that its sound goes to the private server from the start.
+start_pulse
 start_wine
 
 # The host tree's checks read what the Windows tests left here.

@@ -1,5 +1,6 @@
-// A file being read and its streams: handles around AviReader. Each stream
-// holds a reference to the file, so it stays usable after AVIFileRelease.
+// A file being read (AVI, or WAV as one sound stream) and its streams:
+// handles around AviReader. Each stream holds a reference to the file, so it
+// stays usable after AVIFileRelease.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -62,9 +63,14 @@ class AviReadStream final : public AviStream {
         return AVIERR_OK;
     }
 
-    // Reads the one entry at `start` (a frame, or a chunk of another stream).
+    // Reads blocks of sound, or the one entry at `start` (a frame, or a
+    // chunk of another stream).
     HRESULT Read(LONG start, LONG samples, void* buffer, LONG bufferSize, LONG* bytes,
                  LONG* samplesRead) override {
+        if (stream().blockSize != 0) {
+            return file_->reader().ReadBlocks(index_, Entry(start), samples, buffer, bufferSize,
+                                              bytes, samplesRead);
+        }
         if (samples <= 0 && samples != -1) {  // -1: as many as convenient
             return AVIERR_BADPARAM;
         }
@@ -78,6 +84,9 @@ class AviReadStream final : public AviStream {
 
     DWORD SampleFlags(LONG pos) override {
         const std::int64_t entry = Entry(pos);
+        if (stream().blockSize != 0) {  // every block of sound starts anew
+            return entry >= 0 && entry < stream().info.dwLength ? AVIIF_KEYFRAME : 0;
+        }
         const std::vector<AviEntry>& entries = stream().entries;
         if (entry < 0 || static_cast<std::uint64_t>(entry) >= entries.size()) {
             return 0;

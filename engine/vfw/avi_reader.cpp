@@ -17,6 +17,13 @@ constexpr std::uint32_t kMaxFormatSize = 1 << 20;
 constexpr std::uint32_t kMaxEntrySize = kMaxSampleBytes;
 constexpr std::size_t kEntryBlock = 512;             // index entries read at a time
 constexpr std::uint16_t kIndexKind = 'i' | 'x' << 8;
+// A WAV file's data is listed in entries of about this size, so that a
+// convenient read (AVIStreamRead of -1 samples) stays moderate.
+constexpr std::uint32_t kWaveEntryBytes = 1u << 20;
+
+bool ChunkIdChar(std::uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ';
+}
 
 std::uint64_t PadTo2(std::uint64_t size) {
     return size + (size & 1);
@@ -74,6 +81,9 @@ HRESULT AviReader::Parse() {
     }
     if (!Read(0, head, sizeof head)) {
         return AVIERR_FILEREAD;
+    }
+    if (Get32(head) == kRiff && Get32(head + 8) == kWave) {
+        return ParseWave();
     }
     if (Get32(head) != kRiff || Get32(head + 8) != kAvi) {
         return AVIERR_BADFORMAT;
@@ -141,6 +151,86 @@ bool AviReader::StreamChunkAt(std::uint64_t pos) {
     std::uint8_t id[4];
     return pos <= size_ && size_ - pos >= 8 && Read(pos, id, sizeof id) &&
            StreamOfChunk(Get32(id)) >= 0;
+}
+
+// A chunk header that a writer meant: four letters, digits or blanks, and a
+// size that fits the file.
+bool AviReader::PlausibleChunkAt(std::uint64_t pos) {
+    std::uint8_t ch[8];
+    if (pos > size_ || size_ - pos < sizeof ch || !Read(pos, ch, sizeof ch)) {
+        return false;
+    }
+    return std::all_of(ch, ch + 4, ChunkIdChar) && Get32(ch + 4) <= size_ - pos - 8;
+}
+
+HRESULT AviReader::ParseWave() {
+    wave_ = true;
+    AviReaderStream s;
+    bool sawFmt = false;
+    std::uint64_t pos = 12;
+    while (pos + 8 <= size_) {
+        std::uint8_t ch[8];
+        if (!Read(pos, ch, sizeof ch)) {
+            return AVIERR_FILEREAD;
+        }
+        const FOURCC id = Get32(ch);
+        const std::uint32_t size = Get32(ch + 4);
+        if (id == kFmt && !sawFmt) {
+            if (size < 16 || size > kMaxFormatSize || size > size_ - pos - 8) {
+                return AVIERR_BADFORMAT;
+            }
+            s.format.resize(size);
+            if (!Read(pos + 8, s.format.data(), size)) {
+                return AVIERR_FILEREAD;
+            }
+            sawFmt = true;
+        } else if (id == kData) {
+            if (!sawFmt) {
+                return AVIERR_BADFORMAT;
+            }
+            const std::uint64_t data = pos + 8;
+            const std::uint64_t present = size_ - data;
+            // The size holds when the file ends with the chunk or another
+            // chunk follows it; else the writer never patched it.
+            const std::uint64_t end = PadTo2(size);
+            const bool sized = size <= present && (end >= present || PlausibleChunkAt(data + end));
+            std::uint64_t bytes = sized ? size : present;
+            const std::uint32_t block = Get16(s.format.data() + 12);
+            if (block == 0) {
+                return AVIERR_BADFORMAT;
+            }
+            bytes -= bytes % block;
+            const std::uint32_t step = kWaveEntryBytes - kWaveEntryBytes % block;
+            for (std::uint64_t at = 0; at < bytes; at += step) {
+                const auto n =
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(step, bytes - at));
+                s.entries.push_back({data + at, n, AVIIF_KEYFRAME});
+            }
+            break;
+        }
+        pos = pos + 8 + PadTo2(size);
+    }
+    if (!sawFmt) {
+        return AVIERR_BADFORMAT;
+    }
+    const std::uint8_t* f = s.format.data();
+    const std::uint16_t channels = Get16(f + 2);
+    const std::uint32_t samplesPerSec = Get32(f + 4);
+    const std::uint32_t bytesPerSec = Get32(f + 8);
+    const std::uint16_t block = Get16(f + 12);
+    if (channels == 0 || samplesPerSec == 0 || block == 0) {
+        return AVIERR_BADFORMAT;
+    }
+    AVISTREAMINFOA& i = s.info;
+    i.fccType = streamtypeAUDIO;
+    i.dwScale = block;
+    i.dwRate = bytesPerSec != 0 ? bytesPerSec : samplesPerSec * block;
+    i.dwSampleSize = block;
+    i.dwQuality = 0xFFFFFFFFu;  // no quality: the default
+    i.dwSuggestedBufferSize = s.entries.empty() ? 0 : s.entries.front().size;
+    streams_.push_back(std::move(s));
+    indx_.push_back({});
+    return readError_ ? AVIERR_FILEREAD : AVIERR_OK;
 }
 
 HRESULT AviReader::ParseHdrl(std::uint64_t pos, std::uint64_t end) {
@@ -256,8 +346,8 @@ HRESULT AviReader::ParseMoreRiffs(std::uint64_t pos) {
 }
 
 HRESULT AviReader::BuildIndexes() {
-    bool indexed = false;
-    if (!streams_.empty() && !unfinished_) {
+    bool indexed = wave_;
+    if (!indexed && !streams_.empty() && !unfinished_) {
         const bool allIndx = std::all_of(indx_.begin(), indx_.end(),
                                          [](const IndexChunk& c) { return c.offset != 0; });
         indexed = allIndx && LoadOpenDml();
@@ -276,6 +366,18 @@ HRESULT AviReader::BuildIndexes() {
     }
     for (AviReaderStream& s : streams_) {
         s.info.dwLength = static_cast<DWORD>(s.entries.size());
+        if (s.info.fccType == streamtypeAUDIO && s.info.dwSampleSize > 0) {
+            s.blockSize = s.info.dwSampleSize;
+            s.byteStart.reserve(s.entries.size() + 1);
+            std::uint64_t bytes = 0;
+            for (const AviEntry& e : s.entries) {
+                s.byteStart.push_back(bytes);
+                bytes += e.size;
+            }
+            s.byteStart.push_back(bytes);
+            s.info.dwLength =
+                static_cast<DWORD>(std::min<std::uint64_t>(bytes / s.blockSize, 0x7FFFFFFF));
+        }
         // Positions are LONG: a start that would push the stream past the
         // largest one is nonsense and ignored.
         if (s.info.dwStart > 0x7FFFFFFFu - s.info.dwLength) {
@@ -493,6 +595,63 @@ HRESULT AviReader::ReadEntry(int index, std::int64_t entry, void* buffer, LONG b
     std::lock_guard<std::mutex> lock(mutex_);
     if (e.size > 0 && !file_->ReadAt(e.offset, buffer, e.size)) {
         return AVIERR_FILEREAD;
+    }
+    return AVIERR_OK;
+}
+
+HRESULT AviReader::ReadBlocks(int index, std::int64_t first, LONG samples, void* buffer,
+                              LONG bufferSize, LONG* bytes, LONG* samplesRead) {
+    if (samplesRead != nullptr) {
+        *samplesRead = 0;
+    }
+    if (index < 0 || index >= streamCount() || streams_[index].blockSize == 0 ||
+        (samples <= 0 && samples != -1)) {
+        return AVIERR_BADPARAM;
+    }
+    const AviReaderStream& s = streams_[index];
+    const std::uint64_t length = s.info.dwLength;
+    const std::uint64_t block = s.blockSize;
+    if (first < 0 || static_cast<std::uint64_t>(first) >= length) {
+        return AVIERR_BADPARAM;
+    }
+    const std::uint64_t from = static_cast<std::uint64_t>(first) * block;
+    // Entry holding byte `from`: the last whose start is not after it.
+    auto entry = static_cast<std::size_t>(
+        std::upper_bound(s.byteStart.begin(), s.byteStart.end(), from) - s.byteStart.begin() - 1);
+    std::uint64_t count = static_cast<std::uint64_t>(samples);
+    if (samples == -1) {
+        count = std::max<std::uint64_t>((s.byteStart[entry + 1] - from) / block, 1);
+    }
+    count = std::min(count, length - static_cast<std::uint64_t>(first));
+    count = std::min<std::uint64_t>(count, 0x7FFFFFFF / block);
+    if (buffer != nullptr) {
+        if (bufferSize < 0 || static_cast<std::uint64_t>(bufferSize) < block) {
+            return AVIERR_BUFFERTOOSMALL;
+        }
+        count = std::min<std::uint64_t>(count, static_cast<std::uint64_t>(bufferSize) / block);
+    }
+    if (bytes != nullptr) {
+        *bytes = static_cast<LONG>(count * block);
+    }
+    if (buffer != nullptr) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        std::uint64_t at = from;
+        std::uint64_t left = count * block;
+        for (; left > 0; ++entry) {
+            const std::uint64_t inside = at - s.byteStart[entry];
+            const std::uint64_t n = std::min<std::uint64_t>(left, s.entries[entry].size - inside);
+            if (n > 0 && !file_->ReadAt(s.entries[entry].offset + inside, out,
+                                        static_cast<std::size_t>(n))) {
+                return AVIERR_FILEREAD;
+            }
+            out += n;
+            at += n;
+            left -= n;
+        }
+    }
+    if (samplesRead != nullptr) {
+        *samplesRead = static_cast<LONG>(count);
     }
     return AVIERR_OK;
 }

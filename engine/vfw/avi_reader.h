@@ -1,6 +1,6 @@
 // Reads AVI files: ours, and those other programs write (single RIFF with
 // 'idx1', AVI 2.0 with 'indx'/'ix##' and 'AVIX' RIFFs, audio and other
-// streams beside the video).
+// streams beside the video); and WAV files, as a file of one sound stream.
 //
 // Open() walks the RIFF structure once and builds, for every stream, the
 // list of its entries (data position, size, key-frame flag). The entries
@@ -13,6 +13,12 @@
 // file, through continuation RIFFs whose sizes are unwritten too. Every
 // entry is checked to lie inside the file, and
 // sizes from the file never drive an allocation larger than the file.
+//
+// Sound with a fixed block size (PCM: dwSampleSize) is read by blocks across
+// its chunks, as AVIStreamRead counts it; its dwLength is in blocks. A WAV
+// file's 'data' chunk whose size was never written or is stale (a recording
+// killed before it patched its header) runs to the end of the file, cut to
+// its last whole block.
 //
 // Thread-safe: reads are serialised.
 #pragma once
@@ -34,9 +40,13 @@ struct AviEntry {
 };
 
 struct AviReaderStream {
-    AVISTREAMINFOA info{};             // strh and strn; dwLength = entries
+    AVISTREAMINFOA info{};             // strh and strn; dwLength = entries or blocks
     std::vector<std::uint8_t> format;  // strf as stored
     std::vector<AviEntry> entries;
+    // Sound read by blocks: their size (0 for streams read by entries), and
+    // for each entry the stream's bytes before it (one more at the end: all).
+    std::uint32_t blockSize = 0;
+    std::vector<std::uint64_t> byteStart;
 };
 
 class AviReader {
@@ -58,6 +68,14 @@ class AviReader {
     // AVIERR_BUFFERTOOSMALL, AVIERR_FILEREAD.
     [[nodiscard]] HRESULT ReadEntry(int index, std::int64_t entry, void* buffer, LONG bufferSize,
                                     LONG* bytes);
+    // Reads `samples` blocks (-1: to the end of the chunk holding the first)
+    // from block `first` of a stream read by blocks, as many as the stream
+    // and `bufferSize` hold; *bytes and *samplesRead (either may be null)
+    // receive what was (or, with buffer == nullptr, would be) read.
+    // AVIERR_BADPARAM for blocks outside the stream, AVIERR_BUFFERTOOSMALL
+    // when not one block fits, AVIERR_FILEREAD.
+    [[nodiscard]] HRESULT ReadBlocks(int index, std::int64_t first, LONG samples, void* buffer,
+                                     LONG bufferSize, LONG* bytes, LONG* samplesRead);
 
   private:
     struct Movi {
@@ -73,6 +91,8 @@ class AviReader {
     AviReader() = default;
 
     HRESULT Parse();
+    HRESULT ParseWave();
+    bool PlausibleChunkAt(std::uint64_t pos);
     HRESULT ParseHdrl(std::uint64_t pos, std::uint64_t end);
     HRESULT ParseStrl(std::uint64_t pos, std::uint64_t end);
     HRESULT ParseMoreRiffs(std::uint64_t pos);
@@ -92,6 +112,7 @@ class AviReader {
     std::vector<Movi> movis_;
     IndexChunk idx1_;
     bool sawHdrl_ = false;
+    bool wave_ = false;        // a WAV file: its one stream is built by ParseWave
     bool unfinished_ = false;  // its indexes, if any, cover only a part
     bool readError_ = false;
 };

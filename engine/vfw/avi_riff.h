@@ -36,8 +36,21 @@ inline constexpr FOURCC kDmlh = mmioFOURCC('d', 'm', 'l', 'h');
 inline constexpr FOURCC kMovi = mmioFOURCC('m', 'o', 'v', 'i');
 inline constexpr FOURCC kRec = mmioFOURCC('r', 'e', 'c', ' ');
 inline constexpr FOURCC kIdx1 = mmioFOURCC('i', 'd', 'x', '1');
-inline constexpr FOURCC kVideoChunk = mmioFOURCC('0', '0', 'd', 'c');
-inline constexpr FOURCC kVideoIndex = mmioFOURCC('i', 'x', '0', '0');
+inline constexpr FOURCC kWave = mmioFOURCC('W', 'A', 'V', 'E');
+inline constexpr FOURCC kFmt = mmioFOURCC('f', 'm', 't', ' ');
+inline constexpr FOURCC kData = mmioFOURCC('d', 'a', 't', 'a');
+
+// Data chunk id of stream `stream` (0..99): '00dc' for a video frame, '01wb'
+// for sound; its standard index is 'ix00', 'ix01', ...
+constexpr FOURCC StreamChunkId(int stream, bool sound) {
+    return mmioFOURCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10),
+                      sound ? 'w' : 'd', sound ? 'b' : 'c');
+}
+constexpr FOURCC StreamIndexId(int stream) {
+    return mmioFOURCC('i', 'x', static_cast<char>('0' + stream / 10),
+                      static_cast<char>('0' + stream % 10));
+}
+static_assert(StreamChunkId(1, true) == mmioFOURCC('0', '1', 'w', 'b'));
 
 inline constexpr DWORD AVIF_HASINDEX = 0x10;
 inline constexpr DWORD AVIF_ISINTERLEAVED = 0x100;

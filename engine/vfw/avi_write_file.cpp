@@ -1,7 +1,8 @@
-// A file being written and its one video stream: handles around AviWriter.
-// The file's mutex serialises the stream's calls, which the compressing
-// stream may make from its own thread; the writer completes the file when
-// the file's last reference goes (the stream holds one).
+// A file being written and its streams (a video stream, perhaps a sound
+// stream): handles around AviWriter. The file's mutex serialises the
+// streams' calls, which the compressing stream may make from its own thread;
+// the writer completes the file when the file's last reference goes (each
+// stream holds one).
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -21,21 +22,21 @@ class AviWriteFile final : public AviFile {
 
     HRESULT CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) override;
 
-    HRESULT Info(AVISTREAMINFOA* info) {
+    HRESULT Info(int stream, AVISTREAMINFOA* info) {
         std::lock_guard<std::mutex> lock(mutex_);
-        writer_.StreamInfo(info);
+        writer_.StreamInfo(stream, info);
         return AVIERR_OK;
     }
-    HRESULT SetFormat(LONG pos, const void* format, LONG size) {
+    HRESULT SetFormat(int stream, LONG pos, const void* format, LONG size) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return writer_.SetFormat(pos, format, size);
+        return writer_.SetFormat(stream, pos, format, size);
     }
-    HRESULT ReadFormat(void* format, LONG* size) {
+    HRESULT ReadFormat(int stream, void* format, LONG* size) {
         if (size == nullptr) {
             return AVIERR_BADPARAM;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::vector<std::uint8_t>& f = writer_.format();
+        const std::vector<std::uint8_t>& f = writer_.format(stream);
         const auto needed = static_cast<LONG>(f.size());
         if (format == nullptr) {
             *size = needed;
@@ -51,9 +52,9 @@ class AviWriteFile final : public AviFile {
         }
         return f.empty() ? AVIERR_NODATA : AVIERR_OK;
     }
-    HRESULT Write(LONG start, const void* data, LONG size, DWORD flags) {
+    HRESULT Write(int stream, LONG start, LONG samples, const void* data, LONG size, DWORD flags) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return writer_.Write(start, data, size, flags);
+        return writer_.Write(stream, start, samples, data, size, flags);
     }
     HRESULT Flush() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -76,27 +77,24 @@ class AviWriteFile final : public AviFile {
 
 class AviWriteStream final : public AviStream {
   public:
-    explicit AviWriteStream(AviWriteFile* file) : file_(file) { file_->AddRef(); }
+    AviWriteStream(AviWriteFile* file, int index) : file_(file), index_(index) { file_->AddRef(); }
 
-    HRESULT Info(AVISTREAMINFOA* info) override { return file_->Info(info); }
+    HRESULT Info(AVISTREAMINFOA* info) override { return file_->Info(index_, info); }
     HRESULT SetFormat(LONG pos, const void* format, LONG formatSize) override {
-        return file_->SetFormat(pos, format, formatSize);
+        return file_->SetFormat(index_, pos, format, formatSize);
     }
     HRESULT ReadFormat(LONG pos, void* format, LONG* formatSize) override {
         (void)pos;
-        return file_->ReadFormat(format, formatSize);
+        return file_->ReadFormat(index_, format, formatSize);
     }
     HRESULT Flush() override { return file_->Flush(); }
     HRESULT EndWrite() override { return file_->Finish(); }
     HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override {
-        if (samples != 1) {
-            return AVIERR_BADPARAM;  // one frame per video sample
-        }
-        const HRESULT hr = file_->Write(start, buffer, bufferSize, flags);
+        const HRESULT hr = file_->Write(index_, start, samples, buffer, bufferSize, flags);
         if (hr == AVIERR_OK) {
             if (samplesWritten != nullptr) {
-                *samplesWritten = 1;
+                *samplesWritten = samples;
             }
             if (bytesWritten != nullptr) {
                 *bytesWritten = bufferSize;
@@ -109,20 +107,19 @@ class AviWriteStream final : public AviStream {
     ~AviWriteStream() override { file_->Release(); }
 
     AviWriteFile* file_;
+    int index_;
 };
 
 HRESULT AviWriteFile::CreateStream(PAVISTREAM* stream, const AVISTREAMINFOA& info) {
-    auto* s = new (std::nothrow) AviWriteStream(this);
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The handle first, so that no stream is declared without one.
+    auto* s = new (std::nothrow) AviWriteStream(this, writer_.streamCount());
     if (s == nullptr) {
         return AVIERR_MEMORY;
     }
-    HRESULT hr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hr = writer_.AddStream(info);
-    }
-    if (hr != AVIERR_OK) {
-        s->Release();
+    int index = 0;
+    if (const HRESULT hr = writer_.AddStream(info, &index); hr != AVIERR_OK) {
+        s->Release();  // the caller's reference keeps the file
         return hr;
     }
     *stream = s;

@@ -70,71 +70,137 @@ HRESULT AviWriter::Create(const char* path) {
     return out_.Create(path) ? AVIERR_OK : AVIERR_FILEOPEN;
 }
 
-HRESULT AviWriter::AddStream(const AVISTREAMINFOA& info) {
-    if (hasStream_) {
+HRESULT AviWriter::AddStream(const AVISTREAMINFOA& info, int* stream) {
+    const bool sound = info.fccType == streamtypeAUDIO;
+    if (headerSize_ != 0 || (!sound && info.fccType != streamtypeVIDEO)) {
         return AVIERR_UNSUPPORTED;
     }
-    if (info.fccType != streamtypeVIDEO) {
-        return AVIERR_UNSUPPORTED;
+    for (const Stream& s : streams_) {
+        if (s.sound == sound) {
+            return AVIERR_UNSUPPORTED;  // one stream of each kind
+        }
     }
-    if (info.dwScale == 0 || info.dwRate == 0 || info.dwStart > 0x7FFFFFFFu) {
+    if (info.dwScale == 0 || info.dwRate == 0 || info.dwStart > 0x7FFFFFFFu ||
+        (sound && info.dwSampleSize == 0)) {
         return AVIERR_BADPARAM;
     }
-    info_ = info;
-    info_.szName[sizeof info_.szName - 1] = '\0';
-    hasStream_ = true;
-    return AVIERR_OK;
-}
-
-HRESULT AviWriter::SetFormat(LONG pos, const void* format, LONG size) {
-    if (!hasStream_ || format == nullptr || size < static_cast<LONG>(sizeof(BITMAPINFOHEADER)) ||
-        size > kMaxFormatSize) {
-        return AVIERR_BADPARAM;
-    }
-    BITMAPINFOHEADER bi;
-    std::memcpy(&bi, format, sizeof bi);
-    if (bi.biSize < sizeof bi || bi.biSize > static_cast<DWORD>(size) || bi.biWidth <= 0 ||
-        bi.biHeight == 0) {
-        return AVIERR_BADFORMAT;
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(format);
-    if (headerSize_ != 0 || pos != 0) {
-        // The header is out (or a change of format is asked for): only the
-        // format already written can be confirmed.
-        const bool same = format_.size() == static_cast<std::size_t>(size) &&
-                          std::equal(format_.begin(), format_.end(), bytes);
-        return same ? AVIERR_OK : AVIERR_UNSUPPORTED;
-    }
+    const int n = static_cast<int>(streams_.size());
     try {
-        format_.assign(bytes, bytes + size);
+        Stream& s = streams_.emplace_back();
+        s.info = info;
+        s.info.szName[sizeof s.info.szName - 1] = '\0';
+        s.sound = sound;
+        s.chunkId = StreamChunkId(n, sound);
+        s.indexId = StreamIndexId(n);
     } catch (const std::bad_alloc&) {
         return AVIERR_MEMORY;
     }
+    *stream = n;
     return AVIERR_OK;
 }
 
-HRESULT AviWriter::Write(LONG start, const void* data, LONG size, DWORD flags) {
+namespace {
+
+// The PCM format of a sound stream described by `info`, as 'strf' stores it
+// (a whole WAVEFORMATEX), or empty when it is none or disagrees with `info`.
+std::vector<std::uint8_t> PcmFormat(const AVISTREAMINFOA& info, const void* format, LONG size) {
+    WAVEFORMATEX w{};
+    std::memcpy(&w, format, std::min<std::size_t>(static_cast<std::size_t>(size), sizeof w));
+    if (size < static_cast<LONG>(sizeof w)) {
+        w.cbSize = 0;  // a WAV file's 16-byte PCM format
+    }
+    const std::uint32_t block = static_cast<std::uint32_t>(w.nChannels) * w.wBitsPerSample / 8;
+    const bool pcm = w.wFormatTag == WAVE_FORMAT_PCM && w.nChannels > 0 &&
+                     w.wBitsPerSample % 8 == 0 && w.wBitsPerSample >= 8 && w.wBitsPerSample <= 32 &&
+                     w.nBlockAlign == block && w.nSamplesPerSec > 0 &&
+                     w.nAvgBytesPerSec == static_cast<std::uint64_t>(w.nSamplesPerSec) * block &&
+                     w.cbSize == 0;
+    const bool agrees = info.dwSampleSize == block &&
+                        info.dwRate == static_cast<std::uint64_t>(w.nSamplesPerSec) * info.dwScale;
+    if (!pcm || !agrees) {
+        return {};
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&w);
+    return {bytes, bytes + sizeof w};
+}
+
+}  // namespace
+
+HRESULT AviWriter::SetFormat(int stream, LONG pos, const void* format, LONG size) {
+    if (stream < 0 || stream >= streamCount() || format == nullptr || size > kMaxFormatSize) {
+        return AVIERR_BADPARAM;
+    }
+    Stream& s = streams_[stream];
+    std::vector<std::uint8_t> wanted;
+    try {
+        if (s.sound) {
+            if (size < 16) {
+                return AVIERR_BADPARAM;
+            }
+            wanted = PcmFormat(s.info, format, size);
+            if (wanted.empty()) {
+                return AVIERR_BADFORMAT;
+            }
+        } else {
+            if (size < static_cast<LONG>(sizeof(BITMAPINFOHEADER))) {
+                return AVIERR_BADPARAM;
+            }
+            BITMAPINFOHEADER bi;
+            std::memcpy(&bi, format, sizeof bi);
+            if (bi.biSize < sizeof bi || bi.biSize > static_cast<DWORD>(size) || bi.biWidth <= 0 ||
+                bi.biHeight == 0) {
+                return AVIERR_BADFORMAT;
+            }
+            const auto* bytes = static_cast<const std::uint8_t*>(format);
+            wanted.assign(bytes, bytes + size);
+        }
+    } catch (const std::bad_alloc&) {
+        return AVIERR_MEMORY;
+    }
+    if (headerSize_ != 0 || pos != 0) {
+        // The header is out (or a change of format is asked for): only the
+        // format already written can be confirmed.
+        return s.format == wanted ? AVIERR_OK : AVIERR_UNSUPPORTED;
+    }
+    s.format = std::move(wanted);
+    return AVIERR_OK;
+}
+
+HRESULT AviWriter::Write(int stream, LONG start, LONG samples, const void* data, LONG size,
+                         DWORD flags) {
     if (error_ != AVIERR_OK) {
         return error_;
     }
     if (!out_.open() || finished_) {
         return AVIERR_BADHANDLE;
     }
-    if (size < 0 || (data == nullptr && size != 0)) {
+    if (stream < 0 || stream >= streamCount() || size < 0 || (data == nullptr && size != 0)) {
         return AVIERR_BADPARAM;
     }
-    if (!hasStream_ || format_.empty()) {
-        return AVIERR_BADFORMAT;
+    for (const Stream& other : streams_) {
+        if (other.format.empty()) {
+            return AVIERR_BADFORMAT;  // the header needs every stream's format
+        }
     }
-    // Entry index of `start` on the stream's timeline.
-    std::int64_t entry = entries_;
+    Stream& s = streams_[stream];
+    // Position of `start` on the stream's timeline.
+    std::int64_t entry = static_cast<std::int64_t>(s.length);
     if (start != -1) {
-        entry = static_cast<std::int64_t>(start) - info_.dwStart;
-        if (start < 0 || entry < entries_) {
+        entry = static_cast<std::int64_t>(start) - s.info.dwStart;
+        if (start < 0 || entry < static_cast<std::int64_t>(s.length)) {
             return AVIERR_BADPARAM;
         }
     }
-    if (entry - entries_ > kMaxSkippedPositions || entry >= 0x7FFFFFFF) {
+    if (s.sound) {
+        // Sound has no empty entries: every position holds a block.
+        if (entry != static_cast<std::int64_t>(s.length) || samples <= 0 ||
+            static_cast<std::uint64_t>(size) !=
+                static_cast<std::uint64_t>(samples) * s.info.dwSampleSize ||
+            entry + samples > 0x7FFFFFFF) {
+            return AVIERR_BADPARAM;
+        }
+    } else if (samples != 1 || entry - static_cast<std::int64_t>(s.length) > kMaxSkippedPositions ||
+               entry >= 0x7FFFFFFF) {
         return AVIERR_BADPARAM;
     }
     if (indexFull_) {
@@ -146,12 +212,16 @@ HRESULT AviWriter::Write(LONG start, const void* data, LONG size, DWORD flags) {
                 return hr;
             }
         }
-        while (entries_ < entry) {
-            if (const HRESULT hr = AppendChunk(nullptr, 0, false); hr != AVIERR_OK) {
+        while (static_cast<std::int64_t>(s.length) < entry) {
+            if (const HRESULT hr = AppendChunk(s, nullptr, 0, 1, false); hr != AVIERR_OK) {
                 return hr;
             }
         }
-        return AppendChunk(data, static_cast<std::uint32_t>(size),
+        if (s.sound) {
+            return AppendChunk(s, data, static_cast<std::uint32_t>(size),
+                               static_cast<std::uint64_t>(samples), true);
+        }
+        return AppendChunk(s, data, static_cast<std::uint32_t>(size), 1,
                            size > 0 && (flags & AVIIF_KEYFRAME) != 0);
     } catch (const std::bad_alloc&) {
         return Fail(AVIERR_MEMORY);
@@ -170,45 +240,60 @@ HRESULT AviWriter::WriteHeader() {
     return AVIERR_OK;
 }
 
-// Size of the current RIFF once a chunk of `chunkBytes` and the indexes that
-// close the RIFF are added.
-std::uint64_t AviWriter::RiffBytesWith(std::uint64_t chunkBytes) const {
-    const std::uint64_t n = stdIndex_.size() + 1;
-    std::uint64_t bytes = out_.Position() + chunkBytes - riffStart_ + StdIndexBytes(n);
+bool AviWriter::RiffEmpty() const {
+    return std::all_of(streams_.begin(), streams_.end(),
+                       [](const Stream& s) { return s.stdIndex.empty(); });
+}
+
+// Size of the current RIFF once a chunk of `chunkBytes` of stream `s` and
+// the indexes that close the RIFF are added.
+std::uint64_t AviWriter::RiffBytesWith(const Stream& s, std::uint64_t chunkBytes) const {
+    std::uint64_t bytes = out_.Position() + chunkBytes - riffStart_;
+    for (const Stream& t : streams_) {
+        const std::uint64_t n = t.stdIndex.size() + (&t == &s ? 1 : 0);
+        if (n > 0) {
+            bytes += StdIndexBytes(n);
+        }
+    }
     if (riffCount_ == 1) {
-        bytes += 8 + n * sizeof(OldIndexEntry);
+        bytes += 8 + (oldIndex_.size() + 1) * sizeof(OldIndexEntry);
     }
     return bytes;
 }
 
-HRESULT AviWriter::AppendChunk(const void* data, std::uint32_t size, bool keyFrame) {
+HRESULT AviWriter::AppendChunk(Stream& s, const void* data, std::uint32_t size,
+                               std::uint64_t positions, bool keyFrame) {
     const std::uint64_t chunkBytes = 8 + static_cast<std::uint64_t>(size) + (size & 1);
-    if (!stdIndex_.empty() && RiffBytesWith(chunkBytes) > limits_.riffLimit) {
+    if (!RiffEmpty() && RiffBytesWith(s, chunkBytes) > limits_.riffLimit) {
         if (const HRESULT hr = NextRiff(); hr != AVIERR_OK) {
             return hr;
         }
     }
     const auto offset = static_cast<std::uint32_t>(out_.Position() - moviFourcc_);
-    stdIndex_.push_back({offset + 8, keyFrame ? size : size | kNonKeyBit});
+    s.stdIndex.push_back({offset + 8, keyFrame ? size : size | kNonKeyBit});
     if (riffCount_ == 1) {
-        oldIndex_.push_back({kVideoChunk, keyFrame ? AVIIF_KEYFRAME : 0u, offset, size});
+        oldIndex_.push_back({s.chunkId, keyFrame ? AVIIF_KEYFRAME : 0u, offset, size});
     }
-    const std::uint32_t head[2] = {kVideoChunk, size};
+    const std::uint32_t head[2] = {s.chunkId, size};
     static const std::uint8_t pad = 0;
     if (!out_.Write(head, sizeof head) || !out_.Write(data, size) ||
         ((size & 1) != 0 && !out_.Write(&pad, 1))) {
         return Fail(AVIERR_FILEWRITE);
     }
-    ++entries_;
-    maxChunk_ = std::max(maxChunk_, size);
+    s.length += positions;
+    s.riffLength += positions;
+    s.maxChunk = std::max(s.maxChunk, size);
     return AVIERR_OK;
 }
 
 HRESULT AviWriter::NextRiff() {
-    // This RIFF's entry and the next one's must both fit in the super index.
-    if (superIndex_.size() + 2 > limits_.superIndexCapacity) {
-        indexFull_ = true;
-        return AVIERR_FILEWRITE;
+    // Each stream's entry for this RIFF and for the next must both fit in its
+    // super index.
+    for (const Stream& s : streams_) {
+        if (s.superIndex.size() + 2 > limits_.superIndexCapacity) {
+            indexFull_ = true;
+            return AVIERR_FILEWRITE;
+        }
     }
     if (const HRESULT hr = CloseRiff(true); hr != AVIERR_OK) {
         return hr;
@@ -223,34 +308,37 @@ HRESULT AviWriter::NextRiff() {
     return AVIERR_OK;
 }
 
-HRESULT AviWriter::WriteStdIndex() {
-    const auto n = static_cast<std::uint32_t>(stdIndex_.size());
+HRESULT AviWriter::WriteStdIndex(Stream& s) {
+    const auto n = static_cast<std::uint32_t>(s.stdIndex.size());
     const std::uint64_t at = out_.Position();
     const auto bytes = static_cast<std::uint32_t>(StdIndexBytes(n));
-    superIndex_.push_back({at, bytes, n});
+    s.superIndex.push_back({at, bytes, Clamp32(s.riffLength)});
     ChunkBuilder b;
-    b.U32(kVideoIndex);
+    b.U32(s.indexId);
     b.U32(bytes - 8);           // chunk size: header and entries
     b.U16(2);                   // wLongsPerEntry
     b.U8(0);                    // bIndexSubType
     b.U8(AVI_INDEX_OF_CHUNKS);  // bIndexType
     b.U32(n);                   // nEntriesInUse
-    b.U32(kVideoChunk);         // dwChunkId
+    b.U32(s.chunkId);           // dwChunkId
     b.U64(moviFourcc_);         // qwBaseOffset
     b.U32(0);                   // dwReserved3
     if (!out_.Write(b.bytes().data(), b.size()) ||
-        !out_.Write(stdIndex_.data(), n * sizeof(StdIndexEntry))) {
+        !out_.Write(s.stdIndex.data(), n * sizeof(StdIndexEntry))) {
         return Fail(AVIERR_FILEWRITE);
     }
-    stdIndex_.clear();
     return AVIERR_OK;
 }
 
 HRESULT AviWriter::CloseRiff(bool openDml) {
-    if (openDml) {
-        if (const HRESULT hr = WriteStdIndex(); hr != AVIERR_OK) {
-            return hr;
+    for (Stream& s : streams_) {
+        if (openDml && !s.stdIndex.empty()) {
+            if (const HRESULT hr = WriteStdIndex(s); hr != AVIERR_OK) {
+                return hr;
+            }
         }
+        s.stdIndex.clear();
+        s.riffLength = 0;
     }
     const std::uint64_t moviEnd = out_.Position();
     const auto moviSize = static_cast<std::uint32_t>(moviEnd - moviFourcc_);
@@ -263,7 +351,9 @@ HRESULT AviWriter::CloseRiff(bool openDml) {
             return Fail(AVIERR_FILEWRITE);
         }
         firstClosed_ = true;
-        firstEntries_ = n;
+        for (Stream& s : streams_) {
+            s.firstLength = s.length;
+        }
         firstMoviSize_ = moviSize;
         firstRiffSize_ = static_cast<std::uint32_t>(out_.Position() - 8);
         oldIndex_.clear();
@@ -273,7 +363,6 @@ HRESULT AviWriter::CloseRiff(bool openDml) {
                               static_cast<std::uint32_t>(out_.Position() - riffStart_ - 8));
         patches_.emplace_back(riffStart_ + 16, moviSize);
     }
-    stdIndex_.clear();
     return AVIERR_OK;
 }
 
@@ -326,27 +415,57 @@ void AviWriter::Abandon() {
     out_.Discard();
 }
 
-DWORD AviWriter::SuggestedBufferSize() const {
-    return entries_ > 0 && maxChunk_ > 0 ? maxChunk_ : info_.dwSuggestedBufferSize;
+DWORD AviWriter::SuggestedBufferSize(const Stream& s) {
+    return s.length > 0 && s.maxChunk > 0 ? s.maxChunk : s.info.dwSuggestedBufferSize;
 }
 
-void AviWriter::StreamInfo(AVISTREAMINFOA* info) const {
-    *info = info_;
-    info->dwLength = entries_;
-    info->dwSuggestedBufferSize = SuggestedBufferSize();
+void AviWriter::StreamInfo(int stream, AVISTREAMINFOA* info) const {
+    const Stream& s = streams_[stream];
+    *info = s.info;
+    info->dwLength = Clamp32(s.length);
+    info->dwSuggestedBufferSize = SuggestedBufferSize(s);
+}
+
+const AviWriter::Stream* AviWriter::Video() const {
+    for (const Stream& s : streams_) {
+        if (!s.sound) {
+            return &s;
+        }
+    }
+    return nullptr;
 }
 
 std::vector<std::uint8_t> AviWriter::BuildHeader() const {
-    const bool stream = hasStream_ && !format_.empty();
+    // The streams in the header: all of them once chunks are written (each
+    // has its format then); a file closed before that lists those that have.
+    std::size_t shown = 0;
+    while (shown < streams_.size() && !streams_[shown].format.empty()) {
+        ++shown;
+    }
     const bool openDml = riffCount_ > 1;
+    const Stream* video = Video();
     BITMAPINFOHEADER bi{};
-    if (stream) {
-        std::memcpy(&bi, format_.data(), sizeof bi);
+    if (video != nullptr && !video->format.empty()) {
+        std::memcpy(&bi, video->format.data(), sizeof bi);
     }
     const LONG width = bi.biWidth;
     const LONG height = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
-    const std::uint64_t scale = info_.dwScale != 0 ? info_.dwScale : 1;
-    const std::uint64_t rate = info_.dwRate != 0 ? info_.dwRate : 1;
+    const std::uint64_t scale = video != nullptr ? video->info.dwScale : 1;
+    const std::uint64_t rate = video != nullptr ? video->info.dwRate : 1;
+    std::uint64_t maxBytesPerSec = 0;
+    DWORD suggested = 0;
+    for (std::size_t i = 0; i < shown; ++i) {
+        const Stream& s = streams_[i];
+        const std::uint64_t r = s.info.dwRate;
+        const std::uint64_t d = s.info.dwScale;
+        maxBytesPerSec +=
+            s.sound ? (r * s.info.dwSampleSize + d - 1) / d : (s.maxChunk * r + d - 1) / d;
+        suggested = std::max(suggested, SuggestedBufferSize(s));
+    }
+    std::uint64_t frames = 0;
+    if (video != nullptr) {
+        frames = firstClosed_ ? video->firstLength : video->length;
+    }
 
     ChunkBuilder b;
     b.U32(kRiff);
@@ -355,67 +474,69 @@ std::vector<std::uint8_t> AviWriter::BuildHeader() const {
     const std::size_t hdrl = b.BeginList(kHdrl);
 
     const std::size_t avih = b.Begin(kAvih);
-    b.U32(Clamp32((1000000 * scale + rate / 2) / rate));     // dwMicroSecPerFrame
-    b.U32(Clamp32((maxChunk_ * rate + scale - 1) / scale));  // dwMaxBytesPerSec
-    b.U32(0);                                                // dwPaddingGranularity
-    b.U32(AVIF_HASINDEX | AVIF_ISINTERLEAVED);               // dwFlags
-    b.U32(firstClosed_ ? firstEntries_ : entries_);          // dwTotalFrames (first RIFF)
-    b.U32(0);                                                // dwInitialFrames
-    b.U32(stream ? 1 : 0);                                   // dwStreams
-    b.U32(SuggestedBufferSize());                            // dwSuggestedBufferSize
-    b.U32(static_cast<std::uint32_t>(width));                // dwWidth
-    b.U32(static_cast<std::uint32_t>(height));               // dwHeight
-    b.Zeros(16);                                             // dwReserved[4]
+    b.U32(Clamp32((1000000 * scale + rate / 2) / rate));  // dwMicroSecPerFrame
+    b.U32(Clamp32(maxBytesPerSec));                       // dwMaxBytesPerSec
+    b.U32(0);                                             // dwPaddingGranularity
+    b.U32(AVIF_HASINDEX | AVIF_ISINTERLEAVED);            // dwFlags
+    b.U32(Clamp32(frames));                               // dwTotalFrames (first RIFF)
+    b.U32(0);                                             // dwInitialFrames
+    b.U32(static_cast<std::uint32_t>(shown));             // dwStreams
+    b.U32(suggested);                                     // dwSuggestedBufferSize
+    b.U32(static_cast<std::uint32_t>(width));             // dwWidth
+    b.U32(static_cast<std::uint32_t>(height));            // dwHeight
+    b.Zeros(16);                                          // dwReserved[4]
     b.End(avih);
 
-    if (stream) {
+    for (std::size_t i = 0; i < shown; ++i) {
+        const Stream& s = streams_[i];
+        const AVISTREAMINFOA& info = s.info;
         const std::size_t strl = b.BeginList(kStrl);
         const std::size_t strh = b.Begin(kStrh);
-        RECT rc = info_.rcFrame;
-        if (rc.left == 0 && rc.top == 0 && rc.right == 0 && rc.bottom == 0) {
+        RECT rc = info.rcFrame;
+        if (!s.sound && rc.left == 0 && rc.top == 0 && rc.right == 0 && rc.bottom == 0) {
             rc = {0, 0, width, height};
         }
-        b.U32(info_.fccType);          // fccType
-        b.U32(info_.fccHandler);       // fccHandler
-        b.U32(info_.dwFlags);          // dwFlags
-        b.U16(info_.wPriority);        // wPriority
-        b.U16(info_.wLanguage);        // wLanguage
-        b.U32(info_.dwInitialFrames);  // dwInitialFrames
-        b.U32(info_.dwScale);          // dwScale
-        b.U32(info_.dwRate);           // dwRate
-        b.U32(info_.dwStart);          // dwStart
-        b.U32(entries_);               // dwLength (all RIFFs)
-        b.U32(SuggestedBufferSize());  // dwSuggestedBufferSize
-        b.U32(info_.dwQuality);        // dwQuality
-        b.U32(info_.dwSampleSize);     // dwSampleSize
-        b.U16(Clamp16(rc.left));       // rcFrame.left
-        b.U16(Clamp16(rc.top));        // rcFrame.top
-        b.U16(Clamp16(rc.right));      // rcFrame.right
-        b.U16(Clamp16(rc.bottom));     // rcFrame.bottom
+        b.U32(info.fccType);            // fccType
+        b.U32(info.fccHandler);         // fccHandler
+        b.U32(info.dwFlags);            // dwFlags
+        b.U16(info.wPriority);          // wPriority
+        b.U16(info.wLanguage);          // wLanguage
+        b.U32(info.dwInitialFrames);    // dwInitialFrames
+        b.U32(info.dwScale);            // dwScale
+        b.U32(info.dwRate);             // dwRate
+        b.U32(info.dwStart);            // dwStart
+        b.U32(Clamp32(s.length));       // dwLength (all RIFFs): frames or blocks
+        b.U32(SuggestedBufferSize(s));  // dwSuggestedBufferSize
+        b.U32(info.dwQuality);          // dwQuality
+        b.U32(info.dwSampleSize);       // dwSampleSize
+        b.U16(Clamp16(rc.left));        // rcFrame.left
+        b.U16(Clamp16(rc.top));         // rcFrame.top
+        b.U16(Clamp16(rc.right));       // rcFrame.right
+        b.U16(Clamp16(rc.bottom));      // rcFrame.bottom
         b.End(strh);
 
         const std::size_t strf = b.Begin(kStrf);
-        b.Bytes(format_.data(), format_.size());
+        b.Bytes(s.format.data(), s.format.size());
         b.End(strf);
 
-        const std::size_t nameLength = strnlen(info_.szName, sizeof info_.szName);
+        const std::size_t nameLength = strnlen(info.szName, sizeof info.szName);
         if (nameLength > 0) {
             const std::size_t strn = b.Begin(kStrn);
-            b.Bytes(info_.szName, nameLength);
+            b.Bytes(info.szName, nameLength);
             b.U8(0);
             b.End(strn);
         }
 
-        const std::uint32_t used = static_cast<std::uint32_t>(superIndex_.size());
+        const auto used = static_cast<std::uint32_t>(s.superIndex.size());
         const std::size_t indx = b.Begin(openDml ? kIndx : kJunk);
         if (openDml) {
             b.U16(4);                    // wLongsPerEntry
             b.U8(0);                     // bIndexSubType
             b.U8(AVI_INDEX_OF_INDEXES);  // bIndexType
             b.U32(used);                 // nEntriesInUse
-            b.U32(kVideoChunk);          // dwChunkId
+            b.U32(s.chunkId);            // dwChunkId
             b.Zeros(12);                 // dwReserved[3]
-            b.Bytes(superIndex_.data(), used * sizeof(SuperIndexEntry));
+            b.Bytes(s.superIndex.data(), used * sizeof(SuperIndexEntry));
             b.Zeros((limits_.superIndexCapacity - used) * sizeof(SuperIndexEntry));
         } else {
             b.Zeros(kIndexHeaderSize + limits_.superIndexCapacity * sizeof(SuperIndexEntry));
@@ -427,7 +548,7 @@ std::vector<std::uint8_t> AviWriter::BuildHeader() const {
     if (openDml) {
         const std::size_t odml = b.BeginList(kOdml);
         const std::size_t dmlh = b.Begin(kDmlh);
-        b.U32(entries_);  // dwTotalFrames (all RIFFs)
+        b.U32(Clamp32(video != nullptr ? video->length : 0));  // dwTotalFrames (all RIFFs)
         b.Zeros(kDmlhSize - 4);
         b.End(dmlh);
         b.End(odml);
@@ -438,7 +559,7 @@ std::vector<std::uint8_t> AviWriter::BuildHeader() const {
     }
     b.End(hdrl);
 
-    // JUNK so that the first frame chunk starts on a 2 KiB boundary.
+    // JUNK so that the first chunk starts on a 2 KiB boundary.
     const std::size_t pad = (2048 - (b.size() + 8 + 12) % 2048) % 2048;
     const std::size_t junk = b.Begin(kJunk);
     b.Zeros(pad);

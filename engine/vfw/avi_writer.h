@@ -1,23 +1,27 @@
-// Writes an AVI file with one video stream, as AVI 2.0 (OpenDML) once it
-// passes the first RIFF:
+// Writes an AVI file with one video stream and, beside it, perhaps one PCM
+// sound stream, as AVI 2.0 (OpenDML) once it passes the first RIFF:
 //
 //   RIFF 'AVI ' { LIST 'hdrl' { avih,
 //                               LIST 'strl' { strh, strf, [strn], indx (JUNK while unused) },
+//                               [LIST 'strl' { ... the sound's ... }],
 //                               LIST 'odml' { dmlh } (JUNK while unused) },
 //                 JUNK (aligns the frames to 2 KiB),
-//                 LIST 'movi' { 00dc ..., [ix00] }, idx1 }
-//   RIFF 'AVIX' { LIST 'movi' { 00dc ..., ix00 } } ...
+//                 LIST 'movi' { 00dc, 01wb ..., [ix00, ix01] }, idx1 }
+//   RIFF 'AVIX' { LIST 'movi' { 00dc, 01wb ..., ix00, ix01 } } ...
 //
-// Frames are appended through one large buffer; the header is written with
-// the first frame and rewritten, with the RIFF sizes, by Finish(). Until
-// then the file on disk is a prefix of the finished one (Flush() decides how
-// long), which the reader reads up to its last whole frame. A file
-// that never leaves its first RIFF keeps the reserved room as JUNK and is a
-// plain AVI 1.0 file.
+// Chunks go into the file in the order they are written, so the caller
+// interleaves the streams. Every stream has its own super index and its own
+// standard index in each RIFF that holds chunks of it; idx1 lists the first
+// RIFF's chunks of every stream. Frames are appended through one large
+// buffer; the header is written with the first chunk and rewritten, with the
+// RIFF sizes, by Finish(). Until then the file on disk is a prefix of the
+// finished one (Flush() decides how long), which the reader reads up to its
+// last whole chunk. A file that never leaves its first RIFF keeps the
+// reserved room as JUNK and is a plain AVI 1.0 file.
 //
-// Protocol: Create, AddStream, SetFormat, Write ..., Finish. The first
-// failure to write is sticky: later calls answer it and Finish() leaves the
-// file as it stands rather than completing it over a hole.
+// Protocol: Create, AddStream (each stream), SetFormat (each), Write ...,
+// Finish. The first failure to write is sticky: later calls answer it and
+// Finish() leaves the file as it stands rather than completing it over a hole.
 //
 // Not thread-safe: the handle that owns a writer serialises its calls.
 #pragma once
@@ -57,18 +61,25 @@ class AviWriter {
 
     // Creates (or truncates) the file. AVIERR_FILEOPEN when it cannot be.
     [[nodiscard]] HRESULT Create(const char* path);
-    // Declares the video stream (fccType 'vids', non-zero dwScale and dwRate).
-    // A second stream answers AVIERR_UNSUPPORTED.
-    [[nodiscard]] HRESULT AddStream(const AVISTREAMINFOA& info);
-    // Sets the stream format (a BITMAPINFOHEADER and its colour table) at
-    // position 0, before the first frame; later only the same format passes.
-    [[nodiscard]] HRESULT SetFormat(LONG pos, const void* format, LONG size);
-    // Appends the frame for position `start` (-1: the next one); positions
-    // must grow and skipped ones become empty entries. `size` 0 writes an
-    // empty entry. `flags`: AVIIF_KEYFRAME or 0.
-    [[nodiscard]] HRESULT Write(LONG start, const void* data, LONG size, DWORD flags);
+    // Declares a stream and gives its number in *stream: the video ('vids',
+    // non-zero dwScale and dwRate) or sound ('auds' PCM: dwSampleSize the
+    // block size, dwRate / dwScale blocks per second), at most one of each,
+    // before the first Write. Anything else answers AVIERR_UNSUPPORTED.
+    [[nodiscard]] HRESULT AddStream(const AVISTREAMINFOA& info, int* stream);
+    // Sets a stream's format at position 0, before the first chunk: a
+    // BITMAPINFOHEADER and its colour table, or a PCM WAVEFORMATEX (16 bytes
+    // as in WAV files are taken too) that agrees with the stream's
+    // description. Later only the same format passes.
+    [[nodiscard]] HRESULT SetFormat(int stream, LONG pos, const void* format, LONG size);
+    // Appends a chunk of `stream` for position `start` (-1: the next one).
+    // Video: `samples` 1, one frame; positions must grow and skipped ones
+    // become empty entries; `size` 0 writes an empty entry; `flags`
+    // AVIIF_KEYFRAME or 0. Sound: `samples` blocks of `size` = samples x
+    // block bytes at exactly the next position; every chunk is a key frame.
+    [[nodiscard]] HRESULT Write(int stream, LONG start, LONG samples, const void* data, LONG size,
+                                DWORD flags);
     // Hands what was written so far to the system: the file then reads as a
-    // recording of those frames even if the process ends before Finish()
+    // recording of those chunks even if the process ends before Finish()
     // (no index, the header's sizes unpatched). Returns the sticky error.
     [[nodiscard]] HRESULT Flush();
     // Writes the indexes, patches the headers and closes the file; with
@@ -79,21 +90,39 @@ class AviWriter {
     // Closes the file without completing it (the caller removes it).
     void Abandon();
 
-    // The stream as written so far (dwLength = entries).
-    void StreamInfo(AVISTREAMINFOA* info) const;
-    const std::vector<std::uint8_t>& format() const { return format_; }
-    bool hasStream() const { return hasStream_; }
+    int streamCount() const { return static_cast<int>(streams_.size()); }
+    // A stream as written so far (dwLength = frames or blocks).
+    void StreamInfo(int stream, AVISTREAMINFOA* info) const;
+    const std::vector<std::uint8_t>& format(int stream) const { return streams_[stream].format; }
 
   private:
+    struct Stream {
+        AVISTREAMINFOA info{};
+        std::vector<std::uint8_t> format;
+        bool sound = false;
+        FOURCC chunkId = 0;
+        FOURCC indexId = 0;
+        std::uint64_t length = 0;  // positions so far: frames (empty ones too) or blocks
+        std::uint32_t maxChunk = 0;
+        std::vector<riff::SuperIndexEntry> superIndex;
+        // Current RIFF: its chunks and the positions they cover.
+        std::vector<riff::StdIndexEntry> stdIndex;
+        std::uint64_t riffLength = 0;
+        std::uint64_t firstLength = 0;  // in the first RIFF, once it is closed
+    };
+
     HRESULT Fail(HRESULT code);
     HRESULT WriteHeader();
-    HRESULT AppendChunk(const void* data, std::uint32_t size, bool keyFrame);
-    std::uint64_t RiffBytesWith(std::uint64_t chunkBytes) const;
+    HRESULT AppendChunk(Stream& s, const void* data, std::uint32_t size, std::uint64_t positions,
+                        bool keyFrame);
+    bool RiffEmpty() const;
+    std::uint64_t RiffBytesWith(const Stream& s, std::uint64_t chunkBytes) const;
     HRESULT NextRiff();
     HRESULT CloseRiff(bool openDml);
-    HRESULT WriteStdIndex();
+    HRESULT WriteStdIndex(Stream& s);
     std::vector<std::uint8_t> BuildHeader() const;
-    DWORD SuggestedBufferSize() const;
+    const Stream* Video() const;
+    static DWORD SuggestedBufferSize(const Stream& s);
 
     AviWriterLimits limits_;
     FileWriter out_;
@@ -101,27 +130,18 @@ class AviWriter {
     bool indexFull_ = false;  // no room for another RIFF: the file ends here
     bool finished_ = false;
 
-    bool hasStream_ = false;
-    AVISTREAMINFOA info_{};
-    std::vector<std::uint8_t> format_;
+    std::vector<Stream> streams_;
     std::uint64_t headerSize_ = 0;  // 0 until the header is written
-
-    // Whole stream.
-    std::uint32_t entries_ = 0;
-    std::uint32_t maxChunk_ = 0;
-    std::vector<riff::SuperIndexEntry> superIndex_;
 
     // First RIFF, once closed.
     bool firstClosed_ = false;
-    std::uint32_t firstEntries_ = 0;
     std::uint32_t firstRiffSize_ = 0;
     std::uint32_t firstMoviSize_ = 0;
 
     // Current RIFF.
     int riffCount_ = 0;
     std::uint64_t riffStart_ = 0;
-    std::uint64_t moviFourcc_ = 0;  // absolute position of its 'movi' FOURCC
-    std::vector<riff::StdIndexEntry> stdIndex_;
+    std::uint64_t moviFourcc_ = 0;               // absolute position of its 'movi' FOURCC
     std::vector<riff::OldIndexEntry> oldIndex_;  // first RIFF only
 
     // Sizes of closed 'AVIX' RIFFs and their movi lists, patched at the end.

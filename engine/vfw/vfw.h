@@ -36,6 +36,8 @@
 #undef OF_WRITE
 #pragma push_macro("OF_CREATE")
 #undef OF_CREATE
+#pragma push_macro("WAVE_FORMAT_PCM")
+#undef WAVE_FORMAT_PCM
 
 namespace vfw {
 
@@ -60,6 +62,7 @@ constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
 }
 
 inline constexpr FOURCC streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
+inline constexpr FOURCC streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
 inline constexpr FOURCC ICTYPE_VIDEO = mmioFOURCC('v', 'i', 'd', 'c');
 
 // ---- Published records, laid out as the platform's ----
@@ -99,6 +102,24 @@ struct BITMAPINFOHEADER {
     DWORD biClrImportant;
 };
 static_assert(sizeof(BITMAPINFOHEADER) == 40);
+
+inline constexpr WORD WAVE_FORMAT_PCM = 1;
+
+// The format of a sound stream ('strf' of an 'auds' stream, 'fmt ' of a WAV
+// file, which stores only the first 16 bytes for PCM). Packed, as the
+// platform's.
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;  // nSamplesPerSec * nBlockAlign
+    WORD nBlockAlign;       // bytes of one sample of every channel
+    WORD wBitsPerSample;
+    WORD cbSize;  // bytes of extra format data that follow; 0 for PCM
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
 
 struct AVISTREAMINFOA {
     DWORD fccType;
@@ -220,14 +241,18 @@ void AVIFileExit();
 DWORD VideoForWindowsVersion();
 
 // Opens (OF_READ) or creates (OF_CREATE | OF_WRITE) an AVI file. `handler`
-// must be null. On success *file holds one reference.
+// must be null. On success *file holds one reference. A WAV file (RIFF
+// 'WAVE') opens for reading too, as a file of one sound stream.
 [[nodiscard]] HRESULT AVIFileOpenA(PAVIFILE* file, const char* fileName, UINT mode,
                                    const void* handler);
 // Drops one reference; the last one completes a file being written and
 // closes it. Returns the references left.
 ULONG AVIFileRelease(PAVIFILE file);
 
-// Adds a stream to a file being written; *stream holds one reference.
+// Adds a stream to a file being written; *stream holds one reference. A
+// file takes one video stream ('vids') and one PCM sound stream ('auds':
+// dwScale = nBlockAlign, dwRate = nAvgBytesPerSec, dwSampleSize =
+// nBlockAlign), every stream declared before the first write.
 [[nodiscard]] HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream,
                                            const AVISTREAMINFOA* info);
 // First stream of type fccType (0 = any) at index `index` of an open file.
@@ -236,8 +261,10 @@ ULONG AVIFileRelease(PAVIFILE file);
 
 [[nodiscard]] HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG pos, const void* format,
                                          LONG formatSize);
-// Writes `samples` samples (video: 1 frame) at `start`. Positions between the
-// previous write and `start` become empty entries of the timeline.
+// Writes `samples` samples at `start` (-1: after the last one). Video: one
+// frame; positions between the previous write and `start` become empty
+// entries of the timeline. Sound: `samples` whole blocks (bufferSize =
+// samples * nBlockAlign) in one chunk, at the stream's next position.
 [[nodiscard]] HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples,
                                      const void* buffer, LONG bufferSize, DWORD flags,
                                      LONG* samplesWritten, LONG* bytesWritten);
@@ -264,7 +291,10 @@ ULONG AVIStreamRelease(PAVISTREAM stream);
 // With format == nullptr, *formatSize receives the size needed.
 [[nodiscard]] HRESULT AVIStreamReadFormat(PAVISTREAM stream, LONG pos, void* format,
                                           LONG* formatSize);
-// With buffer == nullptr, *bytes receives the size of the sample at `start`.
+// With buffer == nullptr, *bytes receives the size of what would be read.
+// Video: the one frame at `start`. Sound: `samples` blocks from block
+// `start` (-1: to the end of the chunk holding it), as many as the buffer
+// and the stream hold; AVIERR_BUFFERTOOSMALL when not one block fits.
 [[nodiscard]] HRESULT AVIStreamRead(PAVISTREAM stream, LONG start, LONG samples, void* buffer,
                                     LONG bufferSize, LONG* bytes, LONG* samplesRead);
 LONG AVIStreamStart(PAVISTREAM stream);
@@ -277,8 +307,11 @@ LONG AVIStreamLength(PAVISTREAM stream);
                                               const void* handler);
 
 // Copies `streamCount` streams into a new file without recompressing
-// (`options` entries must be null). `callback` gets percentages rising to
-// 100; a non-zero answer stops the copy with AVIERR_USERABORT.
+// (`options` entries must be null): a video stream, and optionally a PCM
+// sound stream, interleaved as players expect (one chunk of sound before
+// each video frame, both streams starting together). `callback` gets
+// percentages rising to 100; a non-zero answer stops the copy with
+// AVIERR_USERABORT.
 [[nodiscard]] HRESULT AVISaveV(const char* fileName, const void* handler,
                                AVISAVECALLBACK callback, int streamCount,
                                PAVISTREAM* streams, AVICOMPRESSOPTIONS** options);
@@ -295,3 +328,4 @@ HRESULT AVISaveOptionsFree(int count, AVICOMPRESSOPTIONS** options);
 #pragma pop_macro("OF_READ")
 #pragma pop_macro("OF_WRITE")
 #pragma pop_macro("OF_CREATE")
+#pragma pop_macro("WAVE_FORMAT_PCM")

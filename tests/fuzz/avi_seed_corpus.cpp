@@ -10,6 +10,7 @@
 
 #include "engine/vfw/avi_testing.h"
 #include "engine/vfw/vfw.h"
+#include "engine/vfw/wav_writer.h"
 
 namespace kelvora::test {
 
@@ -23,7 +24,19 @@ struct Shape {
     int frames;
     int skipEvery;  // 0: no skipped positions
     std::uint64_t riffLimit;
+    bool sound = false;  // 8 kHz mono PCM beside the video, before each frame
 };
+
+WAVEFORMATEX Mono8k() {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = 8000;
+    f.nAvgBytesPerSec = 16000;
+    f.nBlockAlign = 2;
+    f.wBitsPerSample = 16;
+    return f;
+}
 
 std::vector<std::uint8_t> Load(const std::string& path) {
     std::vector<std::uint8_t> bytes;
@@ -76,6 +89,8 @@ bool WriteShape(const std::string& path, const Shape& shape, const std::string& 
 
     PAVIFILE file = nullptr;
     PAVISTREAM stream = nullptr;
+    PAVISTREAM sound = nullptr;
+    const WAVEFORMATEX pcm = Mono8k();
     HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
     if (hr == AVIERR_OK) {
         hr = AVIFileCreateStreamA(file, &stream, &info);
@@ -83,6 +98,18 @@ bool WriteShape(const std::string& path, const Shape& shape, const std::string& 
     if (hr == AVIERR_OK) {
         hr = AVIStreamSetFormat(stream, 0, format.data(), static_cast<LONG>(format.size()));
     }
+    if (hr == AVIERR_OK && shape.sound) {
+        AVISTREAMINFOA soundInfo{};
+        soundInfo.fccType = streamtypeAUDIO;
+        soundInfo.dwScale = pcm.nBlockAlign;
+        soundInfo.dwRate = pcm.nAvgBytesPerSec;
+        soundInfo.dwSampleSize = pcm.nBlockAlign;
+        hr = AVIFileCreateStreamA(file, &sound, &soundInfo);
+        if (hr == AVIERR_OK) {
+            hr = AVIStreamSetFormat(sound, 0, &pcm, sizeof pcm);
+        }
+    }
+    const std::vector<std::int16_t> samples(320, 1234);  // one frame's worth
     std::vector<std::uint8_t> bits(bi.biSizeImage);
     LONG pos = 0;
     for (int i = 0; hr == AVIERR_OK && i < shape.frames; ++i, ++pos) {
@@ -92,8 +119,13 @@ bool WriteShape(const std::string& path, const Shape& shape, const std::string& 
         for (size_t b = 0; b < bits.size(); ++b) {
             bits[b] = static_cast<std::uint8_t>(b * 7 + static_cast<size_t>(i) * 13);
         }
-        hr = AVIStreamWrite(stream, pos, 1, bits.data(), static_cast<LONG>(bits.size()),
-                            i % 3 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+        if (sound != nullptr) {
+            hr = AVIStreamWrite(sound, -1, 320, samples.data(), 640, 0, nullptr, nullptr);
+        }
+        if (hr == AVIERR_OK) {
+            hr = AVIStreamWrite(stream, pos, 1, bits.data(), static_cast<LONG>(bits.size()),
+                                i % 3 == 0 ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+        }
     }
     if (hr == AVIERR_OK && !killed.empty()) {
         hr = AVIStreamFlush(stream);
@@ -104,6 +136,7 @@ bool WriteShape(const std::string& path, const Shape& shape, const std::string& 
             hr = AVIERR_FILEWRITE;
         }
     }
+    AVIStreamRelease(sound);
     AVIStreamRelease(stream);
     AVIFileRelease(file);
     SetSuperIndexCapacityForTesting(0);
@@ -125,12 +158,18 @@ size_t Find(const std::vector<std::uint8_t>& bytes, const char* id) {
 bool WriteAviSeedCorpus(const std::string& folder) {
     const std::filesystem::path seeds = folder;
     const Shape shapes[] = {
-        {"plain", 24, 3, 0, 0},    {"gaps", 24, 6, 2, 0},  {"palette", 8, 2, 0, 0},
-        {"riffs", 32, 12, 4, 600}, {"empty", 16, 0, 0, 0},
+        {"plain", 24, 3, 0, 0},
+        {"gaps", 24, 6, 2, 0},
+        {"palette", 8, 2, 0, 0},
+        {"riffs", 32, 12, 4, 600},
+        {"empty", 16, 0, 0, 0},
+        {"sound", 24, 4, 0, 0, true},
+        {"sound_riffs", 24, 9, 0, 3000, true},
     };
     for (const Shape& s : shapes) {
         const std::string path = (seeds / (std::string(s.name) + ".avi")).string();
-        const bool killed = std::string(s.name) == "plain" || std::string(s.name) == "riffs";
+        const bool killed = std::string(s.name) == "plain" || std::string(s.name) == "riffs" ||
+                            std::string(s.name) == "sound";
         const std::string killedPath =
             killed ? (seeds / (std::string(s.name) + "_killed")).string() : std::string();
         if (!WriteShape(path, s, killedPath)) {
@@ -158,7 +197,19 @@ bool WriteAviSeedCorpus(const std::string& folder) {
         !Save((seeds / "no_index.avi").string(), noIndex)) {
         return false;
     }
-    return true;
+    // The temporary sound file, and as a crash leaves it: sizes unpatched,
+    // cut in a block.
+    const std::string wav = (seeds / "sound.wav").string();
+    const std::vector<std::int16_t> samples(500, -321);
+    WavWriter writer;
+    if (writer.Create(wav.c_str(), Mono8k()) != AVIERR_OK ||
+        writer.Append(samples.data(), 1000) != AVIERR_OK || writer.Close() != AVIERR_OK) {
+        return false;
+    }
+    std::vector<std::uint8_t> cutWav = Load(wav);
+    std::memset(&cutWav[40], 0, 4);
+    cutWav.resize(cutWav.size() - 101);
+    return Save((seeds / "sound_cut.wav").string(), cutWav);
 }
 
 }  // namespace kelvora::test

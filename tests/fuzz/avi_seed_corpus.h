@@ -1,8 +1,9 @@
 // The seed corpus of the AVI reader's fuzz target: small files of each shape
 // the writer makes (plain AVI 1.0, skipped positions and non-key frames,
-// palettised, several RIFFs, empty), the files a killed recording leaves (no
-// index, sizes unpatched, perhaps cut in a frame), plus the shapes of other
-// writers' files (idx1 offsets from the file start, no index). Written by
+// palettised, several RIFFs, empty, sound beside the video), the files a
+// killed recording leaves (no index, sizes unpatched, perhaps cut in a
+// frame), the temporary sound file (WAV, whole and cut), plus the shapes of
+// other writers' files (idx1 offsets from the file start, no index). Written by
 // the host's seed program for the fuzzer, and by the Windows test that reads
 // the same files in the Windows build.
 #pragma once

@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 #include <sstream>
 
 namespace kelvora::test {
@@ -81,6 +84,56 @@ VideoProbe ProbeVideo(const std::string& path) {
         p.error = "ffprobe exit code " + std::to_string(r.exitCode) + ": " + p.warnings;
     }
     return p;
+}
+
+AudioProbe ProbeAudio(const std::string& path) {
+    AudioProbe p;
+    // One line per stream: key=value|key=value...
+    const CommandResult r = RunCommand(
+        "ffprobe -v error -show_entries stream=codec_type,codec_name,sample_rate,channels,"
+        "nb_frames -of compact=p=0 " +
+        ShellQuote(path) + " 2>&1");
+    std::istringstream in(r.output);
+    std::string line;
+    bool sawAudio = false;
+    while (std::getline(in, line)) {
+        std::map<std::string, std::string> fields;
+        std::istringstream parts(line);
+        std::string part;
+        while (std::getline(parts, part, '|')) {
+            const auto eq = part.find('=');
+            if (eq != std::string::npos) {
+                fields[part.substr(0, eq)] = part.substr(eq + 1);
+            }
+        }
+        const std::string& type = fields["codec_type"];
+        if (type == "audio" && !sawAudio) {
+            sawAudio = true;
+            p.codecName = fields["codec_name"];
+            p.sampleRate = std::atoi(fields["sample_rate"].c_str());
+            p.channels = std::atoi(fields["channels"].c_str());
+            const std::string& frames = fields["nb_frames"];
+            p.blocks = frames.empty() || frames == "N/A" ? -1 : std::stoll(frames);
+        } else if (type.empty()) {
+            p.warnings += line + "\n";
+        }
+    }
+    p.ok = r.exitCode == 0 && sawAudio;
+    if (!p.ok) {
+        p.error = "ffprobe exit code " + std::to_string(r.exitCode) + ": " + p.warnings;
+    }
+    return p;
+}
+
+bool DecodeAudioS16(const std::string& path, std::vector<std::int16_t>* samples) {
+    const CommandResult r = RunCommand("ffmpeg -v error -i " + ShellQuote(path) +
+                                       " -map 0:a:0 -f s16le -c:a pcm_s16le -");
+    if (r.exitCode != 0 || r.output.size() % 2 != 0) {
+        return false;
+    }
+    samples->resize(r.output.size() / 2);
+    std::memcpy(samples->data(), r.output.data(), r.output.size());
+    return true;
 }
 
 std::vector<long long> PacketTimes(const std::string& path) {

@@ -38,6 +38,22 @@ struct VideoProbe {
 // Probes `path`, counting frames and packets (reads the whole file).
 VideoProbe ProbeVideo(const std::string& path);
 
+// What ffprobe reports of the first audio stream. (It states no duration of
+// PCM in AVI: the length in blocks is it.)
+struct AudioProbe {
+    bool ok = false;
+    std::string codecName;  // "pcm_s16le" for 16-bit PCM
+    int sampleRate = 0;
+    int channels = 0;
+    long long blocks = -1;  // nb_frames: the stream's length in blocks
+    std::string error;     // why ffprobe failed, when !ok
+    std::string warnings;  // what the demuxer complained about
+};
+AudioProbe ProbeAudio(const std::string& path);
+
+// Decodes the first audio stream to interleaved 16-bit samples.
+bool DecodeAudioS16(const std::string& path, std::vector<std::int16_t>* samples);
+
 // Presentation times of the first video stream's packets, in its time base
 // (for AVI: stream positions). Empty entries have no packet.
 std::vector<long long> PacketTimes(const std::string& path);

@@ -1,6 +1,7 @@
 #include "tests/engine/vfw/avi_test_util.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include <numeric>
 
 #include "engine/vfw/avi_stream.h"
+#include "engine/vfw/wav_writer.h"
 #ifndef _WIN32
 #include "tests/support/ffmpeg.h"
 #endif
@@ -115,21 +117,153 @@ HRESULT ReadStream(PAVISTREAM stream, AviContent* content) {
     return hr;
 }
 
-HRESULT ReadAvi(const std::string& path, AviContent* content) {
+HRESULT OpenStream(const std::string& path, FOURCC type, PAVISTREAM* stream) {
     PAVIFILE file = nullptr;
     HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_READ, nullptr);
     if (hr != AVIERR_OK) {
         return hr;
     }
-    PAVISTREAM stream = nullptr;
-    hr = AVIFileGetStream(file, &stream, streamtypeVIDEO, 0);
+    hr = AVIFileGetStream(file, stream, type, 0);
     AVIFileRelease(file);
+    return hr;
+}
+
+HRESULT ReadAvi(const std::string& path, AviContent* content) {
+    PAVISTREAM stream = nullptr;
+    HRESULT hr = OpenStream(path, streamtypeVIDEO, &stream);
     if (hr != AVIERR_OK) {
         return hr;
     }
     hr = ReadStream(stream, content);
     AVIStreamRelease(stream);
     return hr;
+}
+
+WAVEFORMATEX Pcm16(DWORD rate, WORD channels) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.nBlockAlign = static_cast<WORD>(channels * 2);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    f.wBitsPerSample = 16;
+    return f;
+}
+
+AVISTREAMINFOA SoundInfo(const WAVEFORMATEX& format) {
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeAUDIO;
+    info.dwScale = format.nBlockAlign;
+    info.dwRate = format.nAvgBytesPerSec;
+    info.dwSampleSize = format.nBlockAlign;
+    info.dwQuality = 0xFFFFFFFFu;
+    return info;
+}
+
+std::vector<std::int16_t> Tone(const WAVEFORMATEX& format, size_t blocks, size_t first) {
+    std::vector<std::int16_t> samples;
+    for (size_t b = first; b < first + blocks; ++b) {
+        const double v = std::sin(2 * 3.14159265358979 * 1000.0 * static_cast<double>(b) /
+                                  format.nSamplesPerSec);
+        for (int c = 0; c < format.nChannels; ++c) {
+            samples.push_back(
+                static_cast<std::int16_t>(std::lround(c == 0 ? 16383 * v : -8191 * v)));
+        }
+    }
+    return samples;
+}
+
+HRESULT WriteWav(const std::string& path, const WAVEFORMATEX& format,
+                 const std::vector<std::int16_t>& samples) {
+    WavWriter writer;
+    HRESULT hr = writer.Create(path.c_str(), format);
+    if (hr == AVIERR_OK) {
+        hr = writer.Append(samples.data(), samples.size() * 2);
+    }
+    const HRESULT closed = writer.Close();
+    return hr != AVIERR_OK ? hr : closed;
+}
+
+HRESULT ReadSound(const std::string& path, AVISTREAMINFOA* info, std::vector<std::uint8_t>* format,
+                  std::vector<std::int16_t>* samples, LONG piece) {
+    samples->clear();
+    PAVISTREAM stream = nullptr;
+    HRESULT hr = OpenStream(path, streamtypeAUDIO, &stream);
+    if (hr != AVIERR_OK) {
+        return hr;
+    }
+    hr = AVIStreamInfoA(stream, info, sizeof *info);
+    LONG formatSize = 0;
+    if (hr == AVIERR_OK) {
+        hr = AVIStreamReadFormat(stream, 0, nullptr, &formatSize);
+    }
+    if (hr == AVIERR_OK) {
+        format->resize(static_cast<size_t>(formatSize));
+        hr = AVIStreamReadFormat(stream, 0, format->data(), &formatSize);
+    }
+    const LONG block = static_cast<LONG>(info->dwSampleSize);
+    std::vector<std::int16_t> buffer(static_cast<size_t>(piece * block / 2 + 1));
+    const LONG end = static_cast<LONG>(info->dwStart + info->dwLength);
+    for (LONG pos = static_cast<LONG>(info->dwStart); hr == AVIERR_OK && pos < end;) {
+        LONG bytes = 0;
+        LONG got = 0;
+        hr = AVIStreamRead(stream, pos, piece, buffer.data(), piece * block, &bytes, &got);
+        if (hr == AVIERR_OK && (got <= 0 || bytes != got * block)) {
+            hr = AVIERR_ERROR;
+        }
+        if (hr == AVIERR_OK) {
+            samples->insert(samples->end(), buffer.begin(), buffer.begin() + bytes / 2);
+            pos += got;
+        }
+    }
+    AVIStreamRelease(stream);
+    return hr;
+}
+
+void ExpectFfmpegSoundAgrees(const std::string& path, const WAVEFORMATEX& format,
+                             const std::vector<std::int16_t>& samples) {
+#ifndef _WIN32
+    SCOPED_TRACE("ffmpeg's sound of " + path);
+    const AudioProbe probe = ProbeAudio(path);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_EQ(probe.warnings, "");
+    EXPECT_EQ(probe.codecName, "pcm_s16le");
+    EXPECT_EQ(probe.sampleRate, static_cast<int>(format.nSamplesPerSec));
+    EXPECT_EQ(probe.channels, static_cast<int>(format.nChannels));
+    // ffprobe states no duration of PCM in AVI: the length in blocks is it.
+    EXPECT_EQ(probe.blocks, static_cast<long long>(samples.size() / format.nChannels));
+    std::vector<std::int16_t> decoded;
+    ASSERT_TRUE(DecodeAudioS16(path, &decoded));
+    ASSERT_EQ(decoded.size(), samples.size());
+    EXPECT_TRUE(decoded == samples) << "decoded sound differs";
+#else
+    (void)path, (void)format, (void)samples;
+#endif
+}
+
+std::vector<FOURCC> MoviChunks(const std::string& path) {
+    std::vector<FOURCC> ids;
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    const auto get = [&](size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    for (const RiffSpan& riff : ListRiffs(path)) {
+        const size_t riffEnd = std::min<size_t>(bytes.size(), riff.offset + 8 + riff.size);
+        for (size_t at = riff.offset + 12; at + 12 <= riffEnd;) {
+            const std::uint32_t size = get(at + 4);
+            if (get(at) == mmioFOURCC('L', 'I', 'S', 'T') &&
+                get(at + 8) == mmioFOURCC('m', 'o', 'v', 'i')) {
+                const size_t moviEnd = std::min<size_t>(riffEnd, at + 8 + size);
+                for (size_t c = at + 12; c + 8 <= moviEnd; c += 8 + get(c + 4) + (get(c + 4) & 1)) {
+                    ids.push_back(get(c));
+                }
+            }
+            at += 8 + size + (size & 1);
+        }
+    }
+    return ids;
 }
 
 std::vector<RiffSpan> ListRiffs(const std::string& path) {

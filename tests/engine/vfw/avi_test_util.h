@@ -52,10 +52,41 @@ struct AviContent {
     std::vector<vfw::DWORD> flags;
 };
 
+// Opens the first stream of type `type` (0: any) of `path`; the stream keeps
+// the file open.
+vfw::HRESULT OpenStream(const std::string& path, vfw::FOURCC type, vfw::PAVISTREAM* stream);
 // Reads the first video stream of `path` with our reader.
 vfw::HRESULT ReadAvi(const std::string& path, AviContent* content);
 // Reads every entry of an open stream.
 vfw::HRESULT ReadStream(vfw::PAVISTREAM stream, AviContent* content);
+
+// 16-bit PCM of `rate` blocks per second.
+vfw::WAVEFORMATEX Pcm16(vfw::DWORD rate, vfw::WORD channels);
+// The description of a sound stream of `format`, as AVISaveV and the engine
+// give it (dwScale = nBlockAlign, dwRate = nAvgBytesPerSec).
+vfw::AVISTREAMINFOA SoundInfo(const vfw::WAVEFORMATEX& format);
+// `blocks` blocks of `format` from block `first` on: a 1 kHz tone at half of
+// full scale in the first channel, its inverse at a quarter in the second
+// (so that a swap of channels shows).
+std::vector<std::int16_t> Tone(const vfw::WAVEFORMATEX& format, size_t blocks, size_t first = 0);
+
+// Writes `samples` of `format` into the WAV file `path` (WavWriter).
+vfw::HRESULT WriteWav(const std::string& path, const vfw::WAVEFORMATEX& format,
+                      const std::vector<std::int16_t>& samples);
+// Reads every block of the first sound stream of `path` (AVI or WAV) with
+// AVIStreamRead in pieces of `piece` blocks, which cross chunks.
+vfw::HRESULT ReadSound(const std::string& path, vfw::AVISTREAMINFOA* info,
+                       std::vector<std::uint8_t>* format, std::vector<std::int16_t>* samples,
+                       vfw::LONG piece = 1000);
+
+// ffprobe and ffmpeg find `path`'s sound as 16-bit PCM of `format`, as long
+// as `samples` (within a block), and decode exactly `samples` (host tree;
+// does nothing under Windows).
+void ExpectFfmpegSoundAgrees(const std::string& path, const vfw::WAVEFORMATEX& format,
+                             const std::vector<std::int16_t>& samples);
+
+// The ids of the chunks in `path`'s movi lists, every RIFF's, in file order.
+std::vector<vfw::FOURCC> MoviChunks(const std::string& path);
 
 struct RiffSpan {
     std::uint64_t offset;

@@ -240,7 +240,7 @@ class KelvoraE2e : public ::testing::Test {
     }
 
     std::string IniValue(const char* key) const {
-        char text[64] = {};
+        char text[MAX_PATH] = {};  // OutputDir is a whole path
         GetPrivateProfileStringA("Options", key, "", text, sizeof text, Ini().c_str());
         return text;
     }

@@ -9,7 +9,7 @@
 #include "engine/file_naming.h"
 #include "engine/recovery.h"
 #include "engine/screen_camera.h"
-#include "shell/SettingsStore.h"
+#include "shell/settings_store.h"
 #include "shell/file_names.h"
 #include "shell/settings_rules.h"
 #include "win32/handles.h"

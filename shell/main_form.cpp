@@ -1,4 +1,4 @@
-#include "shell/Unit1.h"
+#include "shell/main_form.h"
 
 #include <commctrl.h>
 
@@ -9,13 +9,13 @@
 #include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
 #include "resource_ids.h"
-#include "shell/AboutBox.h"
-#include "shell/MenuImages.h"
-#include "shell/MyTrayIcon.h"
-#include "shell/PopupMenu.h"
-#include "shell/Screenshot.h"
+#include "shell/about_box.h"
+#include "shell/menu_images.h"
+#include "shell/tray_icon.h"
+#include "shell/popup_menu.h"
+#include "shell/screenshot.h"
 #include "shell/camera_events.h"
-#include "shell/SettingsStore.h"
+#include "shell/settings_store.h"
 #include "shell/file_names.h"
 #include "shell/hot_keys_win32.h"
 #include "shell/local_clock.h"

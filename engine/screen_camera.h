@@ -338,7 +338,7 @@ private:
     // The recording loop: returns the failing write's code, or AVIERR_OK;
     // *grabFailed tells whether it ended on a grab that failed.
     vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed);
-    // Finishing a kept recording (step 16).
+    // Finishing a kept recording: its video copied into the target under a free name.
     void FinishRecording(const std::string& FileName);
     // Saving failed: moves the temporary file beside the target under a
     // free name (or keeps it in the temporary folder) and says where.

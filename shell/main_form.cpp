@@ -173,20 +173,20 @@ bool TfrmMain::FormCreate() {
     HWND wnd = Handle();
     SetLayeredWindowAttributes(wnd, 0, 1, LWA_ALPHA);  // alpha 1 of 255
 
-    // 1. Hot keys (Shift+R, Shift+S, Shift+X unless the user chose others);
+    // Hot keys (Shift+R, Shift+S, Shift+X unless the user chose others);
     // a combination another program holds is silently absent.
     AppDir_ = AppDirectory();
     for (int i = 0; i < kHotKeyCount; ++i) {
         hotKeys_[i] = HotKeyFromSetting(ReadOption(kHotKeyNames[i]), kDefaultHotKeys[i]);
         RegisterHotKey(wnd, i + 1, hotKeys_[i].modifiers, hotKeys_[i].key);
     }
-    // 2.
+    // No save has been cancelled yet.
     FCancelRequested = false;
 
     BuildHiddenPanels();
     BuildMenu();
 
-    // 3, 4. The camera and its events, which reach the handlers below on
+    // The camera and its events, which reach the handlers below on
     // this thread whichever thread raised them.
     events_ = std::make_unique<CameraEvents>(CameraHandlers{
         [this](TScreenCamera* sender, const std::string& text) { CameraError(sender, text); },
@@ -204,11 +204,11 @@ bool TfrmMain::FormCreate() {
     // Nothing of the preview picture is displayed: the ticks need not grab it.
     camera->FPreviewPictureWanted = false;
 
-    // 5, 6. The hidden panel into the camera; the preview on.
+    // The hidden panel's choices into the camera; the preview on.
     RadioGroup1Click();
     camera->SetPreview(Checked(CheckBox8));
 
-    // 7, 8.
+    // The user's settings and the recorded area from Settings.ini.
     LoadSettings(IniPath(), settings_, *camera);
     LoadArea();
 

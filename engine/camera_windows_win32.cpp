@@ -10,10 +10,10 @@
 
 #include "engine/camera_windows_win32.h"
 #include "engine/screen_camera.h"
-#include "selection/FlashWnd.h"
-#include "selection/FreeHandWnd.h"
-#include "selection/SelObjWnd.h"
-#include "win32/FormWindow.h"
+#include "selection/flash_frame_window.h"
+#include "selection/rectangle_selection.h"
+#include "selection/window_picker.h"
+#include "win32/form_window.h"
 #include "win32/handles.h"
 
 namespace {

@@ -11,10 +11,14 @@ std::string NumberedFileName(const std::string& path, int n) {
     return path.substr(0, cut) + " (" + std::to_string(n) + ")" + path.substr(cut);
 }
 
-std::string TakeFreeFileName(const std::string& path,
-                             const std::function<NameTry(const std::string& name)>& take) {
-    for (int n = 1; n <= kMaxFileNumber; ++n) {
-        const std::string name = NumberedFileName(path, n);
+namespace {
+
+// The names nameOf(first) .. nameOf(last) in order, until one is Taken.
+std::string TakeFirstFree(int first, int last,
+                          const std::function<std::string(int n)>& nameOf,
+                          const std::function<NameTry(const std::string& name)>& take) {
+    for (int n = first; n <= last; ++n) {
+        const std::string name = nameOf(n);
         switch (take(name)) {
             case NameTry::Taken:
                 return name;
@@ -25,4 +29,19 @@ std::string TakeFreeFileName(const std::string& path,
         }
     }
     return {};
+}
+
+}  // namespace
+
+std::string TakeFreeFileName(const std::string& path,
+                             const std::function<NameTry(const std::string& name)>& take) {
+    return TakeFirstFree(
+        1, kMaxFileNumber, [&](int n) { return NumberedFileName(path, n); }, take);
+}
+
+std::string TakeFreeTempFileName(const std::string& path,
+                                 const std::function<NameTry(const std::string& name)>& take) {
+    return TakeFirstFree(
+        0, kMaxTempNumber - 1, [&](int n) { return path + "." + std::to_string(n) + ".tmp"; },
+        take);
 }

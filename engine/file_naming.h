@@ -1,7 +1,8 @@
 // Names for files that must never replace one the user already has: the
-// wanted name first, then "<stem> (2)<ext>", "<stem> (3)<ext>" and so on.
-// Recordings, recovered recordings and screenshots all take their names
-// here. Portable: names are plain strings with '\' or '/' separators.
+// wanted name first, then "<stem> (2)<ext>", "<stem> (3)<ext>" and so on;
+// and the temporary names beside a target that a file is written under
+// before it is renamed. Recordings, recovered recordings and screenshots all
+// take their names here. Portable: names are plain strings with '\' or '/' separators.
 #pragma once
 
 #include <functional>
@@ -23,3 +24,10 @@ enum class NameTry { Taken, Exists, Failed };
 inline constexpr int kMaxFileNumber = 999;
 std::string TakeFreeFileName(const std::string& path,
                              const std::function<NameTry(const std::string& name)>& take);
+
+// The temporary names beside `path` ("<path>.0.tmp", "<path>.1.tmp", ... at
+// most kMaxTempNumber of them), offered to `take` in the same way; a name an
+// earlier crash left is skipped, never overwritten.
+inline constexpr int kMaxTempNumber = 100;
+std::string TakeFreeTempFileName(const std::string& path,
+                                 const std::function<NameTry(const std::string& name)>& take);

@@ -4,14 +4,13 @@
 // any reason but the user's cancel, the recording is not lost: the temporary
 // file is moved beside the target under a free name and the user is told
 // where.
+#include "engine/avi_handles.h"
 #include "engine/camera_platform.h"
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
 
 namespace {
-
-constexpr const char* kSavingCaption = "Saving Video...";
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of("\\/");
@@ -33,30 +32,6 @@ vfw::LONG VFW_CALLBACK SaveCallback(int Percent) {
     bool Continue = true;
     camera->FOnProgress(camera, Percent, kSavingCaption, Continue);
     return Continue ? 0 : -1;
-}
-
-void TScreenCamera::OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream) {
-    if (OpenFirstStream(FileName, Stream) != vfw::AVIERR_OK) {
-        RaiseError(kRecordError);
-    }
-}
-
-vfw::HRESULT TScreenCamera::OpenFirstStream(const std::string& FileName,
-                                            vfw::PAVISTREAM& Stream) {
-    if (!platform_.FileExists(FileName)) {
-        return vfw::AVIERR_OK;  // nothing to open is no error; Stream stays null
-    }
-    vfw::PAVIFILE file = nullptr;
-    vfw::HRESULT r = vfw::AVIFileOpenA(&file, FileName.c_str(), vfw::OF_READ, nullptr);
-    if (r != vfw::AVIERR_OK) {
-        return r;
-    }
-    r = vfw::AVIFileGetStream(file, &Stream, 0, 0);
-    if (r != vfw::AVIERR_OK) {
-        Stream = nullptr;
-    }
-    vfw::AVIFileRelease(file);
-    return r;
 }
 
 TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
@@ -95,10 +70,11 @@ TScreenCamera::SaveResult TScreenCamera::SaveAVI(const std::string& FileName,
 }
 
 void TScreenCamera::FinishRecording(const std::string& FileName) {
-    FSaveStreams = {nullptr, nullptr};
-    // Not OpenAVIStream: an unreadable file is reported once, below, with
-    // where it was kept.
-    (void)OpenFirstStream(VideoTempFile, FSaveStreams[0]);
+    // An unreadable file is reported once, below, with where it was kept.
+    StreamPtr video;
+    (void)OpenFirstVideoStream(VideoTempFile, &video);
+    // The second slot is for a sound stream.
+    FSaveStreams = {video.release(), nullptr};
     const std::int32_t count = FSaveStreams[1] != nullptr ? 2 : 1;
     SaveResult result = SaveResult::Cancelled;
     std::string problem;

@@ -1,13 +1,15 @@
-// A recording session: the worker thread and RecordAVI, which checks the
-// platform and the compressor, adapts the frame size, records frames at the
-// positions the wall clock gives them, and has the recording saved.
+// A recording session (RecordAVI, on the worker thread) in its four steps:
+// choose the compressor and the frame size it accepts, open the temporary
+// file's streams, record frames at the positions the wall clock gives them,
+// and decide what a failure means (keep what was recorded, ask for the
+// default compressor, or stop).
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <type_traits>
 
+#include "engine/avi_handles.h"
 #include "engine/camera_platform.h"
-#include "engine/recovery.h"
+#include "engine/temp_files.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
 
@@ -54,102 +56,15 @@ std::string ShortName(const vfw::ICINFO& info) {
     return name;
 }
 
-// Owners of what a session obtains, released on every path, an exception
-// from a grab or an allocation included.
+// The frames of a session go back to the camera's grabber on every path, an
+// exception from a grab or an allocation included.
 struct FrameDeleter {
     TScreenCamera* camera;
     void operator()(vfw::BITMAPINFOHEADER* frame) const { camera->FreeFrame(frame); }
 };
 using FramePtr = std::unique_ptr<vfw::BITMAPINFOHEADER, FrameDeleter>;
-struct IcCloser {
-    void operator()(vfw::HIC hic) const { vfw::ICClose(hic); }
-};
-using IcPtr = std::unique_ptr<std::remove_pointer_t<vfw::HIC>, IcCloser>;
-struct StreamReleaser {
-    void operator()(vfw::PAVISTREAM stream) const { vfw::AVIStreamRelease(stream); }
-};
-using StreamPtr = std::unique_ptr<std::remove_pointer_t<vfw::PAVISTREAM>, StreamReleaser>;
-struct FileReleaser {
-    void operator()(vfw::PAVIFILE file) const { vfw::AVIFileRelease(file); }
-};
-using FilePtr = std::unique_ptr<std::remove_pointer_t<vfw::PAVIFILE>, FileReleaser>;
-
-// AVIFileInit calls of a session, each balanced by AVIFileExit.
-class AviLibrary {
-public:
-    AviLibrary() = default;
-    AviLibrary(const AviLibrary&) = delete;
-    AviLibrary& operator=(const AviLibrary&) = delete;
-    ~AviLibrary() {
-        while (inits_-- > 0) {
-            vfw::AVIFileExit();
-        }
-    }
-    void Init() {
-        vfw::AVIFileInit();
-        ++inits_;
-    }
-
-private:
-    int inits_ = 0;
-};
 
 }  // namespace
-
-// ---- The worker ----
-
-TRecordAVIThread::TRecordAVIThread(TScreenCamera* Camera) : FCamera(Camera) {
-    thread_ = std::thread([this] {
-        CameraPlatform& platform = FCamera->Platform();
-        nativeHandle_ = platform.CurrentThreadHandle();
-        Execute();
-        ended_ = true;
-        // Last: after this the UI thread may free this object.
-        platform.PostToUiThread(FCamera, [camera = FCamera] { camera->ThreadTerminated(); });
-    });
-}
-
-TRecordAVIThread::~TRecordAVIThread() {
-    if (thread_.joinable()) {
-        // The worker may be waiting for the UI thread (a progress handler
-        // that asks it synchronously): keep serving it meanwhile.
-        FCamera->Platform().WaitServingUi([this] { return ended_.load(); });
-        thread_.join();
-    }
-    if (void* handle = nativeHandle_.exchange(nullptr)) {
-        FCamera->Platform().CloseThreadHandle(handle);
-    }
-}
-
-void TRecordAVIThread::Execute() {
-    try {
-        while (FCamera->RecordAVI(RecordFileName) == -1) {
-        }
-    } catch (const std::exception&) {
-        // Memory or a thread could not be had on the way: the recording
-        // fails like any other, and the camera can record again.
-        FCamera->FailureStop(true);
-    }
-    // A default compressor accepted for a run that failed early must not
-    // carry over into the user's next recording.
-    FCamera->useDefaultCompressor_ = false;
-    // Saved, kept elsewhere or discarded: whatever the wipe leaves behind
-    // is never to be recovered as a cut-off recording.
-    MarkRecordingSettled(VideoTempFile);
-    WipeLeftoverRecording(VideoTempFile);
-    DeleteTempFile(AudioTempFile);
-}
-
-void TScreenCamera::ThreadTerminated() {
-    // An end that was taken already (by a start, or the state asked), or
-    // one posted by an earlier worker while a later one runs: nothing to do.
-    TRecordAVIThread* worker = FRecordThread;
-    if (worker == nullptr || !worker->Ended()) {
-        return;
-    }
-    FRecording = false;
-    delete FRecordThread.exchange(nullptr);
-}
 
 // ---- The session ----
 
@@ -200,30 +115,84 @@ vfw::HIC TScreenCamera::OpenSessionCompressor(vfw::FOURCC* handler, std::string*
     return vfw::ICOpen(entry.fccType, entry.fccHandler, vfw::ICMODE_QUERY);
 }
 
+// What one session holds, with one owner for all of it: the area read once,
+// the test frame, the temporary file with its video stream and the
+// compressing stream over it, and how the session went.
+struct TScreenCamera::Session {
+    explicit Session(TScreenCamera* camera) : frame(nullptr, FrameDeleter{camera}) {}
+    ~Session() { CloseStreams(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Releases the streams and the file (the library stays initialised
+    // until the session ends: saving still reads the file).
+    void CloseStreams() {
+        if (optionsSet) {
+            vfw::AVICOMPRESSOPTIONS* list[1] = {&options};
+            vfw::AVISaveOptionsFree(1, list);
+            optionsSet = false;
+        }
+        source.reset();
+        compressed.reset();
+        file.reset();
+    }
+
+    std::int32_t left = 0, top = 0, width = 0, height = 0;
+    FramePtr frame;
+
+    AviLibrary library;
+    std::string tempFile;
+    FilePtr file;
+    StreamPtr source;
+    StreamPtr compressed;
+    vfw::AVICOMPRESSOPTIONS options{};
+    bool optionsSet = false;
+
+    bool failed = false;
+    // A folder or a link under the temporary file's name: no compressor
+    // can help, so the error says what is in the way.
+    bool tempRefused = false;
+    bool grabFailed = false;
+    bool recordedSome = false;
+    vfw::HRESULT writeResult = vfw::AVIERR_OK;
+};
+
 std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
+    Session session(this);
+    if (!ChooseCompressorAndFrame(session)) {
+        return 0;
+    }
+    OpenSessionStreams(session);
+    RunSession(session);
+    return ApplyFailurePolicy(session, FileName);
+}
+
+bool TScreenCamera::ChooseCompressorAndFrame(Session& session) {
     // The area is read once: the UI thread may write these fields meanwhile
     // (the timer keeps a full-screen area current), and a size read twice
     // could differ between the test frame and the stream's format.
     const std::int32_t left = FLeft, top = FTop, width = FWidth, height = FHeight;
+    session.left = left;
+    session.top = top;
     FFrameWidth = width;
     FFrameHeight = height;
 
     if ((vfw::VideoForWindowsVersion() >> 16) < 0x010A) {
         FailureStop(false);
-        return 0;
+        return false;
     }
 
-    FramePtr frame(GrabFrame(left, top, width, height, FFilterColor), FrameDeleter{this});
+    FramePtr& frame = session.frame;
+    frame.reset(GrabFrame(left, top, width, height, FFilterColor));
     if (!frame) {
         RaiseError(kRecordError);
         RestoreAppIfWanted();
-        return 0;
+        return false;
     }
 
-    // The compressor, and the frame size it accepts.
     if (FCodecIndex == -1 && !useDefaultCompressor_) {
         FailureStop(true);
-        return 0;
+        return false;
     }
     vfw::FOURCC handler = 0;
     std::string codecName;
@@ -231,8 +200,10 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     if (!hic) {
         SetDefaultCompressor();
         FailureStop(true);
-        return 0;
+        return false;
     }
+    // A compressor that refuses the size may take it rounded up to an
+    // even, then a multiple of 4 or 8.
     std::int32_t align = 1;
     std::int32_t w = width, h = height;
     while (vfw::ICCompressQuery(hic.get(), frame.get(), nullptr) != vfw::ICERR_OK) {
@@ -247,14 +218,14 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         if (!frame) {
             RaiseError(kRecordError);
             RestoreAppIfWanted();
-            return 0;
+            return false;
         }
     }
     hic.reset();
     if (align > 8) {
         SetDefaultCompressor();
         FailureStop(true);
-        return 0;
+        return false;
     }
     if (align > 1) {
         FWidth = w;
@@ -262,21 +233,16 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         FFrameWidth = w;
         FFrameHeight = h;
     }
+    session.width = w;
+    session.height = h;
     FVideoCodecHandler = handler;
     FCodecName = codecName;
+    return true;
+}
 
-    // The temporary file with one compressed video stream.
-    AviLibrary library;
-    library.Init();
-    bool failed = false;
-    vfw::HRESULT writeResult = vfw::AVIERR_OK;
-    FilePtr file;
-    StreamPtr source;
-    StreamPtr compressed;
-    vfw::AVICOMPRESSOPTIONS options{};
-    vfw::AVICOMPRESSOPTIONS* optionList[1] = {nullptr};
-
-    const std::string tempFile = VideoTempFile;
+void TScreenCamera::OpenSessionStreams(Session& session) {
+    const std::string& tempFile = session.tempFile = VideoTempFile;
+    bool& failed = session.failed;
     // The mark of the last recording goes with its file, once the file is
     // gone (a held one is at most scheduled for deletion): this recording
     // is not settled until it ends.
@@ -288,14 +254,13 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         vfw::PAVIFILE opened = nullptr;
         failed = vfw::AVIFileOpenA(&opened, tempFile.c_str(), vfw::OF_CREATE | vfw::OF_WRITE,
                                    nullptr) != vfw::AVIERR_OK;
-        file.reset(opened);
+        session.file.reset(opened);
     }
-    // A folder or a link under the temporary file's name is refused: no
-    // compressor can help, so the error says what is in the way.
-    const bool tempRefused = failed && IsRefusedName(tempFile);
-    if (failed && !tempRefused) {
+    session.tempRefused = failed && IsRefusedName(tempFile);
+    if (failed && !session.tempRefused) {
         RaiseError(kRecordError);
     }
+    const vfw::BITMAPINFOHEADER* frame = session.frame.get();
     if (!failed) {
         vfw::AVISTREAMINFOA info{};
         info.fccType = vfw::streamtypeVIDEO;
@@ -309,69 +274,68 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         for (size_t i = 0; i < name.size() && i < 16; ++i) {
             info.szName[i] = name[i];
         }
-        library.Init();
         vfw::PAVISTREAM created = nullptr;
-        if (vfw::AVIFileCreateStreamA(file.get(), &created, &info) != vfw::AVIERR_OK) {
+        if (vfw::AVIFileCreateStreamA(session.file.get(), &created, &info) != vfw::AVIERR_OK) {
             RaiseError(kRecordError);
             failed = true;
         }
-        source.reset(created);
+        session.source.reset(created);
     }
     if (!failed) {
+        vfw::AVICOMPRESSOPTIONS& options = session.options;
         options.fccType = vfw::streamtypeVIDEO;
         options.fccHandler = FVideoCodecHandler;
         options.dwKeyFrameEvery = static_cast<vfw::DWORD>(FKeyFramesEvery.load());
         options.dwQuality = static_cast<vfw::DWORD>(FCompressionQuality.load());
         options.dwFlags = kOptionFlags;
-        optionList[0] = &options;
+        session.optionsSet = true;
         vfw::PAVISTREAM made = nullptr;
-        if (vfw::AVIMakeCompressedStream(&made, source.get(), &options, nullptr) !=
+        if (vfw::AVIMakeCompressedStream(&made, session.source.get(), &options, nullptr) !=
             vfw::AVIERR_OK) {
             RaiseError(kRecordError);
             failed = true;
         }
-        compressed.reset(made);
+        session.compressed.reset(made);
     }
     if (!failed &&
-        vfw::AVIStreamSetFormat(compressed.get(), 0, frame.get(),
+        vfw::AVIStreamSetFormat(session.compressed.get(), 0, frame,
                                 static_cast<vfw::LONG>(frame->biSize + 4 * frame->biClrUsed)) !=
             vfw::AVIERR_OK) {
         RaiseError(kRecordError);
         failed = true;
     }
-    frame.reset();
-    bool recordedSome = false;
-    bool grabFailed = false;
-    if (!failed) {
+    session.frame.reset();
+}
+
+void TScreenCamera::RunSession(Session& session) {
+    if (!session.failed) {
         RaiseNotify(FOnRecordStart);
-        writeResult = RecordLoop(compressed.get(), &grabFailed);
+        vfw::PAVISTREAM stream = session.compressed.get();
+        session.writeResult = RecordLoop(stream, &session.grabFailed);
         // The last frames and the file's indexes are written here; a full
         // disk shows up now at the latest.
-        const vfw::HRESULT ended = vfw::AVIStreamEndWrite(compressed.get());
-        if (writeResult == vfw::AVIERR_OK) {
-            writeResult = ended;
+        const vfw::HRESULT ended = vfw::AVIStreamEndWrite(stream);
+        if (session.writeResult == vfw::AVIERR_OK) {
+            session.writeResult = ended;
         }
-        failed = writeResult != vfw::AVIERR_OK || grabFailed;
-        recordedSome = vfw::AVIStreamLength(compressed.get()) > 0;
+        session.failed = session.writeResult != vfw::AVIERR_OK || session.grabFailed;
+        session.recordedSome = vfw::AVIStreamLength(stream) > 0;
     }
-
-    // Clean-up, whatever happened since the temporary file was wiped.
+    // Whatever happened since the temporary file was wiped.
     RaiseNotify(FOnRecordStop);
-    if (optionList[0] != nullptr) {
-        vfw::AVISaveOptionsFree(1, optionList);
-    }
-    source.reset();
-    compressed.reset();
-    file.reset();
+    session.CloseStreams();
     RestoreAppIfWanted();
+}
 
-    if (!failed) {
+std::int32_t TScreenCamera::ApplyFailurePolicy(Session& session, const std::string& FileName) {
+    if (!session.failed) {
         if (StopReason == kStopKeep) {
             FinishRecording(FileName);
         }
         return 1;
     }
-    if (recordedSome) {
+    const vfw::HRESULT writeResult = session.writeResult;
+    if (session.recordedSome) {
         // A write or a grab failed after frames had reached the file (a full
         // disk, a removed drive, a screen that cannot be read): what was
         // recorded is kept and nothing is retried, since another compressor
@@ -381,7 +345,7 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
             FRecording = false;
         }
         KeepFailedRecording(FileName,
-                            grabFailed && writeResult == vfw::AVIERR_OK
+                            session.grabFailed && writeResult == vfw::AVIERR_OK
                                 ? std::string("Не удалось снять кадр с экрана.")
                                 : "Не удалось записать кадр во временный файл (код " +
                                       ErrorCodeText(writeResult) + ").");
@@ -391,17 +355,17 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
         }
         return 0;
     }
-    if (tempRefused) {
+    if (session.tempRefused) {
         StopReason = kStopDiscard;
         FRecording = false;
-        RaiseError(std::string(kRecordError) + "\n" + TempFileProblem(tempFile));
+        RaiseError(std::string(kRecordError) + "\n" + TempFileProblem(session.tempFile));
         if (!FPreview) {
             RaisePreview(nullptr, false, false);
             StopTimerWithoutPreview();
         }
         return 0;
     }
-    if (grabFailed && writeResult == vfw::AVIERR_OK) {
+    if (session.grabFailed && writeResult == vfw::AVIERR_OK) {
         FailureStop(true);  // nothing was recorded; another compressor would not help
         return 0;
     }

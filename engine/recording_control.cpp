@@ -13,7 +13,6 @@ std::atomic<bool> PendingStart{false};
 
 namespace {
 
-constexpr std::uint32_t kWmHotKey = 0x0312;
 // A recording's preview picture is grabbed only for areas up to this size.
 constexpr std::int32_t kPreviewMaxWidth = 800;
 constexpr std::int32_t kPreviewMaxHeight = 600;

@@ -1,10 +1,8 @@
 #include "engine/recovery.h"
 
-#include <cstdio>
 #include <exception>
-#include <memory>
-#include <type_traits>
 
+#include "engine/avi_handles.h"
 #include "engine/camera_platform.h"
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
@@ -15,49 +13,12 @@ namespace {
 constexpr const char* kRecoveredWord = " (восстановлено)";
 // For ANSI code pages without Cyrillic letters (a Western system).
 constexpr const char* kRecoveredWordLatin = " (vosstanovleno)";
-constexpr const char* kSettledSuffix = ".settled";
-constexpr int kTempNameTries = 100;
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
 #else
 constexpr char kSeparator = '/';
 #endif
-
-struct StreamReleaser {
-    void operator()(vfw::PAVISTREAM stream) const { vfw::AVIStreamRelease(stream); }
-};
-using StreamPtr = std::unique_ptr<std::remove_pointer_t<vfw::PAVISTREAM>, StreamReleaser>;
-
-// AVIFileInit for the length of the recovery.
-class AviLibrary {
-  public:
-    AviLibrary() { vfw::AVIFileInit(); }
-    AviLibrary(const AviLibrary&) = delete;
-    AviLibrary& operator=(const AviLibrary&) = delete;
-    ~AviLibrary() { vfw::AVIFileExit(); }
-};
-
-// The first video stream of an AVI file, or null with the reason.
-vfw::HRESULT OpenVideo(const std::string& name, StreamPtr* video) {
-    video->reset();
-    vfw::PAVIFILE file = nullptr;
-    if (const vfw::HRESULT hr = vfw::AVIFileOpenA(&file, name.c_str(), vfw::OF_READ, nullptr);
-        hr != vfw::AVIERR_OK) {
-        return hr;
-    }
-    vfw::PAVISTREAM stream = nullptr;
-    const vfw::HRESULT hr = vfw::AVIFileGetStream(file, &stream, vfw::streamtypeVIDEO, 0);
-    vfw::AVIFileRelease(file);  // the stream keeps the file open
-    video->reset(hr == vfw::AVIERR_OK ? stream : nullptr);
-    return hr;
-}
-
-StreamPtr OpenVideo(const std::string& name) {
-    StreamPtr video;
-    (void)OpenVideo(name, &video);
-    return video;
-}
 
 // Why a file that is there could not be read now; empty for a file that
 // is no recording at all (nothing to recover, ever).
@@ -106,13 +67,9 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
               std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
     const std::string target = InFolder(folder, base + ".avi");
-    std::string temp;
-    for (int n = 0; n < kTempNameTries && temp.empty(); ++n) {
-        const std::string name = target + "." + std::to_string(n) + ".tmp";
-        if (!platform.FileExists(name)) {
-            temp = name;
-        }
-    }
+    const std::string temp = TakeFreeTempFileName(target, [&](const std::string& name) {
+        return platform.FileExists(name) ? NameTry::Exists : NameTry::Taken;
+    });
     vfw::PAVISTREAM streams[1] = {source};
     vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
     if (temp.empty() ||
@@ -122,7 +79,7 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
     // Only a copy that reads back whole counts; the temporary file is wiped
     // once this succeeds.
     bool whole = false;
-    if (const StreamPtr copy = OpenVideo(temp)) {
+    if (StreamPtr copy; OpenFirstVideoStream(temp, &copy) == vfw::AVIERR_OK) {
         whole = vfw::AVIStreamLength(copy.get()) == vfw::AVIStreamLength(source);
     }  // closed before it is renamed or removed: an open file cannot be on Windows
     if (whole) {
@@ -141,10 +98,6 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
     return true;
 }
 
-std::string SettledMark(const std::string& tempFile) {
-    return tempFile + kSettledSuffix;
-}
-
 }  // namespace
 
 RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::string& outputDir,
@@ -159,12 +112,12 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
         // Only the file a recording made: a link may lead to any file of
         // the user, and that is no recording of ours.
         if (platform.KindOf(tempFile) != CameraPlatform::FileKind::Plain ||
-            platform.FileExists(SettledMark(tempFile))) {
+            platform.FileExists(RecordingSettledMark(tempFile))) {
             return RecoveryResult::NothingToRecover;
         }
         AviLibrary library;
         StreamPtr source;
-        const vfw::HRESULT opened = OpenVideo(tempFile, &source);
+        const vfw::HRESULT opened = OpenFirstVideoStream(tempFile, &source);
         // Only a file that is no recording, or has no whole frame, has
         // nothing in it; one that cannot be read now is tried again later.
         why = PassingProblem(opened);
@@ -191,36 +144,4 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
         why = PassingProblem(vfw::AVIERR_MEMORY);
         return RecoveryResult::NotYet;
     }
-}
-
-std::string FreeVideoTempFile(const std::string& tempDir) {
-    CameraPlatform& platform = ActivePlatform();
-    const std::string name = TakeFreeFileName(tempDir + "~vstream.avi", [&](const std::string& n) {
-        return platform.FileExists(n) ? NameTry::Exists : NameTry::Taken;
-    });
-    return name.empty() ? tempDir + "~vstream.avi" : name;
-}
-
-void MarkRecordingSettled(const std::string& tempFile) {
-    if (!ActivePlatform().FileExists(tempFile)) {
-        return;  // nothing that could come back
-    }
-    if (std::FILE* mark = std::fopen(SettledMark(tempFile).c_str(), "wb")) {
-        std::fclose(mark);
-    }
-}
-
-bool WipeLeftoverRecording(const std::string& tempFile) {
-    CameraPlatform& platform = ActivePlatform();
-    DeleteTempFile(tempFile);
-    if (platform.FileExists(tempFile)) {
-        return false;  // held open: its deletion is at most scheduled
-    }
-    return ClearRecordingSettled(tempFile);
-}
-
-bool ClearRecordingSettled(const std::string& tempFile) {
-    CameraPlatform& platform = ActivePlatform();
-    const std::string mark = SettledMark(tempFile);
-    return !platform.FileExists(mark) || platform.RemoveFile(mark);
 }

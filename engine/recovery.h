@@ -29,6 +29,8 @@
 
 #include <string>
 
+#include "engine/temp_files.h"
+
 enum class RecoveryResult {
     NothingToRecover,
     Recovered,
@@ -55,22 +57,3 @@ enum class RecoveryResult {
 RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::string& outputDir,
                                         const std::string& tempDir, const std::string& stamp,
                                         std::string* recoveredPath, std::string* problem = nullptr);
-
-// The temporary recording of a camera: "~vstream.avi" in `tempDir` (which
-// ends with a separator), or while a file of that name is there (one not
-// recovered yet), the first free "~vstream (n).avi", so that a recording
-// never wipes one that is still to be recovered. The start-up recovers each
-// of these names.
-std::string FreeVideoTempFile(const std::string& tempDir);
-
-// A recording whose fate is settled (saved, kept elsewhere, discarded or
-// recovered) is marked before its temporary file is wiped, so that a file
-// the wipe could not remove (held by another program) never comes back as
-// a cut-off recording. The mark is a small file beside it.
-void MarkRecordingSettled(const std::string& tempFile);
-// Wipes the temporary file (DeleteTempFile) and, once it is gone, its mark.
-// True when both are gone.
-bool WipeLeftoverRecording(const std::string& tempFile);
-// Before a new recording goes into `tempFile` (already wiped): removes the
-// mark of the last one. False when a mark stays.
-bool ClearRecordingSettled(const std::string& tempFile);

@@ -3,7 +3,7 @@
 #include "engine/screen_camera.h"
 
 #include "engine/camera_platform.h"
-#include "engine/recovery.h"
+#include "engine/temp_files.h"
 
 std::atomic<TScreenCamera*> CurrentCamera{nullptr};
 std::atomic<std::uint8_t> StopReason{kStopNone};
@@ -35,14 +35,11 @@ TScreenCamera::TScreenCamera(void* Owner) : FOwnerForm(Owner), platform_(ActiveP
     CurrentCamera = this;
     platform_.RegisterCamera(this);
 
-    std::string dir = platform_.TempDirectory();
-    if (dir.empty() || dir.back() != '\\') {
-        dir += '\\';
-    }
+    const std::string dir = TempRecordingFolder(platform_);
     // A leftover not recovered yet keeps its name: this camera records
     // beside it, so that nothing wipes it before a later start recovers it.
     VideoTempFile = FreeVideoTempFile(dir);
-    AudioTempFile = dir + "~astream.wav";
+    AudioTempFile = dir + kAudioTempName;
 
     FRecording = false;
     std::int32_t w = 0, h = 0;

@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "engine/camera_windows.h"
+#include "engine/record_thread.h"
+#include "engine/temp_files.h"
 #include "engine/vfw/ic.h"
 #include "engine/vfw/vfw.h"
 
@@ -94,52 +96,14 @@ enum class TCameraState { Idle, Selecting, Recording, Finishing };
 
 // The error text of every engine failure.
 inline constexpr const char* kRecordError = "Ошибка записи";
-
-// Overwrites a file three times with random bytes, flushing after each
-// pass, then deletes it; a file that cannot be opened exclusively is
-// scheduled for deletion at the next restart instead. Progress goes to
-// CurrentCamera's FOnProgress, whose handler may cancel. Only a file with
-// this one name is overwritten: a link (symbolic or hard) is deleted without
-// a write, and a folder is left alone (false). True when the file is gone
-// (or its deletion was scheduled).
-bool DeleteTempFile(const std::string& FileName);
-// True when the file exists and cannot be opened for exclusive read/write.
-bool IsFileLocked(const std::string& FileName);
-// Fills the 4096-byte wipe buffer with pseudo-random bytes.
-inline constexpr size_t kWipeBlockSize = 4096;
-void FillRandomBlock(std::uint8_t (&Buffer)[kWipeBlockSize]);
+// The caption FOnProgress receives while a recording is saved.
+inline constexpr const char* kSavingCaption = "Saving Video...";
+// The hot-key message (WM_HOTKEY), for HotKeyWndProc in portable code.
+inline constexpr std::uint32_t kWmHotKey = 0x0312;
 
 // Progress callback of AVISaveV while saving; reaches the camera through
 // CurrentCamera. Returns non-zero to cancel.
 vfw::LONG VFW_CALLBACK SaveCallback(int Percent);
-
-// The recording worker: runs RecordAVI for its camera (again while it
-// answers -1), then wipes the temporary files, then reports its end on the
-// UI thread (TScreenCamera::ThreadTerminated), which frees it.
-class TRecordAVIThread {
-public:
-    // Starts running at once.
-    explicit TRecordAVIThread(TScreenCamera* Camera);
-    // Waits for the thread to end.
-    ~TRecordAVIThread();
-    TRecordAVIThread(const TRecordAVIThread&) = delete;
-    TRecordAVIThread& operator=(const TRecordAVIThread&) = delete;
-
-    TScreenCamera* const FCamera;
-    // The thread's system handle, for its priority (null where there is none).
-    void* NativeHandle() const { return nativeHandle_.load(); }
-    // True once the recording is saved (or dropped) and the temporary files
-    // wiped, before the UI thread hears of the end.
-    bool Ended() const { return ended_.load(); }
-
-private:
-    void Execute();
-
-    std::atomic<void*> nativeHandle_{nullptr};
-    std::atomic<bool> started_{false};
-    std::atomic<bool> ended_{false};  // Execute has returned
-    std::thread thread_;
-};
 
 // The timed stop, copied as one 4-byte unit.
 struct TTimerCapture {
@@ -305,8 +269,6 @@ public:
     void CompressorQuery(std::uint8_t Index, bool& CanAbout, bool& CanConfigure);
 
     // ---- Finishing ----
-    // The first stream of an AVI file, or Stream left null.
-    void OpenAVIStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
     // Copies the streams into FileName with progress through FOnProgress;
     // where a file of that name exists, into the first free name after it
     // ("<name> (2).avi", ...): an existing file is never replaced. A failure
@@ -332,13 +294,27 @@ private:
     // The failure stop of a session; `preview` false for the version failure.
     void FailureStop(bool preview);
     void RestoreAppIfWanted();
+    // The steps of RecordAVI, on what one session holds (record_session.cpp).
+    struct Session;
+    // The compressor and the frame size it accepts; false when the session
+    // cannot start (reported and stopped already).
+    bool ChooseCompressorAndFrame(Session& session);
+    // The temporary file with its compressed video stream; a failure is
+    // noted in the session.
+    void OpenSessionStreams(Session& session);
+    // The recording loop when the streams are open, then the stop event
+    // and the streams released.
+    void RunSession(Session& session);
+    // Saves, keeps what was recorded, asks for the default compressor or
+    // stops: RecordAVI's result.
+    std::int32_t ApplyFailurePolicy(Session& session, const std::string& FileName);
     // Opens the compressor of this run: the catalogue entry FCodecIndex, or
     // the default one when the user accepted it after a failure.
     vfw::HIC OpenSessionCompressor(vfw::FOURCC* handler, std::string* name);
     // The recording loop: returns the failing write's code, or AVIERR_OK;
     // *grabFailed tells whether it ended on a grab that failed.
     vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed);
-    // Finishing a kept recording (step 16).
+    // Finishing a kept recording: its video copied into the target under a free name.
     void FinishRecording(const std::string& FileName);
     // Saving failed: moves the temporary file beside the target under a
     // free name (or keeps it in the temporary folder) and says where.
@@ -361,8 +337,6 @@ private:
     // The area of mode 4: 0, 0 and the screen's size.
     void SetFullScreenArea();
 
-    // OpenAVIStream without the error event: the result code instead.
-    vfw::HRESULT OpenFirstStream(const std::string& FileName, vfw::PAVISTREAM& Stream);
     // The default-compressor question, asked from the worker; No when the
     // camera is being destroyed meanwhile.
     bool AskQuestion(const char* text, const char* caption);

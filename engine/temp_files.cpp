@@ -1,15 +1,18 @@
-// Wiping and deleting files: the temporary recording files and an old file
-// under a recording's target name.
+// The temporary recording's names and marks, and the wipe that deletes it.
+#include "engine/temp_files.h"
+
+#include <cstdio>
 #include <random>
 
 #include "engine/camera_platform.h"
+#include "engine/file_naming.h"
 #include "engine/screen_camera.h"
-#include "engine/temp_files.h"
 
 namespace {
 
 constexpr int kDeleteAttempts = 25;
 constexpr int kWipePasses = 3;
+constexpr const char* kSettledSuffix = ".settled";
 
 // Raises FOnProgress on CurrentCamera when assigned; `Continue` is passed
 // through as the handler left it.
@@ -110,4 +113,49 @@ bool WipeAndDelete(const std::string& FileName, bool* Cancelled) {
         *Cancelled = cancelled;
     }
     return result;
+}
+
+std::string TempRecordingFolder(CameraPlatform& platform) {
+    std::string dir = platform.TempDirectory();
+    if (dir.empty() || dir.back() != '\\') {
+        dir += '\\';
+    }
+    return dir;
+}
+
+std::string RecordingSettledMark(const std::string& tempFile) {
+    return tempFile + kSettledSuffix;
+}
+
+std::string FreeVideoTempFile(const std::string& tempDir) {
+    CameraPlatform& platform = ActivePlatform();
+    const std::string first = tempDir + kVideoTempName;
+    const std::string name = TakeFreeFileName(first, [&](const std::string& n) {
+        return platform.FileExists(n) ? NameTry::Exists : NameTry::Taken;
+    });
+    return name.empty() ? first : name;
+}
+
+void MarkRecordingSettled(const std::string& tempFile) {
+    if (!ActivePlatform().FileExists(tempFile)) {
+        return;  // nothing that could come back
+    }
+    if (std::FILE* mark = std::fopen(RecordingSettledMark(tempFile).c_str(), "wb")) {
+        std::fclose(mark);
+    }
+}
+
+bool WipeLeftoverRecording(const std::string& tempFile) {
+    CameraPlatform& platform = ActivePlatform();
+    DeleteTempFile(tempFile);
+    if (platform.FileExists(tempFile)) {
+        return false;  // held open: its deletion is at most scheduled
+    }
+    return ClearRecordingSettled(tempFile);
+}
+
+bool ClearRecordingSettled(const std::string& tempFile) {
+    CameraPlatform& platform = ActivePlatform();
+    const std::string mark = RecordingSettledMark(tempFile);
+    return !platform.FileExists(mark) || platform.RemoveFile(mark);
 }

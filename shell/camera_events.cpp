@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/screen_camera.h"
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 
 namespace kelvora {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/OptDlg.h"
-#include "shell/Unit1.h"
+#include "shell/options_dialog.h"
+#include "shell/main_form.h"
 #include "shell/startup_recovery.h"
 #include "win32/handles.h"
 #include "win32/system_dll.h"

@@ -11,7 +11,6 @@ namespace kelvora {
 namespace {
 
 constexpr std::size_t kBufferBytes = 256 * 1024;
-constexpr int kTempNameTries = 100;
 
 std::atomic<std::uint64_t> g_writeLimit{0};
 
@@ -32,20 +31,21 @@ bool PictureFile::Create(const std::string& finalPath) {
     finalPath_ = finalPath;
     // Beside the final name, so that the rename stays on one volume. A name
     // left by an earlier crash is skipped, never overwritten.
-    for (int n = 0; n < kTempNameTries; ++n) {
-        const std::string temp = finalPath + "." + std::to_string(n) + ".tmp";
+    DWORD error = ERROR_FILE_EXISTS;
+    tempPath_ = TakeFreeTempFileName(finalPath, [&](const std::string& temp) {
         file_.reset(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file_) {
-            tempPath_ = temp;
-            buffer_.reserve(kBufferBytes);
-            return true;
+            return NameTry::Taken;
         }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            break;
-        }
+        error = GetLastError();
+        return error == ERROR_FILE_EXISTS ? NameTry::Exists : NameTry::Failed;
+    });
+    if (!tempPath_.empty()) {
+        buffer_.reserve(kBufferBytes);
+        return true;
     }
-    return Fail(GetLastError());
+    return Fail(error);
 }
 
 bool PictureFile::Write(const void* data, std::size_t size) {

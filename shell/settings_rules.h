@@ -1,9 +1,9 @@
 // The rules of "Settings.ini", apart from the file functions: how values are
 // read (integers in decimal or 0x hexadecimal, missing or bad text keeps the
 // current value), which keys exist and in which order they are written.
-// Portable; the Windows side (shell/SettingsStore.h) supplies the reads and
+// Portable; the Windows side (shell/settings_store.h) supplies the reads and
 // writes through the private-profile functions. Also the form of the autorun
-// value (shell/Autorun.h).
+// value (shell/autorun.h).
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/Settings.h"
+#include "shell/settings.h"
 
 namespace kelvora {
 

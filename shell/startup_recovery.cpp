@@ -9,7 +9,7 @@
 #include "engine/file_naming.h"
 #include "engine/recovery.h"
 #include "engine/screen_camera.h"
-#include "shell/SettingsStore.h"
+#include "shell/settings_store.h"
 #include "shell/file_names.h"
 #include "shell/settings_rules.h"
 #include "win32/handles.h"
@@ -37,10 +37,10 @@ std::string OutputDirOfSettings() {
 
 // The temporary recordings there: "~vstream.avi" and "~vstream (n).avi".
 std::vector<std::string> LeftoverRecordings(const std::string& tempDir) {
-    const std::string first = tempDir + "~vstream.avi";
+    const std::string first = tempDir + kVideoTempName;
     std::set<std::string> found;
     WIN32_FIND_DATAA data{};
-    const win32::FindHandle search(FindFirstFileA((tempDir + "~vstream*.avi").c_str(), &data));
+    const win32::FindHandle search(FindFirstFileA((tempDir + kVideoTempPattern).c_str(), &data));
     if (!search) {
         return {};  // the normal start: nothing to do
     }
@@ -98,10 +98,7 @@ std::string RecoverOne(CameraPlatform& platform, const std::string& temp,
 
 std::string RecoverCutOffRecording() {
     CameraPlatform& platform = ActivePlatform();
-    std::string tempDir = platform.TempDirectory();
-    if (tempDir.empty() || tempDir.back() != '\\') {
-        tempDir += '\\';
-    }
+    const std::string tempDir = TempRecordingFolder(platform);
     // The camera records into "~vstream.avi", or a numbered name beside a
     // leftover that was not recovered yet: each of them is tried.
     std::string message;

@@ -1,6 +1,5 @@
 // The AVIFile calls of vfw.h: argument and handle checks, then the file and
 // stream objects (avi_file.h, avi_stream.h). AVISaveV lives in avi_save.cpp.
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,22 +9,11 @@
 
 namespace vfw {
 
-namespace {
+// The library needs no set-up: the pair is kept for callers written
+// against the system's AVIFile, which counts them.
+void AVIFileInit() {}
 
-// Balanced by the engine; the library works without it.
-std::atomic<int> g_initCount{0};
-
-}  // namespace
-
-void AVIFileInit() {
-    ++g_initCount;
-}
-
-void AVIFileExit() {
-    int n = g_initCount.load();
-    while (n > 0 && !g_initCount.compare_exchange_weak(n, n - 1)) {
-    }
-}
+void AVIFileExit() {}
 
 DWORD VideoForWindowsVersion() {
     return 0x010A0000;

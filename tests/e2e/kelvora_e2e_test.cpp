@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/OptDlg.h"
+#include "shell/options_dialog.h"
 #include "shell/file_names.h"
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/engine/recording_pattern.h"

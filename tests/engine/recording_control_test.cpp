@@ -19,7 +19,6 @@
 namespace {
 
 using Selection = CameraWindows::Selection;
-constexpr std::uint32_t kWmHotKey = 0x0312;
 
 struct PreviewEvent {
     bool bitmap, shown, recording;

@@ -2,7 +2,7 @@
 // through SendInput, the message loop passing them through IsDialogMessageW
 // as Kelvora's does, the real codec catalogue with its dialogs, the system's
 // folder chooser, "Settings.ini" and the autorun value.
-#include "shell/OptDlg.h"
+#include "shell/options_dialog.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "engine/screen_camera.h"
-#include "shell/Autorun.h"
-#include "shell/SettingsStore.h"
+#include "shell/autorun.h"
+#include "shell/settings_store.h"
 #include "shell/hot_keys_win32.h"
 #include "tests/support/desktop.h"
 #include "win32/text.h"

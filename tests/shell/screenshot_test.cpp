@@ -3,7 +3,7 @@
 // libjpeg, libpng) and compared with the screen; the silent cases; and
 // failures (full disk, a folder that takes no files, a name that cannot be
 // replaced) that must report an error and leave no file at all.
-#include "shell/Screenshot.h"
+#include "shell/screenshot.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // a read-only file, and the autorun value in the registry (the machine key,
 // and the user's key when the machine's is denied through the opener seam,
 // since Wine grants every right).
-#include "shell/SettingsStore.h"
+#include "shell/settings_store.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "engine/screen_camera.h"
-#include "shell/Autorun.h"
+#include "shell/autorun.h"
 
 namespace kelvora {
 namespace {

@@ -4,7 +4,7 @@
 // the icon's presence there and click it with SendInput. What the shell's
 // window cannot produce on demand (a middle double-click, a held button, a
 // stray icon id) is sent to the hidden window as the shell's callback message.
-#include "shell/MyTrayIcon.h"
+#include "shell/tray_icon.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "resource_ids.h"
-#include "shell/MenuImages.h"
-#include "shell/PopupMenu.h"
+#include "shell/menu_images.h"
+#include "shell/popup_menu.h"
 #include "tests/support/desktop.h"
 
 namespace kelvora {

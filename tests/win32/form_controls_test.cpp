@@ -1,7 +1,7 @@
 // The window layer as a whole: a captioned form builds its controls from a
 // table, at the system DPI and with the dialog font, and real clicks
 // (SendInput) on a button and a track bar reach the handlers named for them.
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "shell/MyTrayIcon.h"
+#include "shell/tray_icon.h"
 
 #include <commctrl.h>
 
@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "shell/PopupMenu.h"
-#include "win32/FormWindow.h"
+#include "shell/popup_menu.h"
+#include "win32/form_window.h"
 
 namespace kelvora {
 

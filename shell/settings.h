@@ -1,6 +1,6 @@
 // The settings record: the five values last read from "Settings.ini".
 // Owned by the main controller, refreshed by LoadSettings and written by the
-// options dialog through the settings store (shell/SettingsStore.h).
+// options dialog through the settings store (shell/settings_store.h).
 // Strings are in the system's ANSI code page, as the file holds them.
 #pragma once
 

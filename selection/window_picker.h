@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "win32/FormWindow.h"
-#include "selection/FrameShape.h"
+#include "win32/form_window.h"
+#include "selection/frame_shape.h"
 
 namespace kelvora {
 

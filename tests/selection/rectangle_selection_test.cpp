@@ -2,7 +2,7 @@
 // presses and releases its buttons and holds Ctrl, while ShowModal's loop
 // dispatches the messages. Esc acts as the camera's hot key does: it sets the
 // modal result from inside the loop.
-#include "selection/FreeHandWnd.h"
+#include "selection/rectangle_selection.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

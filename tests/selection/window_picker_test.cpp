@@ -1,7 +1,7 @@
 // The window picker on a real display, driven the way the camera drives it:
 // the cursor moved with SendInput, Esc and Ctrl+Enter acting as the camera's
 // hot keys do (stop Timer1, set the modal result) from inside the modal loop.
-#include "selection/SelObjWnd.h"
+#include "selection/window_picker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/Autorun.h"
+#include "shell/autorun.h"
 
 #include <utility>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "shell/SettingsStore.h"
+#include "shell/settings_store.h"
 
 #include <vector>
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 #include "win32/handles.h"
 
 namespace kelvora {

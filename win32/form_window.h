@@ -7,7 +7,7 @@
 //  - CreateCaptionForm: a window with a caption and styles of its own, which
 //    activates as usual (dialogs, the main form), with a dialog background.
 // Child controls come from one table per window (CreateControls, see
-// win32/Controls.h); their notifications (WM_COMMAND, WM_HSCROLL, WM_NOTIFY)
+// win32/controls.h); their notifications (WM_COMMAND, WM_HSCROLL, WM_NOTIFY)
 // go to the handlers registered per control id with OnCommand / OnClick /
 // OnScroll / OnNotify when they reach FormWindow::HandleMessage.
 // ModalForm adds a modal message loop: ShowModal shows the window and
@@ -27,7 +27,7 @@
 #include <functional>
 #include <vector>
 
-#include "win32/Controls.h"
+#include "win32/controls.h"
 #include "win32/handles.h"
 
 namespace kelvora {
@@ -79,7 +79,7 @@ class FormWindow {
     // refuses; the object then has no window.
     [[nodiscard]] bool CreateCaptionForm(const wchar_t* className, const wchar_t* caption,
                                          DWORD style, DWORD exStyle, HWND owner, SIZE client96);
-    // Creates the child controls of `table` (see win32/Controls.h) with the
+    // Creates the child controls of `table` (see win32/controls.h) with the
     // shared dialog font. Returns false, after creating those it could, when
     // the platform refuses one; the window is required.
     [[nodiscard]] bool CreateControls(const std::vector<ControlSpec>& table);

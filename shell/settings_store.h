@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/Settings.h"
+#include "shell/settings.h"
 
 class TScreenCamera;
 

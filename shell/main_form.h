@@ -36,10 +36,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/Settings.h"
+#include "shell/settings.h"
 #include "shell/hot_keys.h"
 #include "shell/settings_rules.h"
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 #include "win32/handles.h"
 
 class TScreenCamera;

@@ -1,4 +1,4 @@
-#include "selection/FlashWnd.h"
+#include "selection/flash_frame_window.h"
 
 namespace kelvora {
 

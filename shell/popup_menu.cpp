@@ -1,10 +1,10 @@
-#include "shell/PopupMenu.h"
+#include "shell/popup_menu.h"
 
 #include <commctrl.h>
 
 #include <type_traits>
 
-#include "shell/MenuImages.h"
+#include "shell/menu_images.h"
 #include "win32/handles.h"
 
 namespace kelvora {

@@ -1,4 +1,4 @@
-#include "selection/FrameShape.h"
+#include "selection/frame_shape.h"
 
 #include <cstdint>
 

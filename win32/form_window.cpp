@@ -1,4 +1,4 @@
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 
 namespace kelvora {
 

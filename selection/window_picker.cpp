@@ -1,4 +1,4 @@
-#include "selection/SelObjWnd.h"
+#include "selection/window_picker.h"
 
 namespace kelvora {
 

@@ -1,4 +1,4 @@
-#include "selection/FreeHandWnd.h"
+#include "selection/rectangle_selection.h"
 
 #include <commctrl.h>
 

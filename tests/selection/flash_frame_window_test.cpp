@@ -1,7 +1,7 @@
 // The red frame window on a real display: its pixels are read back from the
 // screen after the camera's tick (ShowAround: SetFrame, PaintFrame, show,
 // topmost).
-#include "selection/FlashWnd.h"
+#include "selection/flash_frame_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/Screenshot.h"
+#include "shell/screenshot.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "shell/OptDlg.h"
+#include "shell/options_dialog.h"
 
 #include <commctrl.h>
 #include <objbase.h>
@@ -10,8 +10,8 @@
 
 #include "engine/screen_camera.h"
 #include "resource_ids.h"
-#include "shell/Autorun.h"
-#include "shell/SettingsStore.h"
+#include "shell/autorun.h"
+#include "shell/settings_store.h"
 #include "shell/settings_rules.h"
 #include "win32/text.h"
 

@@ -1,4 +1,4 @@
-#include "shell/MenuImages.h"
+#include "shell/menu_images.h"
 
 #include <cstring>
 

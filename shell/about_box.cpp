@@ -1,4 +1,4 @@
-#include "shell/AboutBox.h"
+#include "shell/about_box.h"
 
 #include <commctrl.h>
 

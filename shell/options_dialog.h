@@ -37,10 +37,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/Settings.h"
-#include "shell/Unit1.h"
+#include "shell/settings.h"
+#include "shell/main_form.h"
 #include "shell/hot_keys.h"
-#include "win32/FormWindow.h"
+#include "win32/form_window.h"
 #include "win32/handles.h"
 
 class TScreenCamera;

@@ -1,4 +1,4 @@
-#include "win32/Controls.h"
+#include "win32/controls.h"
 
 #include <commctrl.h>
 

@@ -8,6 +8,7 @@
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
+#include "engine/session_sound.h"
 
 namespace {
 
@@ -99,6 +100,9 @@ void TScreenCamera::FinishRecording(const std::string& FileName) {
     // Not OpenAVIStream: an unreadable file is reported once, below, with
     // where it was kept.
     (void)OpenFirstStream(VideoTempFile, FSaveStreams[0]);
+    if (sessionSound_) {
+        FSaveStreams[1] = OpenSoundStream(AudioTempFile);
+    }
     const std::int32_t count = FSaveStreams[1] != nullptr ? 2 : 1;
     SaveResult result = SaveResult::Cancelled;
     std::string problem;

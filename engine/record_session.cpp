@@ -10,6 +10,7 @@
 #include "engine/recovery.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
+#include "engine/session_sound.h"
 
 namespace {
 
@@ -342,9 +343,24 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     frame.reset();
     bool recordedSome = false;
     bool grabFailed = false;
+    sessionSound_ = false;
+    std::unique_ptr<SessionSound> sound;
+    if (!failed && FRecordAudio) {
+        sound = std::make_unique<SessionSound>(platform_, AudioTempFile, FAudioDevice,
+                                               static_cast<std::uint32_t>(FMSPFRecord.load()));
+        sound->Open();
+    }
     if (!failed) {
         RaiseNotify(FOnRecordStart);
-        writeResult = RecordLoop(compressed.get(), &grabFailed);
+        writeResult = RecordLoop(compressed.get(), &grabFailed, sound.get());
+        if (sound) {
+            sound->Finish();
+            sessionSound_ = sound->HasFile();
+            std::string problem;
+            if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+                FOnSoundProblem(this, problem);
+            }
+        }
         // The last frames and the file's indexes are written here; a full
         // disk shows up now at the latest.
         const vfw::HRESULT ended = vfw::AVIStreamEndWrite(compressed.get());
@@ -422,7 +438,8 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     return 0;
 }
 
-vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed) {
+vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
+                                       SessionSound* sound) {
     std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
     FFramesWritten = 0;
@@ -430,6 +447,9 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed)
     FFramesDropped = 0;
     const std::uint32_t start = platform_.TimeMs();
     bool first = true;
+    if (sound != nullptr) {
+        sound->Begin(start);
+    }
 
     // The stream's format fixed the frame size; the area's fields may be
     // rewritten meanwhile (the timer keeps a full-screen area current).
@@ -471,12 +491,22 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed)
             lastWrite = elapsed;
             ++FFramesWritten;
             lastPosition = position;
+            if (sound != nullptr) {
+                sound->Picture(position);
+            }
         }
         FreeFrame(frame);
         if (elapsed - lastFlush >= kFlushEveryMs) {
             lastFlush = elapsed;
             if (const vfw::HRESULT r = vfw::AVIStreamFlush(stream); r != vfw::AVIERR_OK) {
                 return r;  // a write failed: handled as a refused frame
+            }
+            if (sound != nullptr) {
+                sound->Flush();
+                std::string problem;
+                if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+                    FOnSoundProblem(this, problem);
+                }
             }
         }
 

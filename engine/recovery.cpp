@@ -8,6 +8,7 @@
 #include "engine/camera_platform.h"
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
+#include "engine/session_sound.h"
 #include "engine/vfw/vfw.h"
 
 namespace {
@@ -102,8 +103,8 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 // it and then renamed, and a rename never replaces a file: one that takes
 // the name meanwhile keeps it, and the copy takes the next free name. False
 // when the folder cannot take it.
-bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::string& base,
-              std::string* saved) {
+bool SaveInto(vfw::PAVISTREAM source, vfw::PAVISTREAM sound, const std::string& folder,
+              const std::string& base, std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
     const std::string target = InFolder(folder, base + ".avi");
     std::string temp;
@@ -113,10 +114,10 @@ bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::stri
             temp = name;
         }
     }
-    vfw::PAVISTREAM streams[1] = {source};
-    vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
-    if (temp.empty() ||
-        vfw::AVISaveV(temp.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
+    vfw::PAVISTREAM streams[2] = {source, sound};
+    vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+    if (temp.empty() || vfw::AVISaveV(temp.c_str(), nullptr, nullptr, sound != nullptr ? 2 : 1,
+                                      streams, options) != vfw::AVIERR_OK) {
         return false;  // AVISaveV removed what it wrote
     }
     // Only a copy that reads back whole counts; the temporary file is wiped
@@ -178,10 +179,13 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
         if (!platform.FileNameFromUtf8(stamp + kRecoveredWord, &base)) {
             base = stamp + kRecoveredWordLatin;
         }
-        if (!outputDir.empty() && SaveInto(source.get(), outputDir, base, recoveredPath)) {
+        // The sound recorded beside it, up to its last flush.
+        const StreamPtr sound(OpenSoundStream(SoundTempFileFor(tempFile)));
+        if (!outputDir.empty() &&
+            SaveInto(source.get(), sound.get(), outputDir, base, recoveredPath)) {
             return RecoveryResult::Recovered;
         }
-        if (SaveInto(source.get(), tempDir, base, recoveredPath)) {
+        if (SaveInto(source.get(), sound.get(), tempDir, base, recoveredPath)) {
             return RecoveryResult::Recovered;
         }
         return RecoveryResult::Failed;
@@ -213,6 +217,10 @@ void MarkRecordingSettled(const std::string& tempFile) {
 bool WipeLeftoverRecording(const std::string& tempFile) {
     CameraPlatform& platform = ActivePlatform();
     DeleteTempFile(tempFile);
+    const std::string sound = SoundTempFileFor(tempFile);
+    if (platform.FileExists(sound)) {
+        DeleteTempFile(sound);  // a link or a folder is never written through
+    }
     if (platform.FileExists(tempFile)) {
         return false;  // held open: its deletion is at most scheduled
     }

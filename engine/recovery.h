@@ -36,7 +36,8 @@ enum class RecoveryResult {
     NotYet,
 };
 
-// Copies the video of `tempFile` without recompressing (AVISaveV) into
+// Copies the video of `tempFile`, with the sound of its temporary sound file
+// when there is one (SoundTempFileFor), without recompressing (AVISaveV) into
 // `outputDir` (may be empty: no output folder set) as
 // "<stamp> (восстановлено).avi", or, when the output folder is not set or
 // cannot take the file (missing, read-only, full), into `tempDir`. An
@@ -68,7 +69,8 @@ std::string FreeVideoTempFile(const std::string& tempDir);
 // the wipe could not remove (held by another program) never comes back as
 // a cut-off recording. The mark is a small file beside it.
 void MarkRecordingSettled(const std::string& tempFile);
-// Wipes the temporary file (DeleteTempFile) and, once it is gone, its mark.
+// Wipes the temporary file (DeleteTempFile) and its sound file, and, once
+// the recording is gone, its mark.
 // True when both are gone.
 bool WipeLeftoverRecording(const std::string& tempFile);
 // Before a new recording goes into `tempFile` (already wiped): removes the

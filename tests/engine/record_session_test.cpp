@@ -770,3 +770,29 @@ TEST_F(WorkerTest, AcceptedDefaultCompressorDoesNotOutliveItsRun) {
 }
 
 }  // namespace
+
+// A device that cannot be had costs the picture nothing: the recording is
+// saved with a silent sound stream as long as the picture, and the problem
+// is raised once. (The native build has no sound device at all.)
+TEST_F(SessionTest, SoundWithoutADeviceIsSilenceAsLongAsThePicture) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FRecordAudio = true;
+    camera_->FAudioDevice = "Микрофон, которого нет";
+    std::vector<std::string> problems;
+    camera_->FOnSoundProblem = [&](TScreenCamera*, const std::string& r) { problems.push_back(r); };
+    fake_.step = 10;
+    StopAfter(120);
+    ASSERT_EQ(Run(), 1);
+    camera_->FOnSoundProblem = nullptr;
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(problems, std::vector<std::string>{"нет устройства записи звука"});
+    const kelvora::test::VideoProbe video = kelvora::test::ProbeVideo(target_);
+    const kelvora::test::AudioProbe audio = kelvora::test::ProbeAudio(target_);
+    ASSERT_TRUE(video.ok && audio.ok) << video.error << audio.error;
+    EXPECT_EQ(audio.codecName, "pcm_s16le");
+    // 25 ms slots played at 40 frames a second: the sound is the slots' length.
+    EXPECT_EQ(audio.blocks, video.entries * 25 * audio.sampleRate / 1000);
+    std::vector<std::int16_t> samples;
+    ASSERT_TRUE(kelvora::test::DecodeAudioS16(target_, &samples));
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 0), static_cast<long>(samples.size()));
+}

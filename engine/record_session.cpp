@@ -449,6 +449,10 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
     bool first = true;
     if (sound != nullptr) {
         sound->Begin(start);
+        std::string problem;  // a device that could not be had: said at once
+        if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+            FOnSoundProblem(this, problem);
+        }
     }
 
     // The stream's format fixed the frame size; the area's fields may be

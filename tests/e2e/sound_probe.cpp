@@ -61,7 +61,9 @@ bool WriteToneWav(const std::string& path, int seconds) {
 
 bool PlayWithPaplay(const std::string& path) {
     std::wstring command = L"start.exe /unix /usr/bin/paplay ";
-    command += std::wstring(path.begin(), path.end());
+    for (char c : path) {
+        command += c == '\\' ? L'/' : static_cast<wchar_t>(c);  // paplay takes the host's form
+    }
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};

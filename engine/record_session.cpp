@@ -282,8 +282,13 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
     // gone (a held one is at most scheduled for deletion): this recording
     // is not settled until it ends.
     if (!DeleteTempFile(tempFile) || platform_.FileExists(tempFile) ||
-        !ClearRecordingSettled(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
+        !ClearRecordingSettled(tempFile)) {
         failed = true;
+    }
+    if (!failed && FRecordAudio) {
+        // Whatever stays in the sound file's way (a folder) costs the sound
+        // only: the sound file is made afresh, never through a link.
+        (void)DeleteTempFile(AudioTempFile);
     }
     if (!failed) {
         vfw::PAVIFILE opened = nullptr;

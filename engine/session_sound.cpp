@@ -29,7 +29,13 @@ void SessionSound::Begin(std::uint32_t startMs) {
     startMs_ = startMs;
     std::string reason;
     CameraPlatform& platform = platform_;
-    if (!recording_.Start(
+    // A folder in the file's way (left by the wipe) is named as such.
+    const bool folder = platform.KindOf(path_) == CameraPlatform::FileKind::Directory;
+    if (folder) {
+        reason = "под именем временного звукового файла " + platform.FileNameForDisplay(path_) +
+                 " находится папка";
+    }
+    if (folder || !recording_.Start(
             path_, format_, [&platform] { return platform.TimeMs(); }, startMs,
             framePeriodMs_, &reason)) {
         // No file, no sound stream: the input has nothing to feed.

@@ -473,7 +473,7 @@ void TfrmOption::Button2Click() {
             return;
         }
     }
-    if (!SaveSound()) {
+    if (!SaveSound(&refused)) {
         MessageBoxW(Handle(), UnableToWriteText(iniPath_).c_str(), L"Kelvora", MB_ICONERROR);
         return;
     }
@@ -546,12 +546,21 @@ void TfrmOption::ShowSound() {
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-bool TfrmOption::SaveSound() {
+bool TfrmOption::SaveSound(std::vector<std::wstring>* refused) {
     SoundSettings sound;
     sound.RecordAudio = Checked(RecordSound);
     HWND list = Control(SoundDevice);
     if (SendMessageW(list, CB_GETCURSEL, 0, 0) > 0) {
-        sound.AudioDevice = Narrow(WindowText(list), CP_ACP);
+        const std::wstring name = WindowText(list);
+        sound.AudioDevice = Narrow(name, CP_ACP);
+        // The file holds ANSI text: a name the code page cannot spell would
+        // come back as no device, or as another one.
+        if (Widen(sound.AudioDevice, CP_ACP) != name) {
+            sound.AudioDevice.clear();
+            SendMessageW(list, CB_SETCURSEL, 0, 0);
+            refused->push_back(L"Имя устройства «" + name +
+                               L"» не записывается в Settings.ini, выбрано устройство по умолчанию");
+        }
     }
     if (TScreenCamera* camera = camera_()) {
         camera->FRecordAudio = sound.RecordAudio;

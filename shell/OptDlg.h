@@ -178,7 +178,9 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     // The sound group from the file, with the system's input devices.
     void ShowSound();
     // The sound group into the camera and the file; false when it refused.
-    [[nodiscard]] bool SaveSound();
+    // A device name the file cannot hold is not taken: the default device
+    // is, and the refusal joins `refused`.
+    [[nodiscard]] bool SaveSound(std::vector<std::wstring>* refused);
 
     HWND owner_;
     TSettings& settings_;

@@ -428,6 +428,21 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     CloseHandle(lock);
     SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
 
+    // A device whose name the file's code page cannot spell is refused:
+    // the default device is kept and the dialog says so.
+    const LRESULT snowman = SendMessageW(C(T::SoundDevice), CB_ADDSTRING, 0,
+                                         reinterpret_cast<LPARAM>(L"Микрофон \u2603"));
+    SendMessageW(C(T::SoundDevice), CB_SETCURSEL, static_cast<WPARAM>(snowman), 0);
+    ClickAt(Centre(C(T::Button2)));
+    Settle();
+    EXPECT_TRUE(dialog.Showing());
+    wchar_t status[256] = {};
+    SendMessageW(C(T::StatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, L"Имя устройства «Микрофон \u2603» не записывается в Settings.ini, "
+                         L"выбрано устройство по умолчанию");
+    EXPECT_EQ(Selected(T::SoundDevice), 0);
+    EXPECT_EQ(ReadSetting(ini_, "AudioDevice"), "");
+
     // Enter anywhere presses "Сохранить".
     SetForegroundWindow(dialog.Handle());
     SetFocus(C(T::avto));

@@ -4,8 +4,10 @@
 #
 #   bench/recording_bench.sh [seconds] [soak-seconds] [rounds]
 #
-# The grab and the two recordings take turns for several rounds and the
-# medians are compared, since a shared machine's load drifts within a run.
+# The grab and the recordings take turns for several rounds and the medians
+# are compared, since a shared machine's load drifts within a run. MSVC is
+# recorded with and without sound (from a private PulseAudio's null input):
+# sound may cost the loop at most 3 % of its frame rate.
 #
 # With soak-seconds, a recording of that length also reports GDI objects and
 # memory in use once a minute.
@@ -21,11 +23,13 @@ source "$root/bench/screen_scene.sh"
 cleanup() {
     stop_screen_scene
     stop_wine
+    stop_pulse
     stop_xvfb
 }
 trap cleanup EXIT
 start_xvfb
 start_screen_scene
+start_pulse
 start_wine
 bench="$KELVORA_WIN_BUILD/bench/recording_bench.exe"
 
@@ -33,6 +37,7 @@ log=$(mktemp)
 for ((round = 1; round <= rounds; round++)); do
     wine "$bench" grab "$seconds" | tee -a "$log"
     wine "$bench" record MSVC "$seconds" | tee -a "$log"
+    wine "$bench" record MSVC "$seconds" sound | tee -a "$log"
     wine "$bench" record ZMBV "$seconds" | tee -a "$log"
 done
 awk '
@@ -48,6 +53,11 @@ awk '
         printf "median of %d rounds: grab %.2f frames/s", split(grab, x, " "), g
         for (c in rate) printf ", %s %.2f (%.0f%% of the grab)", c, median(rate[c]), 100 * median(rate[c]) / g
         printf "\n"
+        if ("MSVC+sound" in rate) {
+            r = median(rate["MSVC+sound"]) / median(rate["MSVC"])
+            printf "sound: MSVC with sound at %.1f%% of MSVC without (cost %.1f%%, target at most 3%%): %s\n",
+                100 * r, 100 * (1 - r), 1 - r <= 0.03 ? "met" : "NOT met"
+        }
     }' "$log"
 rm -f "$log"
 

@@ -1,7 +1,9 @@
 // Recording benchmark under Wine (Windows tree), run by recording_bench.sh:
 //
 //   recording_bench grab SECONDS            the bare GDI grab of the whole screen
-//   recording_bench record CODEC SECONDS    the recording loop through CODEC
+//   recording_bench record CODEC SECONDS [sound]
+//                                           the recording loop through CODEC,
+//                                           with sound from the default input
 //   recording_bench soak CODEC SECONDS      a long recording: GDI objects and
 //                                           memory in use once a minute
 //
@@ -82,9 +84,10 @@ int Grab(double seconds) {
 
 // Records the whole screen; every grab gets a slot of its own (1 ms), so the
 // frames written per second are the loop's own rate.
-int Record(const char* code, double seconds, bool soak) {
+int Record(const char* code, double seconds, bool soak, bool sound) {
     TScreenCamera camera(nullptr);
     camera.FRegionType = 4;
+    camera.FRecordAudio = sound;
     camera.FCodecIndex = SlotOf(camera, code);
     camera.FMSPFRecord = soak ? 25 : 1;
     camera.FRestoreAppWindowAfterCapture = false;
@@ -94,6 +97,8 @@ int Record(const char* code, double seconds, bool soak) {
     }
     std::string error;
     camera.FOnError = [&](TScreenCamera*, const std::string& m) { error = m; };
+    // Silence in place of the input would not measure the input's cost.
+    camera.FOnSoundProblem = [&](TScreenCamera*, const std::string& m) { error = "sound: " + m; };
     char path[MAX_PATH];
     GetTempPathA(MAX_PATH, path);
     const std::string target = std::string(path) + "kelvora-bench.avi";
@@ -149,9 +154,9 @@ int Record(const char* code, double seconds, bool soak) {
                     code, gdiAtOne, kelvora::test::LiveGdiObjects(), gdiBefore,
                     memAtOne / 1048576.0, MemoryInUse() / 1048576.0);
     }
-    std::printf("record %s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
+    std::printf("record %s%s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
                 " %.2f frames/s\n",
-                code, camera.FFrameWidth.load(), camera.FFrameHeight.load(), written, elapsed,
+                code, sound ? "+sound" : "", camera.FFrameWidth.load(), camera.FFrameHeight.load(), written, elapsed,
                 1000 * cpu / written, written / elapsed);
     return 0;
 }
@@ -162,9 +167,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "grab") == 0) {
         return Grab(std::atof(argv[2]));
     }
-    if (argc == 4 && (std::strcmp(argv[1], "record") == 0 || std::strcmp(argv[1], "soak") == 0)) {
-        return Record(argv[2], std::atof(argv[3]), std::strcmp(argv[1], "soak") == 0);
+    const bool sound = argc == 5 && std::strcmp(argv[4], "sound") == 0;
+    if ((argc == 4 || sound) &&
+        (std::strcmp(argv[1], "record") == 0 || std::strcmp(argv[1], "soak") == 0)) {
+        return Record(argv[2], std::atof(argv[3]), std::strcmp(argv[1], "soak") == 0, sound);
     }
-    std::fprintf(stderr, "usage: recording_bench grab S | record CODEC S | soak CODEC S\n");
+    std::fprintf(stderr,
+                 "usage: recording_bench grab S | record CODEC S [sound] | soak CODEC S\n");
     return 2;
 }

@@ -12,6 +12,19 @@ namespace {
 std::atomic<CameraPlatform*> g_installed{nullptr};
 }  // namespace
 
+std::unique_ptr<SoundInput> CameraPlatform::StartSoundInput(const std::string& device,
+                                                             SoundInputSink* sink,
+                                                             std::string* reason) {
+#if defined(_WIN32)
+    return ::StartSoundInput(device, sink, reason);
+#else
+    (void)device;
+    (void)sink;
+    *reason = "нет устройства записи звука";
+    return nullptr;
+#endif
+}
+
 void InstallPlatform(CameraPlatform* platform) { g_installed = platform; }
 
 CameraPlatform& ActivePlatform() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/camera_windows.h"
+#include "engine/sound_input.h"
 #include "engine/vfw/vfw.h"
 
 class TScreenCamera;
@@ -114,6 +115,12 @@ public:
     virtual void CloseThreadHandle(void* handle) = 0;
     // Sets a thread's priority: one of -15, -2, -1, 0, 1, 2, 15.
     virtual void SetThreadPriority(void* handle, int priority) = 0;
+
+    // ---- Sound ----
+    // Starts the input device (sound_input.h). The Windows build records
+    // through the system's wave input; elsewhere there is no device.
+    virtual std::unique_ptr<SoundInput> StartSoundInput(const std::string& device,
+                                                        SoundInputSink* sink, std::string* reason);
 };
 
 // The platform every camera of the process uses.

@@ -9,6 +9,7 @@
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
+#include "engine/session_sound.h"
 
 namespace {
 
@@ -73,8 +74,11 @@ void TScreenCamera::FinishRecording(const std::string& FileName) {
     // An unreadable file is reported once, below, with where it was kept.
     StreamPtr video;
     (void)OpenFirstVideoStream(VideoTempFile, &video);
-    // The second slot is for a sound stream.
+    // The second slot holds the sound, when there is some.
     FSaveStreams = {video.release(), nullptr};
+    if (sessionSound_) {
+        FSaveStreams[1] = OpenSoundStream(AudioTempFile);
+    }
     const std::int32_t count = FSaveStreams[1] != nullptr ? 2 : 1;
     SaveResult result = SaveResult::Cancelled;
     std::string problem;
@@ -98,20 +102,26 @@ void TScreenCamera::FinishRecording(const std::string& FileName) {
 }
 
 void TScreenCamera::KeepFailedRecording(const std::string& FileName, const std::string& reason) {
-    const std::string temp = VideoTempFile;
-    // One move per folder: a folder that refuses one name refuses the next
-    // as well, and each try may copy the whole file to another volume.
-    const auto moveTo = [&](const std::string& name) {
-        if (platform_.FileExists(name)) {
-            return NameTry::Exists;
+    // Moves `temp` to the first free name of `wanted`, else of the same name
+    // in the temporary folder; empty when neither folder takes it.
+    const auto keep = [this](const std::string& temp, const std::string& wanted) {
+        // One move per folder: a folder that refuses one name refuses the
+        // next as well, and each try may copy the whole file to another
+        // volume.
+        const auto moveTo = [&](const std::string& name) {
+            if (platform_.FileExists(name)) {
+                return NameTry::Exists;
+            }
+            return platform_.RenameFile(temp, name) ? NameTry::Taken : NameTry::Failed;
+        };
+        std::string kept = TakeFreeFileName(wanted, moveTo);
+        if (kept.empty()) {
+            // The output folder cannot take it: keep it in the temporary folder.
+            kept = TakeFreeFileName(DirectoryOf(temp) + "Kelvora " + FileNameOf(wanted), moveTo);
         }
-        return platform_.RenameFile(temp, name) ? NameTry::Taken : NameTry::Failed;
+        return kept;
     };
-    std::string kept = TakeFreeFileName(FileName, moveTo);
-    if (kept.empty()) {
-        // The output folder cannot take it: keep it in the temporary folder.
-        kept = TakeFreeFileName(DirectoryOf(temp) + "Kelvora " + FileNameOf(FileName), moveTo);
-    }
+    const std::string kept = keep(VideoTempFile, FileName);
     if (kept.empty()) {
         // The temporary file itself is wiped by the next recording and at
         // exit: never offer it as a place where the recording is kept.
@@ -119,6 +129,19 @@ void TScreenCamera::KeepFailedRecording(const std::string& FileName, const std::
                    "\nЗапись сохранить не удалось.");
         return;
     }
-    RaiseError(std::string(kRecordError) + "\n" + reason + "\nЗапись сохранена в файле " +
-               platform_.FileNameForDisplay(kept));
+    std::string text = std::string(kRecordError) + "\n" + reason + "\nЗапись сохранена в файле " +
+                       platform_.FileNameForDisplay(kept);
+    // The sound goes beside the picture, under the picture's name; like the
+    // picture, it would be wiped with the temporary files.
+    const std::string sound = AudioTempFile;
+    if (sessionSound_ && platform_.KindOf(sound) == CameraPlatform::FileKind::Plain) {
+        const std::size_t nameAt = kept.size() - FileNameOf(kept).size();
+        const std::size_t dot = kept.find_last_of('.');
+        const std::string keptSound = keep(
+            sound, (dot == std::string::npos || dot < nameAt ? kept : kept.substr(0, dot)) + ".wav");
+        text += keptSound.empty() ? "\nЗвук сохранить не удалось."
+                                  : "\nЗвук сохранён в файле " +
+                                        platform_.FileNameForDisplay(keptSound);
+    }
+    RaiseError(text);
 }

@@ -12,6 +12,7 @@
 #include "engine/temp_files.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
+#include "engine/session_sound.h"
 
 namespace {
 
@@ -247,8 +248,13 @@ void TScreenCamera::OpenSessionStreams(Session& session) {
     // gone (a held one is at most scheduled for deletion): this recording
     // is not settled until it ends.
     if (!DeleteTempFile(tempFile) || platform_.FileExists(tempFile) ||
-        !ClearRecordingSettled(tempFile) || (FRecordAudio && !DeleteTempFile(AudioTempFile))) {
+        !ClearRecordingSettled(tempFile)) {
         failed = true;
+    }
+    if (!failed && FRecordAudio) {
+        // Whatever stays in the sound file's way (a folder) costs the sound
+        // only: the sound file is made afresh, never through a link.
+        (void)DeleteTempFile(AudioTempFile);
     }
     if (!failed) {
         vfw::PAVIFILE opened = nullptr;
@@ -308,10 +314,25 @@ void TScreenCamera::OpenSessionStreams(Session& session) {
 }
 
 void TScreenCamera::RunSession(Session& session) {
+    sessionSound_ = false;
+    std::unique_ptr<SessionSound> sound;
+    if (!session.failed && FRecordAudio) {
+        sound = std::make_unique<SessionSound>(platform_, AudioTempFile, FAudioDevice,
+                                               static_cast<std::uint32_t>(FMSPFRecord.load()));
+        sound->Open();
+    }
     if (!session.failed) {
         RaiseNotify(FOnRecordStart);
         vfw::PAVISTREAM stream = session.compressed.get();
-        session.writeResult = RecordLoop(stream, &session.grabFailed);
+        session.writeResult = RecordLoop(stream, &session.grabFailed, sound.get());
+        if (sound) {
+            sound->Finish();
+            sessionSound_ = sound->HasFile();
+            std::string problem;
+            if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+                FOnSoundProblem(this, problem);
+            }
+        }
         // The last frames and the file's indexes are written here; a full
         // disk shows up now at the latest.
         const vfw::HRESULT ended = vfw::AVIStreamEndWrite(stream);
@@ -386,7 +407,8 @@ std::int32_t TScreenCamera::ApplyFailurePolicy(Session& session, const std::stri
     return 0;
 }
 
-vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed) {
+vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
+                                       SessionSound* sound) {
     std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
     FFramesWritten = 0;
@@ -394,6 +416,13 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed)
     FFramesDropped = 0;
     const std::uint32_t start = platform_.TimeMs();
     bool first = true;
+    if (sound != nullptr) {
+        sound->Begin(start);
+        std::string problem;  // a device that could not be had: said at once
+        if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+            FOnSoundProblem(this, problem);
+        }
+    }
 
     // The stream's format fixed the frame size; the area's fields may be
     // rewritten meanwhile (the timer keeps a full-screen area current).
@@ -435,12 +464,22 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed)
             lastWrite = elapsed;
             ++FFramesWritten;
             lastPosition = position;
+            if (sound != nullptr) {
+                sound->Picture(position);
+            }
         }
         FreeFrame(frame);
         if (elapsed - lastFlush >= kFlushEveryMs) {
             lastFlush = elapsed;
             if (const vfw::HRESULT r = vfw::AVIStreamFlush(stream); r != vfw::AVIERR_OK) {
                 return r;  // a write failed: handled as a refused frame
+            }
+            if (sound != nullptr) {
+                sound->Flush();
+                std::string problem;
+                if (sound->TakeProblem(&problem) && FOnSoundProblem) {
+                    FOnSoundProblem(this, problem);
+                }
             }
         }
 

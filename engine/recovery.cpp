@@ -6,6 +6,7 @@
 #include "engine/camera_platform.h"
 #include "engine/file_naming.h"
 #include "engine/screen_camera.h"
+#include "engine/session_sound.h"
 #include "engine/vfw/vfw.h"
 
 namespace {
@@ -63,17 +64,17 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 // it and then renamed, and a rename never replaces a file: one that takes
 // the name meanwhile keeps it, and the copy takes the next free name. False
 // when the folder cannot take it.
-bool SaveInto(vfw::PAVISTREAM source, const std::string& folder, const std::string& base,
-              std::string* saved) {
+bool SaveInto(vfw::PAVISTREAM source, vfw::PAVISTREAM sound, const std::string& folder,
+              const std::string& base, std::string* saved) {
     CameraPlatform& platform = ActivePlatform();
     const std::string target = InFolder(folder, base + ".avi");
     const std::string temp = TakeFreeTempFileName(target, [&](const std::string& name) {
         return platform.FileExists(name) ? NameTry::Exists : NameTry::Taken;
     });
-    vfw::PAVISTREAM streams[1] = {source};
-    vfw::AVICOMPRESSOPTIONS* options[1] = {nullptr};
-    if (temp.empty() ||
-        vfw::AVISaveV(temp.c_str(), nullptr, nullptr, 1, streams, options) != vfw::AVIERR_OK) {
+    vfw::PAVISTREAM streams[2] = {source, sound};
+    vfw::AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+    if (temp.empty() || vfw::AVISaveV(temp.c_str(), nullptr, nullptr, sound != nullptr ? 2 : 1,
+                                      streams, options) != vfw::AVIERR_OK) {
         return false;  // AVISaveV removed what it wrote
     }
     // Only a copy that reads back whole counts; the temporary file is wiped
@@ -131,10 +132,13 @@ RecoveryResult RecoverLeftoverRecording(const std::string& tempFile, const std::
         if (!platform.FileNameFromUtf8(stamp + kRecoveredWord, &base)) {
             base = stamp + kRecoveredWordLatin;
         }
-        if (!outputDir.empty() && SaveInto(source.get(), outputDir, base, recoveredPath)) {
+        // The sound recorded beside it, up to its last flush.
+        const StreamPtr sound(OpenSoundStream(SoundTempFileFor(tempFile)));
+        if (!outputDir.empty() &&
+            SaveInto(source.get(), sound.get(), outputDir, base, recoveredPath)) {
             return RecoveryResult::Recovered;
         }
-        if (SaveInto(source.get(), tempDir, base, recoveredPath)) {
+        if (SaveInto(source.get(), sound.get(), tempDir, base, recoveredPath)) {
             return RecoveryResult::Recovered;
         }
         return RecoveryResult::Failed;

@@ -38,7 +38,8 @@ enum class RecoveryResult {
     NotYet,
 };
 
-// Copies the video of `tempFile` without recompressing (AVISaveV) into
+// Copies the video of `tempFile`, with the sound of its temporary sound file
+// when there is one (SoundTempFileFor), without recompressing (AVISaveV) into
 // `outputDir` (may be empty: no output folder set) as
 // "<stamp> (восстановлено).avi", or, when the output folder is not set or
 // cannot take the file (missing, read-only, full), into `tempDir`. An

@@ -4,6 +4,7 @@
 
 #include "engine/camera_platform.h"
 #include "engine/temp_files.h"
+#include "engine/session_sound.h"
 
 std::atomic<TScreenCamera*> CurrentCamera{nullptr};
 std::atomic<std::uint8_t> StopReason{kStopNone};
@@ -39,7 +40,7 @@ TScreenCamera::TScreenCamera(void* Owner) : FOwnerForm(Owner), platform_(ActiveP
     // A leftover not recovered yet keeps its name: this camera records
     // beside it, so that nothing wipes it before a later start recovers it.
     VideoTempFile = FreeVideoTempFile(dir);
-    AudioTempFile = dir + kAudioTempName;
+    AudioTempFile = SoundTempFileFor(VideoTempFile);
 
     FRecording = false;
     std::int32_t w = 0, h = 0;

@@ -34,6 +34,7 @@
 class TScreenCamera;
 class TBitmap;  // the preview picture (frame_grabber_win32.cpp)
 class CameraPlatform;
+class SessionSound;
 
 // ---- Events: a handler is raised only when assigned (non-empty). ----
 using TNotifyEvent = std::function<void(TScreenCamera* Sender)>;
@@ -146,6 +147,7 @@ public:
     std::atomic<std::int32_t> FCodecIndex{-1};
     std::atomic<TTimerCapture> FTimerCapture{TTimerCapture{}};
     std::atomic<bool> FRecordAudio{false};
+    SharedText FAudioDevice;  // the sound input's name (UTF-8); empty: the default
 
     // ---- Compressor table (codec_catalogue.cpp) ----
     // Built on the UI thread; a session reads its entry under FCodecsLock.
@@ -188,6 +190,8 @@ public:
     TCameraErrorEvent FOnError;
     TCameraPreviewEvent FOnPreview;
     TCameraProgressEvent FOnProgress;
+    // The sound of a recording stopped on the way; the picture goes on.
+    TCameraErrorEvent FOnSoundProblem;
 
     // ---- Screen camera ----
     void SetColorDepth(std::int32_t Index);
@@ -313,7 +317,8 @@ private:
     vfw::HIC OpenSessionCompressor(vfw::FOURCC* handler, std::string* name);
     // The recording loop: returns the failing write's code, or AVIERR_OK;
     // *grabFailed tells whether it ended on a grab that failed.
-    vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed);
+    vfw::HRESULT RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
+                            SessionSound* sound = nullptr);
     // Finishing a kept recording: its video copied into the target under a free name.
     void FinishRecording(const std::string& FileName);
     // Saving failed: moves the temporary file beside the target under a
@@ -352,4 +357,6 @@ private:
     // Set when the user accepted the default compressor: the next session
     // records with 'MSVC' whatever the catalogue holds.
     std::atomic<bool> useDefaultCompressor_{false};
+    // The session being finished recorded sound into AudioTempFile (worker).
+    bool sessionSound_ = false;
 };

@@ -21,6 +21,8 @@ bool SoundRecording::Start(const std::string& path, const SoundFormat& format,
         return false;
     }
     sync_.emplace(format, std::move(clock), startMs, framePeriodMs);
+    format_ = format;
+    startMs_ = startMs;
     return true;
 }
 
@@ -61,6 +63,11 @@ void SoundRecording::Finish(std::uint32_t endMs) {
     if (sync_) {
         sync_->Finish(endMs, &out_);
         WriteOut();
+        // The last grab of a loaded machine can take a second: the sound
+        // that arrived meanwhile lies past the picture's last slot.
+        const std::uint64_t due =
+            static_cast<std::uint64_t>(endMs - startMs_) * format_.samplesPerSec / 1000;
+        (void)file_.Trim(due);
         (void)file_.Close();
         sync_.reset();
     }

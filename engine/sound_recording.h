@@ -10,7 +10,7 @@
 //   3. Flush() with every flush of the video: silence while the input
 //      delivers nothing, then the file handed to the system.
 //   4. Finish(endMs) once the input has stopped: silence up to the
-//      picture's end, the file completed.
+//      picture's end, sound past it cut off, the file completed.
 // TakeProblem() answers true once, with the first problem (the device, or
 // the file: a full disk); the recording goes on, and the sound is silence
 // from there on as far as the file can still take it.
@@ -51,4 +51,6 @@ class SoundRecording final : public SoundInputSink {
     std::vector<std::uint8_t> out_;
     std::string problem_;
     bool problemTaken_ = false;
+    SoundFormat format_;
+    std::uint32_t startMs_ = 0;
 };

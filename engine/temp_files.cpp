@@ -136,6 +136,20 @@ std::string FreeVideoTempFile(const std::string& tempDir) {
     return name.empty() ? first : name;
 }
 
+std::string SoundTempFileFor(const std::string& videoTemp) {
+    const std::size_t slash = videoTemp.find_last_of("\\/");
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = videoTemp.substr(nameAt);
+    const std::string video = "~vstream", extension = ".avi";  // kVideoTempName's parts
+    if (name.compare(0, video.size(), video) != 0 || name.size() < video.size() + extension.size() ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
+        return videoTemp + ".wav";
+    }
+    name = "~astream" + name.substr(video.size(), name.size() - video.size() - extension.size()) +
+           ".wav";
+    return videoTemp.substr(0, nameAt) + name;
+}
+
 void MarkRecordingSettled(const std::string& tempFile) {
     if (!ActivePlatform().FileExists(tempFile)) {
         return;  // nothing that could come back
@@ -148,6 +162,10 @@ void MarkRecordingSettled(const std::string& tempFile) {
 bool WipeLeftoverRecording(const std::string& tempFile) {
     CameraPlatform& platform = ActivePlatform();
     DeleteTempFile(tempFile);
+    const std::string sound = SoundTempFileFor(tempFile);
+    if (platform.FileExists(sound)) {
+        DeleteTempFile(sound);  // a link or a folder is never written through
+    }
     if (platform.FileExists(tempFile)) {
         return false;  // held open: its deletion is at most scheduled
     }

@@ -12,7 +12,6 @@
 class CameraPlatform;
 
 inline constexpr const char* kVideoTempName = "~vstream.avi";
-inline constexpr const char* kAudioTempName = "~astream.wav";
 // What FindFirstFile matches to find every temporary recording of a folder.
 inline constexpr const char* kVideoTempPattern = "~vstream*.avi";
 
@@ -27,12 +26,18 @@ std::string TempRecordingFolder(CameraPlatform& platform);
 // of these names.
 std::string FreeVideoTempFile(const std::string& tempDir);
 
+// The temporary sound file that goes with the temporary recording `videoTemp`:
+// "~vstream.avi" has "~astream.wav" beside it, "~vstream (2).avi"
+// "~astream (2).wav" (any other name gets ".wav" appended).
+std::string SoundTempFileFor(const std::string& videoTemp);
+
 // A recording whose fate is settled (saved, kept elsewhere, discarded or
 // recovered) is marked before its temporary file is wiped, so that a file
 // the wipe could not remove (held by another program) never comes back as
 // a cut-off recording. The mark is a small file beside it.
 void MarkRecordingSettled(const std::string& tempFile);
-// Wipes the temporary file (DeleteTempFile) and, once it is gone, its mark.
+// Wipes the temporary file (DeleteTempFile) and its sound file, and, once
+// the recording is gone, its mark.
 // True when both are gone.
 bool WipeLeftoverRecording(const std::string& tempFile);
 // Before a new recording goes into `tempFile` (already wiped): removes the

@@ -87,6 +87,13 @@ void CameraEvents::Attach(TScreenCamera& camera) {
     };
     camera.FOnProgress = [this](TScreenCamera*, std::int32_t percent, const std::string& caption,
                                 bool& Continue) { Continue = Progress(percent, caption); };
+    camera.FOnSoundProblem = [this](TScreenCamera*, const std::string& reason) {
+        Post([this, reason](TScreenCamera* sender) {
+            if (handlers_.soundProblem) {
+                handlers_.soundProblem(sender, reason);
+            }
+        });
+    };
 }
 
 void CameraEvents::Detach() {

@@ -56,6 +56,8 @@ struct CameraHandlers {
     std::function<bool(TScreenCamera* Sender, int Percent, const std::string& Caption,
                        bool direct)>
         progress;
+    // The sound of a recording stopped; `reason` completes the balloon's text.
+    std::function<void(TScreenCamera* Sender, const std::string& reason)> soundProblem;
 };
 
 class CameraEvents {
@@ -65,7 +67,7 @@ class CameraEvents {
     CameraEvents(const CameraEvents&) = delete;
     CameraEvents& operator=(const CameraEvents&) = delete;
 
-    // Binds the camera's six events (FOnError ... FOnProgress).
+    // Binds the camera's events (FOnError ... FOnProgress, FOnSoundProblem).
     void Attach(TScreenCamera& camera);
     // The camera is about to be released: later handlers get a null Sender.
     void Detach();

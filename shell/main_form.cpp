@@ -99,6 +99,11 @@ bool TfrmMain::FormCreate() {
         },
         [this](TScreenCamera* sender, int percent, const std::string& caption, bool direct) {
             return CameraProgress(sender, percent, caption, direct);
+        },
+        [this](TScreenCamera*, const std::string& reason) {
+            if (tray) {
+                tray->ShowBalloon(L"Kelvora", L"Звук не записывается: " + Widen(reason));
+            }
         }});
     camera = std::make_unique<TScreenCamera>(wnd);
     events_->Attach(*camera);

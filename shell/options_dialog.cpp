@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "engine/screen_camera.h"
+#include "engine/sound_input.h"
 #include "resource_ids.h"
 #include "shell/autorun.h"
 #include "shell/settings_store.h"
 #include "shell/settings_rules.h"
+#include "shell/sound_settings.h"
 #include "win32/text.h"
 
 namespace kelvora {
@@ -23,11 +25,12 @@ using win32::Narrow;
 using win32::Widen;
 
 constexpr wchar_t kClassName[] = L"TfrmOption";
-constexpr SIZE kClient96{405, 375};
+constexpr SIZE kClient96{405, 429};
 constexpr const wchar_t* kFormats[] = {L"BMP", L"JPG", L"PNG"};
 constexpr int kHotKeyFields[] = {TfrmOption::HotKeyRecord, TfrmOption::HotKeyStop,
                                  TfrmOption::HotKeyShot};
-constexpr int kScrollPage = 10;  // the scroll bar's step for a click beside the thumb
+constexpr int kScrollPage = 10;
+constexpr wchar_t kDefaultDevice[] = L"Устройство по умолчанию";  // the scroll bar's step for a click beside the thumb
 
 constexpr DWORD kLabel = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
@@ -93,35 +96,46 @@ const std::vector<ControlSpec>& Table() {
         {T::HotKeyStop, HOTKEY_CLASSW, L"", {144, 294, 119, 21}, kHotKeyField},
         {T::LabelHotKeyShot, WC_STATICW, L"Скриншот:", {272, 278, 119, 14}, kLabel},
         {T::HotKeyShot, HOTKEY_CLASSW, L"", {272, 294, 119, 21}, kHotKeyField},
+        {T::GroupBoxSound, WC_BUTTONW, L"Звук", {8, 328, 389, 50}, kGroup},
+        {T::RecordSound,
+         WC_BUTTONW,
+         L"Записывать звук",
+         {16, 349, 140, 17},
+         WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX},
+        {T::SoundDevice,
+         WC_COMBOBOXW,
+         L"",
+         {164, 346, 227, 200},
+         WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST},
         {T::avto,
          WC_BUTTONW,
          L"Поместить в автозагрузку",
-         {16, 329, 220, 17},
+         {16, 383, 220, 17},
          WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX},
         {T::Button2,
          WC_BUTTONW,
          L"Сохранить",
-         {316, 326, 81, 25},
+         {316, 380, 81, 25},
          WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
         // Sizes itself along the bottom edge.
-        {T::StatusBar1, STATUSCLASSNAMEW, L"", {0, 355, 405, 20}, WS_VISIBLE},
+        {T::StatusBar1, STATUSCLASSNAMEW, L"", {0, 409, 405, 20}, WS_VISIBLE},
 
         // Never shown: carries the camera's two timing values.
-        {T::GroupBox1, WC_BUTTONW, L"Другое", {8, 394, 389, 150}, BS_GROUPBOX},
-        {T::LabelRecordTitle, WC_STATICW, L"Задержка между кадрами :", {16, 412, 200, 14}, 0},
-        {T::TrackBarRecord, TRACKBAR_CLASSW, L"", {16, 428, 300, 24}, TBS_HORZ | TBS_NOTICKS},
-        {T::LabelRecordMin, WC_STATICW, L"5 милисекунд", {16, 454, 100, 14}, 0},
-        {T::LabelRecordMax, WC_STATICW, L"1 Second", {236, 454, 80, 14}, SS_RIGHT},
-        {T::labelmspFrecord, WC_STATICW, L"", {320, 432, 70, 14}, 0},
-        {T::LabelPlaybackTitle, WC_STATICW, L"Playback Frame Rate : (FPS)", {16, 472, 200, 14}, 0},
-        {T::TrackBarPlayback, TRACKBAR_CLASSW, L"", {16, 488, 300, 24}, TBS_HORZ | TBS_NOTICKS},
-        {T::LabelPlaybackMin, WC_STATICW, L"1 fps", {16, 514, 100, 14}, 0},
-        {T::LabelPlaybackMax, WC_STATICW, L"200 fps", {236, 514, 80, 14}, SS_RIGHT},
-        {T::labelFPSPlayback, WC_STATICW, L"", {320, 492, 70, 14}, 0},
+        {T::GroupBox1, WC_BUTTONW, L"Другое", {8, 448, 389, 150}, BS_GROUPBOX},
+        {T::LabelRecordTitle, WC_STATICW, L"Задержка между кадрами :", {16, 466, 200, 14}, 0},
+        {T::TrackBarRecord, TRACKBAR_CLASSW, L"", {16, 482, 300, 24}, TBS_HORZ | TBS_NOTICKS},
+        {T::LabelRecordMin, WC_STATICW, L"5 милисекунд", {16, 508, 100, 14}, 0},
+        {T::LabelRecordMax, WC_STATICW, L"1 Second", {236, 508, 80, 14}, SS_RIGHT},
+        {T::labelmspFrecord, WC_STATICW, L"", {320, 486, 70, 14}, 0},
+        {T::LabelPlaybackTitle, WC_STATICW, L"Playback Frame Rate : (FPS)", {16, 526, 200, 14}, 0},
+        {T::TrackBarPlayback, TRACKBAR_CLASSW, L"", {16, 542, 300, 24}, TBS_HORZ | TBS_NOTICKS},
+        {T::LabelPlaybackMin, WC_STATICW, L"1 fps", {16, 568, 100, 14}, 0},
+        {T::LabelPlaybackMax, WC_STATICW, L"200 fps", {236, 568, 80, 14}, SS_RIGHT},
+        {T::labelFPSPlayback, WC_STATICW, L"", {320, 546, 70, 14}, 0},
         {T::AutoMode,
          WC_BUTTONW,
          L"Full Auto Mode ON (Synchronize  f/s)",
-         {16, 528, 300, 17},
+         {16, 582, 300, 17},
          BS_AUTOCHECKBOX},
     };
     return table;
@@ -294,6 +308,7 @@ void TfrmOption::FillAndShow() {
     UpdateCodecButtons();
     SetText(Control(Dir), Widen(settings_.OutputDir, CP_ACP));
     ShowHotKeys();
+    ShowSound();
     SetStatus(L"");
     // Already shown: only brought to the front, the list stays.
     if (!Showing()) {
@@ -458,6 +473,10 @@ void TfrmOption::Button2Click() {
             return;
         }
     }
+    if (!SaveSound(&refused)) {
+        MessageBoxW(Handle(), UnableToWriteText(iniPath_).c_str(), L"Kelvora", MB_ICONERROR);
+        return;
+    }
     std::wstring status;
     for (const std::wstring& message : refused) {
         status += (status.empty() ? L"" : L"; ") + message;
@@ -498,6 +517,60 @@ bool TfrmOption::SaveHotKeys(const HotKeySet& keys) const {
         }
     }
     return true;
+}
+
+void TfrmOption::ShowSound() {
+    const SoundSettings sound =
+        ReadSoundSettings([this](const char* key) { return ReadSetting(iniPath_, key); });
+    SendMessageW(Control(RecordSound), BM_SETCHECK, sound.RecordAudio ? BST_CHECKED : BST_UNCHECKED,
+                 0);
+    HWND list = Control(SoundDevice);
+    SendMessageW(list, CB_RESETCONTENT, 0, 0);
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kDefaultDevice));
+    const std::wstring chosen = Widen(sound.AudioDevice, CP_ACP);
+    int selected = 0;
+    for (const std::string& name : SoundInputDevices()) {
+        const std::wstring device = Widen(name);
+        const LRESULT at =
+            SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(device.c_str()));
+        if (device == chosen) {
+            selected = static_cast<int>(at);
+        }
+    }
+    // A device that is not plugged in now stays chosen until the user
+    // picks another.
+    if (!chosen.empty() && selected == 0) {
+        selected = static_cast<int>(
+            SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(chosen.c_str())));
+    }
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+}
+
+bool TfrmOption::SaveSound(std::vector<std::wstring>* refused) {
+    SoundSettings sound;
+    sound.RecordAudio = Checked(RecordSound);
+    HWND list = Control(SoundDevice);
+    if (SendMessageW(list, CB_GETCURSEL, 0, 0) > 0) {
+        const std::wstring name = WindowText(list);
+        sound.AudioDevice = Narrow(name, CP_ACP);
+        // The file holds ANSI text: a name the code page cannot spell would
+        // come back as no device, or as another one.
+        if (Widen(sound.AudioDevice, CP_ACP) != name) {
+            sound.AudioDevice.clear();
+            SendMessageW(list, CB_SETCURSEL, 0, 0);
+            refused->push_back(L"Имя устройства «" + name +
+                               L"» не записывается в Settings.ini, выбрано устройство по умолчанию");
+        }
+    }
+    if (TScreenCamera* camera = camera_()) {
+        camera->FRecordAudio = sound.RecordAudio;
+        camera->FAudioDevice = Narrow(Widen(sound.AudioDevice, CP_ACP));
+    }
+    return WriteSoundSettings(
+        [this](const char* key, const std::string& value) {
+            return WriteSetting(iniPath_, key, value);
+        },
+        sound);
 }
 
 void TfrmOption::SetStatus(const std::wstring& text) {

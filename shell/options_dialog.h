@@ -1,7 +1,8 @@
 // TfrmOption: the options dialog "Настройки программы". The user picks the
 // compressor from the camera's catalogue (with its About and configuration
 // dialogs) and its quality, the output folder through the system's folder
-// chooser, the screenshot format and JPEG quality, and autorun.
+// chooser, the screenshot format and JPEG quality, autorun, and whether and
+// from which input device sound is recorded.
 //
 // Protocol:
 //  - Create() once at start-up (FormCreate: the autorun box from the
@@ -78,6 +79,9 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
         HotKeyStop,
         LabelHotKeyShot,
         HotKeyShot,
+        GroupBoxSound,
+        RecordSound,
+        SoundDevice,
         avto,
         Button2,
         StatusBar1,
@@ -171,6 +175,12 @@ class TfrmOption : public FormWindow, public TOptionsDialog {
     // box showing what holds) when the registry refused.
     [[nodiscard]] bool SaveAutorun();
     void SetStatus(const std::wstring& text);
+    // The sound group from the file, with the system's input devices.
+    void ShowSound();
+    // The sound group into the camera and the file; false when it refused.
+    // A device name the file cannot hold is not taken: the default device
+    // is, and the refusal joins `refused`.
+    [[nodiscard]] bool SaveSound(std::vector<std::wstring>* refused);
 
     HWND owner_;
     TSettings& settings_;

@@ -4,6 +4,7 @@
 
 #include "engine/screen_camera.h"
 #include "shell/settings_rules.h"
+#include "shell/sound_settings.h"
 #include "win32/text.h"
 
 namespace kelvora {
@@ -97,6 +98,9 @@ void LoadSettings(const std::wstring& iniPath, TSettings& settings, TScreenCamer
     ReadSettings(read, settings, fields);
     camera.FCodecIndex = fields.CodecIndex;
     camera.FCompressionQuality = fields.CompressionQuality;
+    const SoundSettings sound = ReadSoundSettings(read);
+    camera.FRecordAudio = sound.RecordAudio;
+    camera.FAudioDevice = Narrow(Widen(sound.AudioDevice, CP_ACP));
 }
 
 SaveResult SaveSettings(const std::wstring& iniPath, const TSettings& settings) {

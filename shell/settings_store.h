@@ -36,7 +36,8 @@ std::optional<std::string> ReadSetting(const std::wstring& iniPath, const char* 
                                 const std::string& value);
 
 // Refreshes `settings` and the camera's FCodecIndex and FCompressionQuality
-// from the file at `iniPath` (a missing file or key keeps the current values).
+// from the file at `iniPath` (a missing file or key keeps the current values),
+// and the camera's FRecordAudio and FAudioDevice (shell/sound_settings.h).
 void LoadSettings(const std::wstring& iniPath, TSettings& settings, TScreenCamera& camera);
 
 struct SaveResult {

@@ -103,6 +103,30 @@ HRESULT WavWriter::Flush() {
     return AVIERR_OK;
 }
 
+HRESULT WavWriter::Trim(std::uint64_t blocks) {
+    if (error_ != AVIERR_OK) {
+        return error_;
+    }
+    const std::uint64_t bytes = blocks * blockBytes_;
+    // Fewer than a chunk header's bytes over: left as they are.
+    if (!out_.open() || bytes + 8 > dataBytes_) {
+        return AVIERR_OK;
+    }
+    if (!out_.Flush()) {
+        return Fail(AVIERR_FILEWRITE);
+    }
+    std::uint8_t junk[8] = {'J', 'U', 'N', 'K'};
+    const auto rest = static_cast<std::uint32_t>(dataBytes_ - bytes - 8);
+    for (int i = 0; i < 4; ++i) {
+        junk[4 + i] = static_cast<std::uint8_t>(rest >> (8 * i));
+    }
+    if (!out_.WriteAt(kHeaderBytes + bytes, junk, sizeof junk)) {
+        return Fail(AVIERR_FILEWRITE);
+    }
+    dataBytes_ = bytes;
+    return Flush();
+}
+
 HRESULT WavWriter::Close() {
     if (!out_.open()) {
         return error_ != AVIERR_OK ? error_ : AVIERR_BADHANDLE;

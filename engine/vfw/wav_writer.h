@@ -40,6 +40,10 @@ class WavWriter {
     [[nodiscard]] HRESULT Append(const void* data, std::size_t bytes);
     // Hands the blocks to the system, then patches the sizes.
     [[nodiscard]] HRESULT Flush();
+    // Ends the sound after `blocks` (when it holds more): the header states
+    // that many and a 'JUNK' chunk covers the rest, which readers skip. Then
+    // only Close.
+    [[nodiscard]] HRESULT Trim(std::uint64_t blocks);
     // Flushes and closes the file.
     [[nodiscard]] HRESULT Close();
 

@@ -6,6 +6,8 @@
 // decode to the screen's size and show the pattern's still parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -168,7 +170,77 @@ const std::map<std::string, std::string> kExpected = {
     {"long-save", "rawvideo"},    {"screenshot-BMP", "bmp"},        {"screenshot-JPG", "mjpeg"},
     {"screenshot-PNG", "png"},    {"area-rectangle", "zmbv"},       {"recovered-output", "zmbv"},
     {"recovered-temp", "zmbv"},   {"settings-screenshot", "mjpeg"}, {"linked-temp", "msvideo1"},
-    {"end-session", "zmbv"}};
+    {"end-session", "zmbv"},      {"sound-tone", "zmbv"},           {"sound-off", "zmbv"},
+    {"sound-sync", "zmbv"},       {"sound-missing-device", "zmbv"}, {"sound-recovered", "zmbv"}};
+
+// The sound a case noted: "none" (one stream), "tone" (the test's 1 kHz
+// tone at its level), "silence", "click" (first loud sound against the
+// first white frame) or "any"; the sound lasts as long as the picture.
+void CheckSound(const Note& note) {
+    const std::string file = (kFolder / note.at("file")).string();
+    SCOPED_TRACE(file);
+    const std::string what = note.at("sound");
+    const kelvora::test::AudioProbe a = kelvora::test::ProbeAudio(file);
+    if (what == "none") {
+        EXPECT_FALSE(a.ok) << "a sound stream";
+        return;
+    }
+    ASSERT_TRUE(a.ok) << a.error;
+    EXPECT_EQ(a.codecName, "pcm_s16le");
+    const kelvora::test::VideoProbe v = kelvora::test::ProbeVideo(file);
+    const double soundMs = 1000.0 * static_cast<double>(a.blocks) / a.sampleRate;
+    const double pictureMs = 25.0 * static_cast<double>(v.entries);
+    std::printf("%s: sound %.1f ms, picture %.1f ms (%+.1f ms)\n", file.c_str(), soundMs,
+                pictureMs, soundMs - pictureMs);
+    // A killed run loses up to its last flush of either.
+    EXPECT_NEAR(soundMs, pictureMs, what == "any" ? 1000.0 : 25.0);
+    std::vector<std::int16_t> s;
+    ASSERT_TRUE(kelvora::test::DecodeAudioS16(file, &s));
+    const size_t channels = static_cast<size_t>(a.channels);
+    const auto left = [&](size_t block) { return s[block * channels]; };
+    const size_t blocks = s.size() / channels;
+    if (what == "silence") {
+        EXPECT_EQ(std::count(s.begin(), s.end(), 0), static_cast<long>(s.size()));
+    } else if (what == "tone") {
+        // Two seconds from the first: crossings and level of the left channel.
+        const size_t from = static_cast<size_t>(a.sampleRate), count = 2 * from;
+        ASSERT_GT(blocks, from + count);
+        int crossings = 0;
+        double sum = 0;
+        for (size_t b = from; b < from + count; ++b) {
+            crossings += (left(b - 1) < 0) != (left(b) < 0);
+            sum += static_cast<double>(left(b)) * left(b);
+        }
+        const double hertz = crossings / 4.0;
+        const double rms = std::sqrt(sum / static_cast<double>(count));
+        std::printf("%s: tone %.1f Hz, RMS %.0f (played %.0f)\n", file.c_str(), hertz, rms,
+                    16383 / std::sqrt(2.0));
+        EXPECT_NEAR(hertz, 1000, 20);
+        EXPECT_NEAR(rms, 16383 / std::sqrt(2.0), 16383 * 0.07);
+    } else if (what == "click") {
+        size_t loud = 0;
+        while (loud < blocks && std::abs(left(loud)) < 8000) {
+            ++loud;
+        }
+        ASSERT_LT(loud, blocks) << "no click";
+        std::vector<Frame> frames;
+        ASSERT_TRUE(DecodePattern(file, note, &frames));
+        const std::vector<long long> times = kelvora::test::PacketTimes(file);
+        ASSERT_EQ(times.size(), frames.size());
+        size_t white = 0;
+        while (white < frames.size() &&
+               !(Near(Pixel(frames[white], 160, 8), 0xFFFFFF, 16) &&
+                 Near(Pixel(frames[white], 4, 220), 0xFFFFFF, 16))) {
+            ++white;
+        }
+        ASSERT_LT(white, frames.size()) << "no white frame";
+        const double clickMs = 1000.0 * static_cast<double>(loud) / a.sampleRate;
+        const double whiteMs = 25.0 * static_cast<double>(times[white]);
+        std::printf("%s: click at %.1f ms, first white frame at %.1f ms: offset %+.1f ms\n",
+                    file.c_str(), clickMs, whiteMs, clickMs - whiteMs);
+        EXPECT_LE(std::abs(clickMs - whiteMs), 100.0);
+    }
+}
 
 TEST(KelvoraE2eCheck, RecordingsAndScreenshotsShowTheScreen) {
     ASSERT_TRUE(fs::is_directory(kFolder)) << kFolder << " is missing: kelvora_e2e_test runs first";
@@ -181,9 +253,12 @@ TEST(KelvoraE2eCheck, RecordingsAndScreenshotsShowTheScreen) {
         const auto expected = kExpected.find(tag);
         ASSERT_NE(expected, kExpected.end()) << tag;
         const Note note = ReadNote(entry.path());
-        if (note.at("kind") != "picture") {
+        if (note.at("kind") != "picture" && tag != "sound-sync") {  // it turns white
             CheckRecording(note, expected->second);
-        } else {
+        }
+        if (note.count("sound") != 0) {
+            CheckSound(note);
+        } else if (note.at("kind") == "picture") {
             CheckPicture(note, expected->second);
         }
         checked.insert(tag);

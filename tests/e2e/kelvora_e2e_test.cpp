@@ -23,6 +23,7 @@
 #include "shell/options_dialog.h"
 #include "shell/file_names.h"
 #include "tests/e2e/kelvora_driver.h"
+#include "tests/e2e/sound_probe.h"
 #include "tests/engine/recording_pattern.h"
 #include "tests/engine/recording_pattern_window.h"
 #include "tests/support/desktop.h"
@@ -1108,6 +1109,101 @@ TEST_F(KelvoraE2e, EndOfTheSessionWhileRecordingSavesTheFileWhole) {
     EXPECT_NE(file.find("idx1"), std::string::npos) << "no index";
     ExpectExitLeavesNothing();
     Note("end-session", avis[0], "recording", recorded);
+}
+
+// ---- Sound (the private PulseAudio of the test script: what is played into
+// its null sink is what the default input records) ----
+
+// RecordAudio=1 with a 1 kHz tone playing: the recording has the picture
+// and the tone (the host check measures it); RecordAudio=0 records the
+// picture alone, as without the keys.
+TEST_F(KelvoraE2e, SoundOfATonePlayingIsRecordedAndOffRecordsNone) {
+    if (!SoundServerRunning()) {
+        GTEST_SKIP() << "no private PulseAudio (scripts/test.sh starts one)";
+    }
+    Prepare("sound-tone");
+    settings_.Codec = "1";  // ZMBV
+    WriteIni();
+    ASSERT_TRUE(WriteSoundKeys(Ini(), true, ""));
+    Launch(false);
+    const std::string tone = (case_ / "tone.wav").string();
+    ASSERT_TRUE(WriteToneWav(tone, 12));
+    ASSERT_TRUE(PlayWithPaplay(tone));
+    PumpFor(1000);
+    RecordWithHotKeys("sound-tone", 5000);
+    NoteSound("sound-tone", "tone");
+    EXPECT_EQ(TrayBalloon(), L"") << "no sound problem";
+
+    ASSERT_TRUE(WriteSoundKeys(Ini(), false, ""));  // read before each command
+    RecordWithHotKeys("sound-off", 2000);
+    NoteSound("sound-off", "none");
+    kelvora_->Terminate();
+}
+
+// The window over the pattern turns white the moment the click plays: in the
+// file the click and the first white frame are close (the host check
+// measures and prints the offset).
+TEST_F(KelvoraE2e, SoundStaysInStepWithThePicture) {
+    if (!SoundServerRunning()) {
+        GTEST_SKIP() << "no private PulseAudio (scripts/test.sh starts one)";
+    }
+    Prepare("sound-sync");
+    settings_.Codec = "1";
+    WriteIni();
+    ASSERT_TRUE(WriteSoundKeys(Ini(), true, ""));
+    Launch(false);
+    win32::Window flash;
+    RecordWithHotKeys("sound-sync", 4000, [&] {
+        PumpFor(1500);
+        flash = PlayClickAndFlash({kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth,
+                                   kPatternTop + rp::kHeight});
+        ASSERT_TRUE(flash) << "the click did not play";
+    });
+    NoteSound("sound-sync", "click");
+    kelvora_->Terminate();
+}
+
+// A device that is not there: the picture is recorded, the balloon names
+// the reason, and the sound is silence as long as the picture.
+TEST_F(KelvoraE2e, MissingSoundDeviceCostsThePictureNothing) {
+    Prepare("sound-missing-device");
+    settings_.Codec = "1";
+    WriteIni();
+    ASSERT_TRUE(WriteSoundKeys(Ini(), true, "No Such Microphone"));
+    Launch(false);
+    std::wstring balloon;
+    RecordWithHotKeys("sound-missing-device", 3000, [&] {
+        PumpUntil([&] { return !(balloon = TrayBalloon()).empty(); }, 10000);
+    });
+    EXPECT_EQ(balloon,
+              L"Звук не записывается: устройство записи «No Such Microphone» не найдено");
+    NoteSound("sound-missing-device", "silence");
+    kelvora_->Terminate();
+}
+
+// A recording with sound killed: the next start recovers both streams.
+TEST_F(KelvoraE2e, RecordingWithSoundCutOffByAKillIsRecoveredWithItsSound) {
+    Prepare("sound-recovered");
+    settings_.Codec = "1";
+    WriteIni();
+    ASSERT_TRUE(WriteSoundKeys(Ini(), true, ""));
+    Launch(false);
+    PressShift('R');
+    DWORD started = 0;
+    ASSERT_TRUE(WaitRecordingStarted(&started));
+    PumpFor(3000);
+    kelvora_->Terminate();
+    const DWORD recorded = GetTickCount() - started;
+    Launch(false);
+    HWND box = kelvora_->WaitMessageBox();
+    ASSERT_NE(box, nullptr) << "no recovery";
+    EXPECT_EQ(ReadMessageBox(box).text.rfind(kRecovered, 0), 0u);
+    EXPECT_TRUE(CloseMessageBox(box));
+    const std::vector<std::string> avis = Avis();
+    ASSERT_EQ(avis.size(), 1u);
+    Note("sound-recovered", avis[0], "recovered", recorded);
+    NoteSound("sound-recovered", "any");
+    kelvora_->Terminate();
 }
 
 }  // namespace

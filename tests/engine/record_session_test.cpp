@@ -361,6 +361,34 @@ TEST_F(SessionTest, FolderAtTheTemporaryNameIsRefusedWithoutTheQuestion) {
     EXPECT_EQ(StopReason.load(), kStopDiscard);
     EXPECT_FALSE(camera_->FRecording.load());
     EXPECT_TRUE(fs::is_directory(temp));
+
+    // In the sound file's place they cost the sound only, and a link is
+    // never written through.
+    fs::remove(temp);
+    const std::string sound = AudioTempFile, other = dir_ + "/other.txt";
+    std::ofstream(other) << "someone's file";
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FRecordAudio = true;
+    fake_.step = 10;
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "folder" : "link");
+        fs::remove(sound);
+        if (folder) {
+            fs::create_directory(sound);
+        } else {
+            fs::create_symlink(other, sound);
+        }
+        errors_.clear();
+        loopGrabs_ = starts_ = 0;
+        StopAfter(6);
+        ASSERT_EQ(Run(folder ? "folder.avi" : "link.avi"), 1);
+        EXPECT_TRUE(errors_.empty()) << errors_[0];
+        EXPECT_TRUE(kelvora::test::ProbeVideo(target_).ok);
+        EXPECT_EQ(kelvora::test::ProbeAudio(target_).ok, !folder);
+        EXPECT_EQ(fs::is_directory(sound), folder);
+    }
+    std::ifstream kept(other);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "someone's file");
 }
 
 TEST_F(SessionTest, WithTheDefaultCompressorAlreadyInUseThereIsNoQuestion) {
@@ -607,6 +635,8 @@ TEST_F(SessionTest, CancelledSaveLeavesNoRecording) {
 // itself is moved to the name it was to have.
 TEST_F(SessionTest, FailedSaveKeepsTheRecordingBesideTheTarget) {
     camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FRecordAudio = true;
+    std::ofstream(dir_ + "/out.wav") << "the user's own";
     FailTheCopy();
     fake_.step = 10;
     StopAfter(12);
@@ -620,6 +650,18 @@ TEST_F(SessionTest, FailedSaveKeepsTheRecordingBesideTheTarget) {
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.entries, camera_->FCurrentFrame + 1);
     EXPECT_FALSE(std::filesystem::exists(VideoTempFile.get()));
+    // The sound beside it under the next free name: nothing replaced.
+    const std::string keptSound = dir_ + "/out (2).wav";
+    EXPECT_NE(errors_[0].find("Звук сохранён в файле " + keptSound), std::string::npos)
+        << errors_[0];
+    const kelvora::test::AudioProbe a = kelvora::test::ProbeAudio(keptSound);
+    ASSERT_TRUE(a.ok) << a.error;
+    std::vector<std::int16_t> samples;
+    ASSERT_TRUE(kelvora::test::DecodeAudioS16(keptSound, &samples));
+    EXPECT_EQ(static_cast<long long>(samples.size()),
+              p.entries * 25 * a.sampleRate / 1000 * a.channels);
+    std::ifstream old(dir_ + "/out.wav");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "the user's own");
 }
 
 TEST_F(SessionTest, FailedSaveKeepsTheRecordingInTheTemporaryFolderWhenNeeded) {
@@ -770,3 +812,29 @@ TEST_F(WorkerTest, AcceptedDefaultCompressorDoesNotOutliveItsRun) {
 }
 
 }  // namespace
+
+// A device that cannot be had costs the picture nothing: the recording is
+// saved with a silent sound stream as long as the picture, and the problem
+// is raised once. (The native build has no sound device at all.)
+TEST_F(SessionTest, SoundWithoutADeviceIsSilenceAsLongAsThePicture) {
+    camera_->FCodecIndex = SlotOf(kMsvc);
+    camera_->FRecordAudio = true;
+    camera_->FAudioDevice = "Микрофон, которого нет";
+    std::vector<std::string> problems;
+    camera_->FOnSoundProblem = [&](TScreenCamera*, const std::string& r) { problems.push_back(r); };
+    fake_.step = 10;
+    StopAfter(120);
+    ASSERT_EQ(Run(), 1);
+    camera_->FOnSoundProblem = nullptr;
+    EXPECT_TRUE(errors_.empty());
+    EXPECT_EQ(problems, std::vector<std::string>{"нет устройства записи звука"});
+    const kelvora::test::VideoProbe video = kelvora::test::ProbeVideo(target_);
+    const kelvora::test::AudioProbe audio = kelvora::test::ProbeAudio(target_);
+    ASSERT_TRUE(video.ok && audio.ok) << video.error << audio.error;
+    EXPECT_EQ(audio.codecName, "pcm_s16le");
+    // 25 ms slots played at 40 frames a second: the sound is the slots' length.
+    EXPECT_EQ(audio.blocks, video.entries * 25 * audio.sampleRate / 1000);
+    std::vector<std::int16_t> samples;
+    ASSERT_TRUE(kelvora::test::DecodeAudioS16(target_, &samples));
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 0), static_cast<long>(samples.size()));
+}

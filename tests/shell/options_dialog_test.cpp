@@ -294,7 +294,7 @@ TEST_F(OptionsDialog, FirstOpeningThenEachCompressorAndItsDialogs) {
     RECT client{};
     GetClientRect(dialog.Handle(), &client);
     EXPECT_EQ(client.right, ScaleToDpi(405, SystemDpi()));
-    EXPECT_EQ(client.bottom, ScaleToDpi(375, SystemDpi()));
+    EXPECT_EQ(client.bottom, ScaleToDpi(429, SystemDpi()));
     EXPECT_EQ(Text(dialog.Handle()), L"Настройки программы");
     const LONG style = GetWindowLongW(dialog.Handle(), GWL_STYLE);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
@@ -376,8 +376,8 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     // Tab walks the controls top to bottom and wraps round.
     const int order[] = {T::AboutB,         T::ConfigB,    T::VideoQuality, T::Dir,
                          T::change,         T::formatscr,  T::ScrollBar1,   T::HotKeyRecord,
-                         T::HotKeyStop,     T::HotKeyShot, T::avto,         T::Button2,
-                         T::VideoCompressor};
+                         T::HotKeyStop,     T::HotKeyShot, T::RecordSound,  T::SoundDevice,
+                         T::avto,           T::Button2,    T::VideoCompressor};
     for (int id : order) {
         Press(VK_TAB);
         EXPECT_EQ(GetFocus(), C(id)) << "Tab to " << id;
@@ -394,6 +394,12 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     ClickAt(Centre(C(T::avto)));
     Settle();
     EXPECT_TRUE(Checked(T::avto));
+    // Sound: off with no key, the default device first in the list.
+    EXPECT_FALSE(Checked(T::RecordSound));
+    EXPECT_EQ(Selected(T::SoundDevice), 0);
+    EXPECT_EQ(Text(C(T::SoundDevice)), L"Устройство по умолчанию");
+    ClickAt(Centre(C(T::RecordSound)));
+    Settle();
     // A settings file that cannot be written: the message, the dialog stays.
     // Root (the tests' Wine user) writes read-only files; a handle that
     // shares nothing refuses it too.
@@ -422,6 +428,21 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     CloseHandle(lock);
     SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
 
+    // A device whose name the file's code page cannot spell is refused:
+    // the default device is kept and the dialog says so.
+    const LRESULT snowman = SendMessageW(C(T::SoundDevice), CB_ADDSTRING, 0,
+                                         reinterpret_cast<LPARAM>(L"Микрофон \u2603"));
+    SendMessageW(C(T::SoundDevice), CB_SETCURSEL, static_cast<WPARAM>(snowman), 0);
+    ClickAt(Centre(C(T::Button2)));
+    Settle();
+    EXPECT_TRUE(dialog.Showing());
+    wchar_t status[256] = {};
+    SendMessageW(C(T::StatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, L"Имя устройства «Микрофон \u2603» не записывается в Settings.ini, "
+                         L"выбрано устройство по умолчанию");
+    EXPECT_EQ(Selected(T::SoundDevice), 0);
+    EXPECT_EQ(ReadSetting(ini_, "AudioDevice"), "");
+
     // Enter anywhere presses "Сохранить".
     SetForegroundWindow(dialog.Handle());
     SetFocus(C(T::avto));
@@ -439,6 +460,9 @@ TEST_F(OptionsDialog, TabOrderEnterSavesEverythingAndAFileThatCannotBeWritten) {
     EXPECT_EQ(stored.Compress, "81");
     EXPECT_EQ(stored.Codec, zmbv);
     EXPECT_EQ(stored.VideoCompress, 91);
+    EXPECT_TRUE(camera.FRecordAudio.load());
+    EXPECT_EQ(ReadSetting(ini_, "RecordAudio"), "1");
+    EXPECT_EQ(ReadSetting(ini_, "AudioDevice"), "");
     EXPECT_TRUE(AutorunEnabled());
     EXPECT_EQ(SetAutorun(false, ExecutablePath()), AutorunWrite::Machine);
 }
@@ -729,7 +753,7 @@ TEST_F(OptionsDialog, LaidOutAt144Dpi) {
     RECT client{};
     GetClientRect(dialog.Handle(), &client);
     EXPECT_EQ(client.right, ScaleToDpi(405, 144));
-    EXPECT_EQ(client.bottom, ScaleToDpi(375, 144));
+    EXPECT_EQ(client.bottom, ScaleToDpi(429, 144));
     SaveShot(dialog, "options_144dpi.png");
     SetDpiForTesting(144);
     ExpectTidyLayout(dialog, "144 DPI");

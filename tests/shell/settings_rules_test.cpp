@@ -1,6 +1,7 @@
 // Reading and writing "Settings.ini" by its rules, with the file stood in for
 // by a map of key texts.
 #include "shell/settings_rules.h"
+#include "shell/sound_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,36 @@ TEST(SettingsRules, ValuesAsTheyStandBadIntegersKeepTheCurrentOnes) {
     ReadSettings(FileOf({{"VideoCompress", "0x7FFFFFFF"}}), s, camera);
     EXPECT_EQ(s.VideoCompress, 0x7FFFFFFF);
     EXPECT_EQ(camera.CompressionQuality, static_cast<std::int32_t>(0x7FFFFFFFu * 100u));
+}
+
+TEST(SettingsRules, SoundIsOnOnlyForOneAndABlankDeviceIsTheDefault) {
+    struct Case {
+        std::map<std::string, std::string> file;
+        bool on;
+        std::string device;
+    };
+    const Case cases[] = {
+        {{}, false, ""},
+        {{{"RecordAudio", "1"}, {"AudioDevice", "Line In (USB)"}}, true, "Line In (USB)"},
+        {{{"RecordAudio", "0x1"}}, true, ""},
+        {{{"RecordAudio", "0"}}, false, ""},
+        {{{"RecordAudio", "2"}, {"AudioDevice", "   "}}, false, ""},
+        {{{"RecordAudio", "yes"}, {"AudioDevice", std::string(3000, 'm')}}, false,
+         std::string(2047, 'm')},
+    };
+    for (const Case& c : cases) {
+        const SoundSettings sound = ReadSoundSettings(FileOf(c.file));
+        EXPECT_EQ(sound.RecordAudio, c.on) << c.file.size();
+        EXPECT_EQ(sound.AudioDevice, c.device);
+    }
+    std::vector<std::string> written;
+    EXPECT_TRUE(WriteSoundSettings(
+        [&](const char* key, const std::string& v) {
+            written.push_back(std::string(key) + "=" + v);
+            return true;
+        },
+        {true, "Mic"}));
+    EXPECT_EQ(written, (std::vector<std::string>{"RecordAudio=1", "AudioDevice=Mic"}));
 }
 
 TEST(SettingsRules, LongStringsAreCutTo2047Characters) {

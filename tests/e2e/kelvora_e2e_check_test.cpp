@@ -168,7 +168,7 @@ const std::map<std::string, std::string> kExpected = {
     {"long-save", "rawvideo"},    {"screenshot-BMP", "bmp"},        {"screenshot-JPG", "mjpeg"},
     {"screenshot-PNG", "png"},    {"area-rectangle", "zmbv"},       {"recovered-output", "zmbv"},
     {"recovered-temp", "zmbv"},   {"settings-screenshot", "mjpeg"}, {"linked-temp", "msvideo1"},
-    {"end-session", "zmbv"}};
+    {"end-session", "zmbv"},      {"hotkeys-during", "msvideo1"}};
 
 TEST(KelvoraE2eCheck, RecordingsAndScreenshotsShowTheScreen) {
     ASSERT_TRUE(fs::is_directory(kFolder)) << kFolder << " is missing: kelvora_e2e_test runs first";

@@ -181,6 +181,7 @@ bool KelvoraProcess::Start(const fs::path& exe, const fs::path& folder) {
     if (!fs::exists(exe_) && !fs::copy_file(exe, exe_, ec)) {
         return false;
     }
+    iconsBefore_ = TrayIconWindows().size();
     return StartAnother(&process_) && (pid_ = GetProcessId(process_.get())) != 0;
 }
 
@@ -204,7 +205,7 @@ bool KelvoraProcess::WaitUp(DWORD timeoutMs) {
     return PollUntil(
                [&] {
                    return !Running() ||
-                          (MainWindow() != nullptr && !TrayIconWindows().empty() &&
+                          (MainWindow() != nullptr && TrayIconWindows().size() > iconsBefore_ &&
                            ShiftHotKeyHeld('R') && ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'));
                },
                timeoutMs) &&
@@ -478,6 +479,27 @@ std::vector<DWORD> ThreadsOf(DWORD pid) {
     return threads;
 }
 
+bool DropEndedTrayIcons(size_t keep, DWORD timeoutMs) {
+    // Wine's tray drops the icon of a program that ended without deleting
+    // it (a killed one) when it fails to pass that icon a mouse move.
+    const bool dropped = PollUntil(
+        [&] {
+            const std::vector<HWND> icons = TrayIconWindows();
+            if (icons.size() <= keep) {
+                return true;
+            }
+            for (HWND icon : icons) {
+                RECT r{};
+                GetWindowRect(icon, &r);
+                PointAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            }
+            return false;
+        },
+        timeoutMs);
+    MoveMouse(kAway.x, kAway.y);
+    return dropped;
+}
+
 std::wstring TrayTip(HWND icon) {
     TipSearch search{{icon, GetAncestor(icon, GA_ROOT)}, {}};
     EnumWindows(&FindIconTooltips, reinterpret_cast<LPARAM>(&search));
@@ -674,7 +696,10 @@ namespace rp = recording_pattern;
 std::thread KelvoraE2e::pattern_;
 DWORD KelvoraE2e::patternThread_ = 0;
 
+size_t KelvoraE2e::otherIcons_ = 0;
+
 void KelvoraE2e::SetUpTestSuite() {
+    otherIcons_ = TrayIconWindows().size();
     // Notes of an earlier run would name files this run replaces.
     for (const std::string& f : FilesIn(OutputDir())) {
         if (fs::path(f).extension() == ".txt") {
@@ -751,6 +776,8 @@ void KelvoraE2e::WriteIni() {
 }
 
 void KelvoraE2e::StartProgram(const fs::path& folder) {
+    // The icon of a program killed before would pass for this one's.
+    ASSERT_TRUE(DropEndedTrayIcons(otherIcons_)) << "Wine's tray keeps an ended program's icon";
     trayIcons_ = TrayIconWindows().size();
     kelvora_ = std::make_unique<KelvoraProcess>();
     ASSERT_TRUE(kelvora_->Start(fs::current_path() / "shell" / "Kelvora.exe",

@@ -86,8 +86,8 @@ class KelvoraProcess {
     bool Start(const std::filesystem::path& exe, const std::filesystem::path& folder);
     // Starts the copy already in `folder` once more (a second instance).
     bool StartAnother(win32::Handle* process) const;
-    // Waits until the main window of this process, its tray icon and its
-    // three hot keys are there.
+    // Waits until the main window of this process, its tray icon (one more
+    // than before the start) and its three hot keys are there.
     bool WaitUp(DWORD timeoutMs = 20000);
     // WaitWindowHandled of the main window: the program's UI thread has
     // handled what reached it before the call (a hot key, a menu command).
@@ -117,6 +117,7 @@ class KelvoraProcess {
     std::filesystem::path exe_;
     win32::Handle process_;
     DWORD pid_ = 0;
+    size_t iconsBefore_ = 0;  // Wine's tray icons before the start
 };
 
 // Caption and text (the static text) of a message box of another process.
@@ -127,6 +128,10 @@ struct BoxTexts {
 BoxTexts ReadMessageBox(HWND box);
 // Presses the box's OK (or its only button) and waits until it is gone.
 bool CloseMessageBox(HWND box);
+
+// Waits until Wine's tray shows no more than `keep` icons, passing the
+// pointer over them so that the icons of ended programs go.
+bool DropEndedTrayIcons(size_t keep, DWORD timeoutMs = 10000);
 
 // The tip of a tray icon window, read from the tooltip control that Wine's
 // tray keeps for it (in the tray's process); empty when none is found.
@@ -302,6 +307,7 @@ class KelvoraE2e : public ::testing::Test {
 
     static std::thread pattern_;
     static DWORD patternThread_;
+    static size_t otherIcons_;  // other programs' icons in Wine's tray
     std::filesystem::path case_;
     KelvoraSettings settings_;
     std::unique_ptr<KelvoraProcess> kelvora_;

@@ -48,7 +48,7 @@ TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
         SCOPED_TRACE(names[codec]);
         settings_.Codec = std::to_string(codec);
         WriteIni();
-        const std::string made = RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2000);
+        const std::string made = RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2500);
         ASSERT_FALSE(made.empty());
         EXPECT_TRUE(kelvora_->Running());
     }
@@ -70,7 +70,7 @@ TEST_F(KelvoraE2e, HotKeysWhileRecordingTakeAPictureAndLeaveTheRecordingRunning)
     EditWindow editor;
     editor.Focus();
     ASSERT_TRUE(editor.HasKeyboard());
-    const std::string made = RecordWithHotKeys("hotkeys-during", 1500, [&] {
+    const std::string made = RecordWithHotKeys("hotkeys-during", 2500, [&] {
         EXPECT_TRUE(editor.HasKeyboard()) << "Shift+R took the keyboard";
         const std::string folder = settings_.OutputDir;
         settings_.OutputDir.clear();
@@ -292,7 +292,7 @@ TEST_F(KelvoraE2e, ExitWhileRecordingSavesTheFileAndEnds) {
     SYSTEMTIME pressed{}, seen{};
     DWORD started = 0;
     ASSERT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen));
-    KeepRecording(started, 1500);
+    KeepRecording(started, 2500);
     TrayMenu menu;
     ASSERT_TRUE(menu.Open());
     EXPECT_EQ(menu.FirstItem(), 's');
@@ -438,7 +438,7 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     SYSTEMTIME pressed{}, seen{};
     DWORD started = 0;
     ASSERT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen));
-    KeepRecording(started, 2000);
+    KeepRecording(started, 3000);
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
@@ -510,7 +510,11 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     EXPECT_TRUE(WaitPainted(r)) << "the dialog was not painted";
     GrabScreen(r).Save("kelvora_options_dialog.png");
     click(GetDlgItem(dialog, TfrmOption::Button2));  // "Сохранить"
-    EXPECT_TRUE(PumpUntil([&] { return IniValue("Format") == "JPG"; }, 5000))
+    // The keys are written one after another: the save is over once both
+    // hold what they should.
+    EXPECT_TRUE(PumpUntil(
+        [&] { return IniValue("Format") == "JPG" && IniValue("OutputDir") == settings_.OutputDir; },
+        5000))
         << "Settings.ini holds Format=" << IniValue("Format");
     EXPECT_EQ(IniValue("OutputDir"), settings_.OutputDir);
     PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -630,6 +634,19 @@ TEST_F(KelvoraE2e, RectangleDraggedInTheSelectionIsRecordedWhileTheTipCounts) {
     HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr);
     const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight};
+    // The selection draws a blue cross through the pointer once it is on
+    // the screen and takes the mouse: its vertical line, below the pattern.
+    // The pointer moves on the spot until then, so that a move reaches it.
+    const RECT below{area.left, area.bottom + 60, area.left + 1, area.bottom + 61};
+    int wiggle = 0;
+    ASSERT_TRUE(PollUntil(
+        [&] {
+            PointAt(area.left, area.top + (++wiggle & 1));
+            const ScreenPicture line = GrabScreen(below);
+            return line.ok && line.px[0] == 0x0000FF;
+        },
+        10000))
+        << "the selection does not follow the pointer";
     PointAt(area.left, area.top);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
     // The selection takes the press where the pointer is when it handles
@@ -693,7 +710,7 @@ TEST_F(KelvoraE2e, RectangleDraggedInTheSelectionIsRecordedWhileTheTipCounts) {
     EXPECT_EQ(MenuFirstItem(), 'r');
 }
 
-// Records ~2 s with Shift+R and kills the program; the temporary file's
+// Records ~3 s with Shift+R and kills the program; the temporary file's
 // stamp, as a recovered file is named.
 std::string RecordAndKill(KelvoraProcess& kelvora, DWORD* recorded) {
     PressShift('R');
@@ -701,7 +718,7 @@ std::string RecordAndKill(KelvoraProcess& kelvora, DWORD* recorded) {
     EXPECT_TRUE(PumpUntil([] { return fs::exists(VideoTempPath()); }, 20000))
         << "no recording started";
     started = GetTickCount();
-    PumpFor(2000);  // the recording's length
+    PumpFor(3000);  // the recording's length
     kelvora.Terminate();
     *recorded = GetTickCount() - started;
     WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -1,6 +1,8 @@
 #include "tests/e2e/kelvora_driver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +11,10 @@
 #include <tlhelp32.h>
 
 #include "shell/file_names.h"
+#include "tests/engine/recording_pattern.h"
+#include "tests/engine/recording_pattern_window.h"
 #include "tests/support/desktop.h"
+#include "tests/support/test_paths.h"
 
 namespace kelvora::test {
 
@@ -99,6 +104,9 @@ bool WriteSettings(const fs::path& iniPath, const KelvoraSettings& s) {
         out << "Codec=" << s.Codec << "\n";
     }
     out << "VideoCompress=" << s.VideoCompress << "\n";
+    if (!s.RegionType.empty()) {
+        out << "RegionType=" << s.RegionType << "\n";
+    }
     return static_cast<bool>(out.flush());
 }
 
@@ -173,6 +181,7 @@ bool KelvoraProcess::Start(const fs::path& exe, const fs::path& folder) {
     if (!fs::exists(exe_) && !fs::copy_file(exe, exe_, ec)) {
         return false;
     }
+    iconsBefore_ = TrayIconWindows().size();
     return StartAnother(&process_) && (pid_ = GetProcessId(process_.get())) != 0;
 }
 
@@ -193,14 +202,18 @@ bool KelvoraProcess::StartAnother(win32::Handle* process) const {
 }
 
 bool KelvoraProcess::WaitUp(DWORD timeoutMs) {
-    return PumpUntil(
+    return PollUntil(
                [&] {
                    return !Running() ||
-                          (MainWindow() != nullptr && !TrayIconWindows().empty() &&
+                          (MainWindow() != nullptr && TrayIconWindows().size() > iconsBefore_ &&
                            ShiftHotKeyHeld('R') && ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'));
                },
                timeoutMs) &&
            Running();
+}
+
+bool KelvoraProcess::WaitHandled(DWORD timeoutMs) const {
+    return WaitWindowHandled(MainWindow(), timeoutMs);
 }
 
 bool KelvoraProcess::WaitExit(DWORD timeoutMs) {
@@ -241,6 +254,62 @@ HWND KelvoraProcess::WaitMessageBox(DWORD timeoutMs) const {
 HWND KelvoraProcess::TopWindowOfClass(const wchar_t* cls) const {
     HWND main = MainWindow();
     return FindTop(pid_, cls, main != nullptr ? main : HWND_BROADCAST);
+}
+
+bool PollUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs) {
+            return false;
+        }
+        PumpFor(std::min(pollMs, timeoutMs - spent));
+    }
+}
+
+bool WaitWindowHandled(HWND window, DWORD timeoutMs) {
+    // A sent message is taken at the thread's next look at its queue, before
+    // posted and input messages: the first round trip comes back before
+    // what was queued is handled, the next once the thread looks again,
+    // after a handler has returned or entered a modal loop (a box). The third
+    // lets one more queued message (a timer, a camera event) go first.
+    if (window == nullptr) {
+        return false;
+    }
+    const DWORD start = GetTickCount();
+    for (int trip = 0; trip < 3; ++trip) {
+        const DWORD spent = GetTickCount() - start;
+        DWORD_PTR ignored = 0;
+        if (spent >= timeoutMs || !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                       timeoutMs - spent, &ignored)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WaitPainted(const RECT& area, DWORD timeoutMs) {
+    std::vector<std::uint32_t> last;
+    bool settled = false;
+    GrabUntil(
+        area,
+        [&](const ScreenPicture& p) {
+            settled = p.px == last && std::any_of(p.px.begin(), p.px.end(),
+                                                  [&](std::uint32_t px) { return px != p.px[0]; });
+            last = p.px;
+            return settled;
+        },
+        timeoutMs);
+    return settled;
+}
+
+bool PointAt(int x, int y) {
+    MoveMouse(x, y);
+    POINT at{};
+    return PumpUntil([&] { return GetCursorPos(&at) && at.x == x && at.y == y; }, 2000);
 }
 
 BoxTexts ReadMessageBox(HWND box) {
@@ -410,6 +479,27 @@ std::vector<DWORD> ThreadsOf(DWORD pid) {
     return threads;
 }
 
+bool DropEndedTrayIcons(size_t keep, DWORD timeoutMs) {
+    // Wine's tray drops the icon of a program that ended without deleting
+    // it (a killed one) when it fails to pass that icon a mouse move.
+    const bool dropped = PollUntil(
+        [&] {
+            const std::vector<HWND> icons = TrayIconWindows();
+            if (icons.size() <= keep) {
+                return true;
+            }
+            for (HWND icon : icons) {
+                RECT r{};
+                GetWindowRect(icon, &r);
+                PointAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            }
+            return false;
+        },
+        timeoutMs);
+    MoveMouse(kAway.x, kAway.y);
+    return dropped;
+}
+
 std::wstring TrayTip(HWND icon) {
     TipSearch search{{icon, GetAncestor(icon, GA_ROOT)}, {}};
     EnumWindows(&FindIconTooltips, reinterpret_cast<LPARAM>(&search));
@@ -423,8 +513,6 @@ std::wstring TrayTip(HWND icon) {
 }
 
 namespace {
-
-constexpr POINT kAway{1700, 1000};  // far from the tray, the menu and the test windows
 
 BOOL CALLBACK FindShownMenu(HWND w, LPARAM lp) {
     wchar_t cls[16] = {};
@@ -463,6 +551,10 @@ bool IsRed(std::uint32_t px) {
     return (px >> 16 & 0xFF) > 170 && (px >> 8 & 0xFF) < 110 && (px & 0xFF) < 110;
 }
 
+bool IsMenuBackground(std::uint32_t px) {  // white or a light grey
+    return (px >> 16 & 0xFF) > 0xC0 && (px >> 8 & 0xFF) > 0xC0 && (px & 0xFF) > 0xC0;
+}
+
 bool IsStopGrey(std::uint32_t px) {  // 0x455A64
     const int r = px >> 16 & 0xFF, g = px >> 8 & 0xFF, b = px & 0xFF;
     return std::abs(r - 0x45) < 24 && std::abs(g - 0x5A) < 24 && std::abs(b - 0x64) < 24;
@@ -482,8 +574,7 @@ bool TrayMenu::Open() {
     // menu's command may open nothing: press again.
     bool shown = false;
     for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
-        MoveMouse((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        PumpFor(100);
+        PointAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
         MouseButton(MOUSEEVENTF_RIGHTDOWN);
         shown = PumpUntil([&] { return (popup_ = ShownMenu()) != nullptr; }, 3000);
         // Released away from the menu, so that the release chooses nothing.
@@ -494,28 +585,28 @@ bool TrayMenu::Open() {
         GrabWholeScreen().Save("menu_not_shown.png");
         return false;
     }
-    PumpFor(300);  // painted
     GetWindowRect(popup_, &rect_);
     return true;
 }
 
 char TrayMenu::FirstItem() const {
-    // The first item's picture, at the left of its row.
+    // The first item's picture, at the left of its row, once the row is
+    // painted: until then the screen shows what was under the menu.
     const int itemH = (rect_.bottom - rect_.top) / kItemCount;
     const RECT picture{rect_.left, rect_.top, rect_.left + 30, rect_.top + itemH};
     int red = 0, grey = 0;
     GrabUntil(picture, [&](const ScreenPicture& p) {
+        const auto light = std::count_if(p.px.begin(), p.px.end(), IsMenuBackground);
         red = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsRed));
         grey = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsStopGrey));
-        return red >= 20 || grey >= 20;
+        return light * 2 >= static_cast<std::ptrdiff_t>(p.px.size()) && (red >= 20 || grey >= 20);
     });
     return red >= 20 && grey < 20 ? 'r' : grey >= 20 && red < 20 ? 's' : '?';
 }
 
 bool TrayMenu::Choose(Item item) {
     const int itemH = (rect_.bottom - rect_.top) / kItemCount;
-    MoveMouse((rect_.left + rect_.right) / 2, rect_.top + itemH * item + itemH / 2);
-    PumpFor(100);
+    PointAt((rect_.left + rect_.right) / 2, rect_.top + itemH * item + itemH / 2);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
     MouseButton(MOUSEEVENTF_LEFTUP);
     const bool gone = PumpUntil([&] { return ShownMenu() == nullptr; }, 5000);
@@ -540,7 +631,6 @@ HWND TrayMenu::OpenSubmenu(Item item, int items) {
     sub_ = m.found;
     subItems_ = items;
     if (sub_ != nullptr) {
-        PumpFor(300);  // painted
         GetWindowRect(sub_, &subRect_);
     }
     return sub_;
@@ -551,10 +641,8 @@ bool TrayMenu::ChooseInSubmenu(int index) {
     // Along the submenu's row first, so that the pointer does not cross
     // another item of the main menu and close the submenu.
     const int y = subRect_.top + itemH * index + itemH / 2;
-    MoveMouse(subRect_.left + 10, subRect_.top + itemH / 2);
-    PumpFor(100);
-    MoveMouse((subRect_.left + subRect_.right) / 2, y);
-    PumpFor(200);
+    PointAt(subRect_.left + 10, subRect_.top + itemH / 2);
+    PointAt((subRect_.left + subRect_.right) / 2, y);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
     MouseButton(MOUSEEVENTF_LEFTUP);
     const bool gone = PumpUntil([&] { return ShownMenu() == nullptr; }, 5000);
@@ -573,6 +661,301 @@ void TrayMenu::Dismiss() {
         PumpUntil([&] { return ShownMenu() == nullptr; }, sub_ != nullptr && level == 0 ? 500 : 3000);
     }
     MoveMouse(kAway.x, kAway.y);
+}
+
+// ---- Another program's window ----
+
+EditWindow::EditWindow() {
+    frame_.reset(CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"editor",
+                                 WS_POPUP | WS_BORDER | WS_VISIBLE, 700, 150, 300, 60, nullptr,
+                                 nullptr, nullptr, nullptr));
+    edit_.reset(CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 4, 4, 290, 24, frame_.get(),
+                                nullptr, nullptr, nullptr));
+}
+
+void EditWindow::Focus() {
+    SetForegroundWindow(frame_.get());
+    SetFocus(edit_.get());
+    PumpUntil([&] { return HasKeyboard(); }, 3000);
+}
+
+std::wstring EditWindow::Text() const {
+    wchar_t text[64] = {};
+    GetWindowTextW(edit_.get(), text, 64);
+    return text;
+}
+
+bool EditWindow::HasKeyboard() const {
+    return GetForegroundWindow() == frame_.get() && GetFocus() == edit_.get();
+}
+
+// ---- The fixture ----
+
+namespace rp = recording_pattern;
+
+std::thread KelvoraE2e::pattern_;
+DWORD KelvoraE2e::patternThread_ = 0;
+
+size_t KelvoraE2e::otherIcons_ = 0;
+
+void KelvoraE2e::SetUpTestSuite() {
+    otherIcons_ = TrayIconWindows().size();
+    // Notes of an earlier run would name files this run replaces.
+    for (const std::string& f : FilesIn(OutputDir())) {
+        if (fs::path(f).extension() == ".txt") {
+            fs::remove(fs::path(OutputDir()) / f);
+        }
+    }
+    // The pattern runs on a thread of its own, so that it keeps moving
+    // while this thread waits (a process start, a message box's text).
+    std::atomic<bool> shown{false};
+    pattern_ = std::thread([&shown] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = rp::PatternProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KelvoraE2ePattern";
+        RegisterClassW(&wc);
+        rp::PatternStart = GetTickCount();
+        win32::Window wnd(CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName,
+                                          L"pattern", WS_POPUP, kPatternLeft, kPatternTop,
+                                          rp::kWidth, rp::kHeight, nullptr, nullptr, wc.hInstance,
+                                          nullptr));
+        ShowWindow(wnd.get(), SW_SHOWNOACTIVATE);
+        SetTimer(wnd.get(), 1, 10, nullptr);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue for WM_QUIT
+        patternThread_ = GetCurrentThreadId();
+        shown = true;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            DispatchMessageW(&msg);
+        }
+    });
+    ASSERT_TRUE(PumpUntil([&] { return shown.load(); }, 10000)) << "no pattern window";
+    // On the screen: its still band where the host check looks for it.
+    const RECT band{kPatternLeft, kPatternTop + rp::kBandTop, kPatternLeft + rp::kWidth,
+                    kPatternTop + rp::kHeight};
+    ASSERT_TRUE(GrabUntil(band, [](const ScreenPicture& p) {
+                    return std::all_of(p.px.begin(), p.px.end(),
+                                       [](std::uint32_t px) { return px == rp::kBand; });
+                }).ok)
+        << "the pattern does not show";
+}
+
+void KelvoraE2e::TearDownTestSuite() {
+    PostThreadMessageW(patternThread_, WM_QUIT, 0, 0);
+    pattern_.join();
+}
+
+void KelvoraE2e::SetUp() {
+    MoveMouse(kAway.x, kAway.y);  // the cursor is drawn into recordings: away from the pattern
+    ASSERT_EQ(FindWindowW(L"TfrmMain", nullptr), nullptr) << "a Kelvora.exe is still running";
+    ASSERT_FALSE(ShiftHotKeyHeld('R'));
+    // A case that failed while recording leaves it; the next start would
+    // recover it into this case's folder.
+    std::error_code ec;
+    fs::remove(VideoTempPath(), ec);
+}
+
+void KelvoraE2e::TearDown() {
+    if (kelvora_) {
+        kelvora_->Terminate();
+    }
+}
+
+void KelvoraE2e::Prepare(const std::string& name) {
+    case_ = fs::path(OutputDir()) / name;
+    std::error_code ec;
+    fs::remove_all(case_, ec);
+    fs::create_directories(case_ / "out");
+    settings_.OutputDir = WindowsPath((case_ / "out").string()) + "\\";
+}
+
+void KelvoraE2e::WriteIni() {
+    fs::create_directories(case_ / "app");
+    ASSERT_TRUE(WriteSettings(Ini(), settings_));
+}
+
+void KelvoraE2e::StartProgram(const fs::path& folder) {
+    // The icon of a program killed before would pass for this one's.
+    ASSERT_TRUE(DropEndedTrayIcons(otherIcons_)) << "Wine's tray keeps an ended program's icon";
+    trayIcons_ = TrayIconWindows().size();
+    kelvora_ = std::make_unique<KelvoraProcess>();
+    ASSERT_TRUE(kelvora_->Start(fs::current_path() / "shell" / "Kelvora.exe",
+                                folder.empty() ? fs::path(AppFolder()) : folder))
+        << "Kelvora.exe did not start";
+}
+
+void KelvoraE2e::Launch(bool writeIni) {
+    if (writeIni) {
+        WriteIni();
+    }
+    StartProgram();
+    ASSERT_TRUE(kelvora_->WaitUp()) << "Kelvora.exe did not come up";
+}
+
+void KelvoraE2e::ExpectBox(const wchar_t* caption, const wchar_t* text) {
+    HWND box = kelvora_->WaitMessageBox();
+    ASSERT_NE(box, nullptr) << "no message box";
+    const BoxTexts t = ReadMessageBox(box);
+    EXPECT_EQ(t.caption, caption);
+    EXPECT_EQ(t.text, text);
+    EXPECT_TRUE(CloseMessageBox(box));
+}
+
+void KelvoraE2e::ExpectNothingHappens(const std::vector<std::string>& files) {
+    EXPECT_TRUE(kelvora_->WaitHandled()) << "Kelvora.exe did not answer";
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
+    EXPECT_EQ(FilesIn(OutFolder()), files);
+    EXPECT_TRUE(kelvora_->Running());
+}
+
+char KelvoraE2e::MenuFirstItem() {
+    TrayMenu menu;
+    if (!menu.Open()) {
+        ADD_FAILURE() << "the tray menu did not open";
+        return '?';
+    }
+    const char first = menu.FirstItem();
+    menu.Dismiss();
+    return first;
+}
+
+bool KelvoraE2e::WaitRecordingStarted(DWORD* startedAt) {
+    const bool started = PumpUntil([] { return fs::exists(VideoTempPath()); }, 20000);
+    *startedAt = GetTickCount();
+    return started;
+}
+
+bool KelvoraE2e::StartRecordingWithHotKey(DWORD* startedAt, SYSTEMTIME* pressed,
+                                          SYSTEMTIME* seen) {
+    SYSTEMTIME ignored{};
+    GetLocalTime(pressed != nullptr ? pressed : &ignored);
+    PressShift('R');
+    const bool started = WaitRecordingStarted(startedAt);
+    GetLocalTime(seen != nullptr ? seen : &ignored);
+    return started;
+}
+
+std::unique_ptr<PausedThreads> KelvoraE2e::HoldTheSave(const std::vector<DWORD>& idleThreads) {
+    if (!PumpUntil([] { return KelvoraTip().rfind(L"Kelvora \u2014 сохранение ", 0) == 0; },
+                   60000)) {
+        ADD_FAILURE() << "no save in progress";
+        return nullptr;
+    }
+    auto save = std::make_unique<PausedThreads>(kelvora_->Pid(), idleThreads);
+    if (save->count() == 0) {
+        ADD_FAILURE() << "no thread of the save was paused";
+        return nullptr;
+    }
+    return save;
+}
+
+void KelvoraE2e::KeepRecording(DWORD started, DWORD ms) {
+    // The recording's length is the time itself: nothing else to wait for.
+    PumpFor(ms - std::min<DWORD>(ms, GetTickCount() - started));
+}
+
+bool KelvoraE2e::WaitSaved(size_t count, DWORD timeoutMs) {
+    // The worker's end reaches the program's UI thread a moment after the
+    // files are in place; a start before that would be refused by the
+    // camera. The tip turns back to "Kelvora" once the UI thread knows.
+    return PollUntil(
+        [&] {
+            return !fs::exists(VideoTempPath()) && Avis().size() == count &&
+                   KelvoraTip() == L"Kelvora";
+        },
+        timeoutMs);
+}
+
+std::vector<std::string> KelvoraE2e::Avis() const {
+    std::vector<std::string> avis;
+    for (const std::string& f : FilesIn(OutFolder())) {
+        if (fs::path(f).extension() == ".avi") {
+            avis.push_back(f);
+        }
+    }
+    return avis;
+}
+
+void KelvoraE2e::Note(const std::string& tag, const std::string& file, const std::string& kind,
+                      DWORD ms, const RECT& area, const std::string& folder) {
+    const bool whole = area.right == 0;
+    std::ofstream note(OutputPath(tag + ".txt"));
+    note << "kind " << kind << "\n"
+         << "file " << (fs::path(case_.filename()) / folder / file).generic_string() << "\n"
+         << "ms " << ms << "\n"
+         << "left " << (whole ? kPatternLeft : kPatternLeft - area.left) << "\n"
+         << "top " << (whole ? kPatternTop : kPatternTop - area.top) << "\n";
+    if (!whole) {
+        note << "width " << area.right - area.left << "\n"
+             << "height " << area.bottom - area.top << "\n";
+    }
+}
+
+std::string KelvoraE2e::IniValue(const char* key) const {
+    char text[MAX_PATH] = {};  // OutputDir is a whole path
+    GetPrivateProfileStringA("Options", key, "", text, sizeof text, Ini().c_str());
+    return text;
+}
+
+std::wstring KelvoraE2e::KelvoraTip() {
+    for (HWND icon : TrayIconWindows()) {
+        const std::wstring tip = TrayTip(icon);
+        if (tip.rfind(L"Kelvora", 0) == 0) {
+            return tip;
+        }
+    }
+    return {};
+}
+
+std::string KelvoraE2e::RecordWithHotKeys(const std::string& tag, DWORD ms,
+                                          const std::function<void()>& during) {
+    const std::vector<std::string> before = Avis();
+    SYSTEMTIME pressed{}, seen{};
+    DWORD started = 0;
+    EXPECT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen))
+        << tag << ": no recording started";
+    if (during) {
+        during();
+    }
+    KeepRecording(started, ms);
+    PressShift('S');
+    const DWORD recorded = GetTickCount() - started;
+    EXPECT_TRUE(WaitSaved(before.size() + 1)) << tag << ": the recording was not saved";
+    std::string made;
+    for (const std::string& f : Avis()) {
+        if (std::find(before.begin(), before.end(), f) == before.end()) {
+            made = f;
+        }
+    }
+    if (made.empty()) {
+        ADD_FAILURE() << tag << ": no new recording";
+        return made;
+    }
+    EXPECT_TRUE(NamedByTimeBetween(made, ".avi", pressed, seen)) << made;
+    Note(tag, made, "recording", recorded);
+    return made;
+}
+
+void KelvoraE2e::ExpectExitLeavesNothing() {
+    EXPECT_TRUE(kelvora_->WaitExit(120000)) << "Kelvora.exe did not end";
+    EXPECT_EQ(kelvora_->ExitCode(), 0u);
+    EXPECT_FALSE(fs::exists(VideoTempPath()));
+    EXPECT_FALSE(ShiftHotKeyHeld('R'));
+    EXPECT_FALSE(ShiftHotKeyHeld('S'));
+    EXPECT_FALSE(ShiftHotKeyHeld('X'));
+    // Wine's tray lives in another process and keeps an icon that was
+    // never deleted.
+    EXPECT_TRUE(PumpUntil([&] { return TrayIconWindows().size() == trayIcons_; }, 5000))
+        << "the tray icon was left behind";
+}
+
+HWND KelvoraE2e::WaitSelection() {
+    HWND w = nullptr;
+    PumpUntil(
+        [&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
+        10000);
+    return w;
 }
 
 }  // namespace kelvora::test

@@ -10,12 +10,22 @@
 // close, TerminateProcess as the last resort, so no case leaves one behind.
 // Everything runs on the caller's thread, which dispatches its own messages
 // while it waits.
+//
+// KelvoraE2e, at the end, is the fixture of the end-to-end cases: a moving
+// pattern on the screen for the whole suite, a scratch folder per case, the
+// program started and ended, and notes beside the files it leaves for the
+// host check (kelvora_e2e_check_test.cpp), one per tag.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "win32/handles.h"
@@ -30,6 +40,7 @@ struct KelvoraSettings {
     std::string Compress;
     std::string Codec = "0";
     std::string VideoCompress = "100";
+    std::string RegionType;  // the recording area's mode, as the tray menu keeps it
     bool writeOutputDir = true;
     bool writeCodec = true;
 };
@@ -75,9 +86,12 @@ class KelvoraProcess {
     bool Start(const std::filesystem::path& exe, const std::filesystem::path& folder);
     // Starts the copy already in `folder` once more (a second instance).
     bool StartAnother(win32::Handle* process) const;
-    // Waits until the main window of this process, its tray icon and its
-    // three hot keys are there.
+    // Waits until the main window of this process, its tray icon (one more
+    // than before the start) and its three hot keys are there.
     bool WaitUp(DWORD timeoutMs = 20000);
+    // WaitWindowHandled of the main window: the program's UI thread has
+    // handled what reached it before the call (a hot key, a menu command).
+    bool WaitHandled(DWORD timeoutMs = 10000) const;
     // Waits for the process to end; true when it has.
     bool WaitExit(DWORD timeoutMs);
     bool Running() const;
@@ -103,6 +117,7 @@ class KelvoraProcess {
     std::filesystem::path exe_;
     win32::Handle process_;
     DWORD pid_ = 0;
+    size_t iconsBefore_ = 0;  // Wine's tray icons before the start
 };
 
 // Caption and text (the static text) of a message box of another process.
@@ -114,12 +129,37 @@ BoxTexts ReadMessageBox(HWND box);
 // Presses the box's OK (or its only button) and waits until it is gone.
 bool CloseMessageBox(HWND box);
 
+// Waits until Wine's tray shows no more than `keep` icons, passing the
+// pointer over them so that the icons of ended programs go.
+bool DropEndedTrayIcons(size_t keep, DWORD timeoutMs = 10000);
+
 // The tip of a tray icon window, read from the tooltip control that Wine's
 // tray keeps for it (in the tray's process); empty when none is found.
 std::wstring TrayTip(HWND icon);
 // The text of the balloon Wine's tray shows (a tooltip control of the
 // balloon style), empty when none shows; *window (when given) receives it.
 std::wstring TrayBalloon(HWND* window = nullptr);
+
+// Like PumpUntil, but asks `done` only every `pollMs`: for questions that
+// cost Wine's server work (window lists, other processes' controls) while
+// the program being waited for needs that server too.
+bool PollUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs = 50);
+
+// Waits until the thread of `window` (another process's) has handled what
+// reached it before the call: false when it did not answer within
+// `timeoutMs` or is gone.
+bool WaitWindowHandled(HWND window, DWORD timeoutMs = 10000);
+
+// Waits until the screen shows `area` painted and settled: two grabs in a
+// row alike and not all of one colour. False after the timeout.
+bool WaitPainted(const RECT& area, DWORD timeoutMs = 5000);
+
+// Moves the pointer to (x, y) and waits until it is there.
+bool PointAt(int x, int y);
+
+// Far from the tray, the menus, the pattern and the test windows: the
+// pointer rests here (it is drawn into recordings).
+inline constexpr POINT kAway{1700, 1000};
 
 // The threads of a process.
 std::vector<DWORD> ThreadsOf(DWORD pid);
@@ -173,6 +213,105 @@ class TrayMenu {
     HWND sub_ = nullptr;
     RECT subRect_{};
     int subItems_ = 0;
+};
+
+// Another program's window with an edit control that has the keyboard.
+class EditWindow {
+  public:
+    EditWindow();
+    // Gives the edit control the keyboard and waits until it has it.
+    void Focus();
+    std::wstring Text() const;
+    HWND edit() const { return edit_.get(); }
+    // True while this window has the keyboard.
+    bool HasKeyboard() const;
+
+  private:
+    win32::Window frame_;
+    win32::Window edit_;
+};
+
+// Where the moving pattern shows; the host check crops the same rectangle.
+inline constexpr int kPatternLeft = 200, kPatternTop = 150;
+
+// The fixture of the end-to-end cases. Per case: Prepare(name) makes a
+// fresh folder (the program in app\, its output in out\), settings_ is
+// written as app\Settings.ini by Launch() or WriteIni(), and kelvora_ is
+// the running program, ended when the case ends.
+class KelvoraE2e : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // A fresh folder for this case.
+    void Prepare(const std::string& name);
+    std::string AppFolder() const { return (case_ / "app").string(); }
+    std::string OutFolder() const { return (case_ / "out").string(); }
+    std::string Ini() const { return (case_ / "app" / "Settings.ini").string(); }
+    void WriteIni();
+
+    // Starts Kelvora.exe in `folder` (the case's app folder when empty)
+    // without waiting for it.
+    void StartProgram(const std::filesystem::path& folder = {});
+    // Starts Kelvora.exe with the current settings (or with the Settings.ini
+    // left by the last run) and waits until it is up.
+    void Launch(bool writeIni = true);
+
+    // Expects a message box with `caption` and `text`, and closes it.
+    void ExpectBox(const wchar_t* caption, const wchar_t* text);
+    // The program has handled what was pressed and nothing shows up: no
+    // box, no new file, still running.
+    void ExpectNothingHappens(const std::vector<std::string>& files);
+    // What the first item of the tray menu shows (TrayMenu::FirstItem).
+    char MenuFirstItem();
+
+    // Waits until a recording runs (its temporary file appears); `startedAt`
+    // is the tick count then.
+    bool WaitRecordingStarted(DWORD* startedAt);
+    // Presses Shift+R and waits until the recording runs. `pressed` and
+    // `seen` (when given) receive the local times of the press and of the
+    // start seen: a file named by its start's time lies between them.
+    bool StartRecordingWithHotKey(DWORD* startedAt, SYSTEMTIME* pressed = nullptr,
+                                  SYSTEMTIME* seen = nullptr);
+    // Waits until the save of the stopped recording shows its progress in
+    // the tip, then holds it there: the threads of the program but those
+    // of `idleThreads` (the UI thread's) are paused until the result goes.
+    std::unique_ptr<PausedThreads> HoldTheSave(const std::vector<DWORD>& idleThreads);
+    // Lets the recording started at `started` run until it is `ms` long.
+    static void KeepRecording(DWORD started, DWORD ms);
+    // The save is over when the temporary file is gone, `count` AVIs are
+    // there and the program knows it (its tip is "Kelvora" again).
+    bool WaitSaved(size_t count, DWORD timeoutMs = 120000);
+    std::vector<std::string> Avis() const;
+
+    // A note for the host check beside the files: what the file is and,
+    // for a recording, for how long it ran. `area` is where the frame lies
+    // on the screen (the whole screen when empty); `folder` is the file's
+    // folder in the case's.
+    void Note(const std::string& tag, const std::string& file, const std::string& kind,
+              DWORD ms = 0, const RECT& area = {}, const std::string& folder = "out");
+
+    std::string IniValue(const char* key) const;
+    // The tip of Kelvora's tray icon ("Kelvora..."), or empty.
+    static std::wstring KelvoraTip();
+
+    // Records `ms` with hot keys; returns the new file's name, noted as `tag`.
+    std::string RecordWithHotKeys(const std::string& tag, DWORD ms,
+                                  const std::function<void()>& during = {});
+    void ExpectExitLeavesNothing();
+    // Waits until the rectangle selection of Kelvora shows; null after the
+    // timeout.
+    HWND WaitSelection();
+
+    static std::thread pattern_;
+    static DWORD patternThread_;
+    static size_t otherIcons_;  // other programs' icons in Wine's tray
+    std::filesystem::path case_;
+    KelvoraSettings settings_;
+    std::unique_ptr<KelvoraProcess> kelvora_;
+    size_t trayIcons_ = 0;  // Wine's tray icons before Kelvora's start
 };
 
 }  // namespace kelvora::test

@@ -170,8 +170,9 @@ const std::map<std::string, std::string> kExpected = {
     {"long-save", "rawvideo"},    {"screenshot-BMP", "bmp"},        {"screenshot-JPG", "mjpeg"},
     {"screenshot-PNG", "png"},    {"area-rectangle", "zmbv"},       {"recovered-output", "zmbv"},
     {"recovered-temp", "zmbv"},   {"settings-screenshot", "mjpeg"}, {"linked-temp", "msvideo1"},
-    {"end-session", "zmbv"},      {"sound-tone", "zmbv"},           {"sound-off", "zmbv"},
-    {"sound-sync", "zmbv"},       {"sound-missing-device", "zmbv"}, {"sound-recovered", "zmbv"}};
+    {"end-session", "zmbv"},      {"hotkeys-during", "msvideo1"},   {"sound-tone", "zmbv"},
+    {"sound-off", "zmbv"},        {"sound-sync", "zmbv"},           {"sound-missing-device", "zmbv"},
+    {"sound-recovered", "zmbv"}};
 
 // The sound a case noted: "none" (one stream), "tone" (the test's 1 kHz
 // tone at its level), "silence", "click" (first loud sound against the

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +16,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "shell/options_dialog.h"
@@ -25,18 +23,13 @@
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/e2e/sound_probe.h"
 #include "tests/engine/recording_pattern.h"
-#include "tests/engine/recording_pattern_window.h"
 #include "tests/support/desktop.h"
-#include "tests/support/test_paths.h"
 
 namespace kelvora::test {
 namespace {
 
 namespace fs = std::filesystem;
 namespace rp = recording_pattern;
-
-// Where the moving pattern shows; the host check crops the same rectangle.
-constexpr int kPatternLeft = 200, kPatternTop = 150;
 
 constexpr wchar_t kNoFolder[] = L"Внимание! Вы не выбрали папку для сохранения!";
 constexpr wchar_t kMissingFolder[] = L"Внимание! Папка для сохранения не существует!";
@@ -45,341 +38,69 @@ constexpr wchar_t kRecordError[] = L"Ошибка записи";
 constexpr wchar_t kRecovered[] = L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
 constexpr wchar_t kStillSaving[] = L"Предыдущая запись ещё сохраняется";
 
-// Another program's window with an edit control that has the keyboard.
-class EditWindow {
-  public:
-    EditWindow() {
-        frame_.reset(CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"editor",
-                                     WS_POPUP | WS_BORDER | WS_VISIBLE, 700, 150, 300, 60, nullptr,
-                                     nullptr, nullptr, nullptr));
-        edit_.reset(CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 4, 4, 290, 24,
-                                    frame_.get(), nullptr, nullptr, nullptr));
-    }
-    void Focus() {
-        SetForegroundWindow(frame_.get());
-        SetFocus(edit_.get());
-        PumpFor(100);
-    }
-    std::wstring Text() const {
-        wchar_t text[64] = {};
-        GetWindowTextW(edit_.get(), text, 64);
-        return text;
-    }
-    HWND edit() const { return edit_.get(); }
-    // True while this window has the keyboard.
-    bool HasKeyboard() const {
-        return GetForegroundWindow() == frame_.get() && GetFocus() == edit_.get();
-    }
-
-  private:
-    win32::Window frame_;
-    win32::Window edit_;
-};
-
-class KelvoraE2e : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        // Notes of an earlier run would name files this run replaces.
-        for (const std::string& f : FilesIn(OutputDir())) {
-            if (fs::path(f).extension() == ".txt") {
-                fs::remove(fs::path(OutputDir()) / f);
-            }
-        }
-        // The pattern runs on a thread of its own, so that it keeps moving
-        // while this thread waits (a process start, a message box's text).
-        std::atomic<bool> shown{false};
-        pattern_ = std::thread([&shown] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = rp::PatternProc;
-            wc.hInstance = GetModuleHandleW(nullptr);
-            wc.lpszClassName = L"KelvoraE2ePattern";
-            RegisterClassW(&wc);
-            rp::PatternStart = GetTickCount();
-            win32::Window wnd(CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName,
-                                              L"pattern", WS_POPUP, kPatternLeft, kPatternTop,
-                                              rp::kWidth, rp::kHeight, nullptr, nullptr,
-                                              wc.hInstance, nullptr));
-            ShowWindow(wnd.get(), SW_SHOWNOACTIVATE);
-            SetTimer(wnd.get(), 1, 10, nullptr);
-            MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue for WM_QUIT
-            patternThread_ = GetCurrentThreadId();
-            shown = true;
-            while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-                DispatchMessageW(&msg);
-            }
-        });
-        PumpUntil([&] { return shown.load(); }, 10000);
-        PumpFor(300);
-    }
-    static void TearDownTestSuite() {
-        PostThreadMessageW(patternThread_, WM_QUIT, 0, 0);
-        pattern_.join();
-    }
-
-    void SetUp() override {
-        MoveMouse(1700, 1000);  // the cursor is drawn into recordings: away from the pattern
-        ASSERT_EQ(FindWindowW(L"TfrmMain", nullptr), nullptr) << "a Kelvora.exe is still running";
-        ASSERT_FALSE(ShiftHotKeyHeld('R'));
-        // A case that failed while recording leaves it; the next start would
-        // recover it into this case's folder.
-        std::error_code ec;
-        fs::remove(VideoTempPath(), ec);
-    }
-
-    void TearDown() override {
-        if (kelvora_) {
-            kelvora_->Terminate();
-        }
-    }
-
-    // A fresh folder for this case: the program in app\, its output in out\.
-    void Prepare(const std::string& name) {
-        case_ = fs::path(OutputDir()) / name;
-        std::error_code ec;
-        fs::remove_all(case_, ec);
-        fs::create_directories(case_ / "out");
-        settings_.OutputDir = WindowsPath((case_ / "out").string()) + "\\";
-    }
-    std::string AppFolder() const { return (case_ / "app").string(); }
-    std::string OutFolder() const { return (case_ / "out").string(); }
-    std::string Ini() const { return (case_ / "app" / "Settings.ini").string(); }
-
-    void WriteIni() {
-        fs::create_directories(case_ / "app");
-        ASSERT_TRUE(WriteSettings(Ini(), settings_));
-    }
-
-    // Starts Kelvora.exe with the current settings (or with the Settings.ini
-    // left by the last run) and waits until it is up.
-    void Launch(bool writeIni = true) {
-        if (writeIni) {
-            WriteIni();
-        }
-        trayIcons_ = TrayIconWindows().size();
-        kelvora_ = std::make_unique<KelvoraProcess>();
-        ASSERT_TRUE(
-            kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
-        ASSERT_TRUE(kelvora_->WaitUp()) << "Kelvora.exe did not come up";
-    }
-
-    // Expects a message box with `caption` and `text`, and closes it.
-    void ExpectBox(const wchar_t* caption, const wchar_t* text) {
-        HWND box = kelvora_->WaitMessageBox();
-        ASSERT_NE(box, nullptr) << "no message box";
-        const BoxTexts t = ReadMessageBox(box);
-        EXPECT_EQ(t.caption, caption);
-        EXPECT_EQ(t.text, text);
-        EXPECT_TRUE(CloseMessageBox(box));
-    }
-
-    // Nothing shows up for a while: no box, no new file, still running.
-    void ExpectNothingHappens(const std::vector<std::string>& files) {
-        PumpFor(1500);
-        EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
-        EXPECT_EQ(FilesIn(OutFolder()), files);
-        EXPECT_TRUE(kelvora_->Running());
-    }
-
-    char MenuFirstItem() {
-        TrayMenu menu;
-        if (!menu.Open()) {
-            ADD_FAILURE() << "the tray menu did not open";
-            return '?';
-        }
-        const char first = menu.FirstItem();
-        menu.Dismiss();
-        return first;
-    }
-
-    // Waits until a recording runs (its temporary file appears); `startedAt`
-    // is the tick count then.
-    bool WaitRecordingStarted(DWORD* startedAt) {
-        const bool started = PumpUntil([] { return fs::exists(VideoTempPath()); }, 20000);
-        *startedAt = GetTickCount();
-        return started;
-    }
-
-    // The save is over when the temporary file is gone and `count` AVIs are
-    // there. The worker's end reaches the program's UI thread a moment later;
-    // a start before that would be refused by the camera (and the menu would
-    // still switch to "Остановить", as it follows the command).
-    bool WaitSaved(size_t count, DWORD timeoutMs = 120000) {
-        const bool saved = PumpUntil(
-            [&] { return !fs::exists(VideoTempPath()) && Avis().size() == count; }, timeoutMs);
-        PumpFor(1000);
-        return saved;
-    }
-
-    std::vector<std::string> Avis() const {
-        std::vector<std::string> avis;
-        for (const std::string& f : FilesIn(OutFolder())) {
-            if (fs::path(f).extension() == ".avi") {
-                avis.push_back(f);
-            }
-        }
-        return avis;
-    }
-
-    // A note for the host check beside the files: what the file is and,
-    // for a recording, for how long it ran.
-    // `area` is where the frame lies on the screen (the whole screen when
-    // empty); `folder` is the file's folder in the case's.
-    void Note(const std::string& tag, const std::string& file, const std::string& kind,
-              DWORD ms = 0, const RECT& area = {}, const std::string& folder = "out") {
-        const bool whole = area.right == 0;
-        std::ofstream note(OutputPath(tag + ".txt"));
-        note << "kind " << kind << "\n"
-             << "file " << (fs::path(case_.filename()) / folder / file).generic_string() << "\n"
-             << "ms " << ms << "\n"
-             << "left " << (whole ? kPatternLeft : kPatternLeft - area.left) << "\n"
-             << "top " << (whole ? kPatternTop : kPatternTop - area.top) << "\n";
-        if (!whole) {
-            note << "width " << area.right - area.left << "\n"
-                 << "height " << area.bottom - area.top << "\n";
-        }
-    }
-
-    std::string IniValue(const char* key) const {
-        char text[MAX_PATH] = {};  // OutputDir is a whole path
-        GetPrivateProfileStringA("Options", key, "", text, sizeof text, Ini().c_str());
-        return text;
-    }
-
-    // The tip of Kelvora's tray icon ("Kelvora..."), or empty.
-    static std::wstring KelvoraTip() {
-        for (HWND icon : TrayIconWindows()) {
-            const std::wstring tip = TrayTip(icon);
-            if (tip.rfind(L"Kelvora", 0) == 0) {
-                return tip;
-            }
-        }
-        return {};
-    }
-
-    // Records `ms` with hot keys; returns the new file's name, noted as `tag`.
-    std::string RecordWithHotKeys(const std::string& tag, DWORD ms,
-                                  const std::function<void()>& during = {}) {
-        const std::vector<std::string> before = Avis();
-        SYSTEMTIME pressed{};
-        GetLocalTime(&pressed);
-        PressShift('R');
-        DWORD started = 0;
-        EXPECT_TRUE(WaitRecordingStarted(&started)) << tag << ": no recording started";
-        SYSTEMTIME seen{};
-        GetLocalTime(&seen);
-        if (during) {
-            during();
-        }
-        PumpFor(ms - std::min<DWORD>(ms, GetTickCount() - started));
-        PressShift('S');
-        const DWORD recorded = GetTickCount() - started;
-        EXPECT_TRUE(WaitSaved(before.size() + 1)) << tag << ": the recording was not saved";
-        std::string made;
-        for (const std::string& f : Avis()) {
-            if (std::find(before.begin(), before.end(), f) == before.end()) {
-                made = f;
-            }
-        }
-        if (made.empty()) {
-            ADD_FAILURE() << tag << ": no new recording";
-            return made;
-        }
-        EXPECT_TRUE(NamedByTimeBetween(made, ".avi", pressed, seen)) << made;
-        Note(tag, made, "recording", recorded);
-        return made;
-    }
-
-    void ExpectExitLeavesNothing() {
-        EXPECT_TRUE(kelvora_->WaitExit(120000)) << "Kelvora.exe did not end";
-        EXPECT_EQ(kelvora_->ExitCode(), 0u);
-        EXPECT_FALSE(fs::exists(VideoTempPath()));
-        EXPECT_FALSE(ShiftHotKeyHeld('R'));
-        EXPECT_FALSE(ShiftHotKeyHeld('S'));
-        EXPECT_FALSE(ShiftHotKeyHeld('X'));
-        // Wine's tray lives in another process and keeps an icon that was
-        // never deleted.
-        EXPECT_TRUE(PumpUntil([&] { return TrayIconWindows().size() == trayIcons_; }, 5000))
-            << "the tray icon was left behind";
-    }
-
-    // Waits until the selection of Kelvora shows; null after the timeout.
-    HWND WaitSelection() {
-        HWND w = nullptr;
-        PumpUntil(
-            [&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
-            10000);
-        return w;
-    }
-
-    static std::thread pattern_;
-    static DWORD patternThread_;
-    fs::path case_;
-    KelvoraSettings settings_;
-    std::unique_ptr<KelvoraProcess> kelvora_;
-    size_t trayIcons_ = 0;  // Wine's tray icons before Kelvora's start
-};
-std::thread KelvoraE2e::pattern_;
-DWORD KelvoraE2e::patternThread_ = 0;
-
 // Shift+R, a few seconds of the moving pattern, Shift+S, with each built-in
-// compressor chosen by its catalogue index (MSVC, ZMBV, MJPG, DIB). While
-// recording, Shift+R does nothing (a Record would warn: the folder is unset
-// then) and Shift+X saves a picture without stopping; Shift+S while idle
-// does nothing. The keys leave the keyboard with the program the user works
-// in.
+// compressor chosen by its catalogue index (MSVC, ZMBV, MJPG, DIB): one
+// file per recording.
 TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
     Prepare("hotkeys");
     Launch();
-    PressShift('S');  // idle: nothing to stop
-    ExpectNothingHappens({});
-
-    EditWindow editor;
     const char* names[] = {"msvc", "zmbv", "mjpg", "dib"};
     for (int codec = 0; codec < 4; ++codec) {
         SCOPED_TRACE(names[codec]);
         settings_.Codec = std::to_string(codec);
         WriteIni();
-        std::function<void()> during;
-        if (codec == 0) {
-            editor.Focus();
-            ASSERT_TRUE(editor.HasKeyboard());
-            during = [&] {
-                EXPECT_TRUE(editor.HasKeyboard()) << "Shift+R took the keyboard";
-                PumpFor(800);
-                const std::string folder = settings_.OutputDir;
-                settings_.OutputDir.clear();
-                WriteIni();
-                PressShift('R');  // recording already: ignored
-                PumpFor(700);
-                EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "Shift+R ran Record again";
-                settings_.OutputDir = folder;
-                WriteIni();
-                PressShift('X');  // a picture, and the recording goes on
-                ASSERT_TRUE(PumpUntil(
-                    [&] {
-                        for (const std::string& f : FilesIn(OutFolder())) {
-                            if (fs::path(f).extension() == ".png") {
-                                return true;
-                            }
-                        }
-                        return false;
-                    },
-                    10000))
-                    << "no screenshot during the recording";
-                EXPECT_TRUE(editor.HasKeyboard()) << "Shift+X took the keyboard";
-            };
-        }
-        const std::string made =
-            RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2500, during);
+        const std::string made = RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2500);
         ASSERT_FALSE(made.empty());
         EXPECT_TRUE(kelvora_->Running());
     }
-    // One file per recording and the one picture.
     EXPECT_EQ(Avis().size(), 4u);
-    EXPECT_EQ(FilesIn(OutFolder()).size(), 5u);
+    EXPECT_EQ(FilesIn(OutFolder()).size(), 4u);
     EXPECT_EQ(MenuFirstItem(), 'r');
-    kelvora_->Terminate();
+}
+
+// Hot keys out of turn: Shift+S while idle does nothing; while recording,
+// Shift+R does nothing (a Record would warn: the folder is unset then) and
+// Shift+X saves a picture without stopping. The keys leave the keyboard
+// with the program the user works in.
+TEST_F(KelvoraE2e, HotKeysWhileRecordingTakeAPictureAndLeaveTheRecordingRunning) {
+    Prepare("hotkeys-during");
+    Launch();
+    PressShift('S');  // idle: nothing to stop
+    ExpectNothingHappens({});
+
+    EditWindow editor;
+    editor.Focus();
+    ASSERT_TRUE(editor.HasKeyboard());
+    const std::string made = RecordWithHotKeys("hotkeys-during", 2500, [&] {
+        EXPECT_TRUE(editor.HasKeyboard()) << "Shift+R took the keyboard";
+        const std::string folder = settings_.OutputDir;
+        settings_.OutputDir.clear();
+        WriteIni();
+        PressShift('R');  // recording already: ignored
+        EXPECT_TRUE(kelvora_->WaitHandled()) << "Kelvora.exe did not answer";
+        EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "Shift+R ran Record again";
+        settings_.OutputDir = folder;
+        WriteIni();
+        PressShift('X');  // a picture, and the recording goes on
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                for (const std::string& f : FilesIn(OutFolder())) {
+                    if (fs::path(f).extension() == ".png") {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10000))
+            << "no screenshot during the recording";
+        EXPECT_TRUE(editor.HasKeyboard()) << "Shift+X took the keyboard";
+    });
+    ASSERT_FALSE(made.empty());
+    EXPECT_TRUE(kelvora_->Running());
+    // The recording and the one picture.
+    EXPECT_EQ(Avis().size(), 1u);
+    EXPECT_EQ(FilesIn(OutFolder()).size(), 2u);
+    EXPECT_EQ(MenuFirstItem(), 'r');
 }
 
 // The three warnings of Record, each a "Kelvora" box with its text, the
@@ -389,9 +110,7 @@ TEST_F(KelvoraE2e, RecordWarnsAndHotKeysNeverReachOtherWindows) {
     Prepare("warnings");
     // First run: no Settings.ini at all.
     fs::create_directories(case_ / "app");
-    kelvora_ = std::make_unique<KelvoraProcess>();
-    ASSERT_TRUE(
-        kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
+    StartProgram();
     ASSERT_TRUE(kelvora_->WaitUp());
 
     EditWindow editor;
@@ -402,7 +121,8 @@ TEST_F(KelvoraE2e, RecordWarnsAndHotKeysNeverReachOtherWindows) {
         << "the editor does not take keys";
     PressShift('R');
     ExpectBox(L"Kelvora", kNoFolder);
-    PumpFor(200);
+    // The wait for the box dispatched this thread's messages: a key that
+    // reached the editor is typed by now.
     EXPECT_EQ(editor.Text(), L"k") << "Shift+R reached the other window";
 
     settings_.OutputDir = WindowsPath((case_ / "gone").string()) + "\\";
@@ -424,7 +144,6 @@ TEST_F(KelvoraE2e, RecordWarnsAndHotKeysNeverReachOtherWindows) {
     EXPECT_EQ(editor.Text(), L"k");
     EXPECT_EQ(FilesIn(OutFolder()), std::vector<std::string>{});
     EXPECT_EQ(MenuFirstItem(), 'r');
-    kelvora_->Terminate();
 }
 
 // A record key chosen in Settings.ini (as the options dialog saves it):
@@ -434,9 +153,7 @@ TEST_F(KelvoraE2e, ChosenHotKeyRecordsAndShiftRReachesOtherWindows) {
     Prepare("hot-keys");
     WriteIni();
     std::ofstream(Ini(), std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
-    kelvora_ = std::make_unique<KelvoraProcess>();
-    ASSERT_TRUE(
-        kelvora_->Start((fs::current_path() / "shell" / "Kelvora.exe").string(), AppFolder()));
+    StartProgram();
     ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
     EXPECT_FALSE(ShiftHotKeyHeld('R'));
 
@@ -454,16 +171,13 @@ TEST_F(KelvoraE2e, ChosenHotKeyRecordsAndShiftRReachesOtherWindows) {
     Key(VK_CONTROL, false);
     DWORD started = 0;
     ASSERT_TRUE(WaitRecordingStarted(&started)) << "Ctrl+Alt+R started no recording";
-    PumpFor(1000);
+    KeepRecording(started, 1000);
     PressShift('S');
     EXPECT_TRUE(WaitSaved(1));
-    kelvora_->Terminate();
 }
 
-// Shift+X saves BMP, JPG and PNG pictures named by the time; a format in the
-// wrong case and a non-integer quality save nothing and say nothing; a folder
-// that takes no files shows the "Error" box and leaves nothing.
-TEST_F(KelvoraE2e, ScreenshotsInEachFormatAndTheirFailures) {
+// Shift+X saves BMP, JPG and PNG pictures named by the time.
+TEST_F(KelvoraE2e, ScreenshotsInEachFormat) {
     Prepare("screenshots");
     Launch();
     for (const char* format : {"BMP", "JPG", "PNG"}) {
@@ -494,25 +208,33 @@ TEST_F(KelvoraE2e, ScreenshotsInEachFormatAndTheirFailures) {
         Note(std::string("screenshot-") + format, made, "picture");
     }
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
-    const std::vector<std::string> three = FilesIn(OutFolder());
-    ASSERT_EQ(three.size(), 3u);
+    EXPECT_EQ(FilesIn(OutFolder()).size(), 3u);
+}
 
+// A screenshot format in the wrong case and a non-integer quality save
+// nothing and say nothing.
+TEST_F(KelvoraE2e, ScreenshotSettingsItCannotReadSaveNothingAndSayNothing) {
+    Prepare("screenshot-settings");
     settings_.Format = "jpg";
-    WriteIni();
+    Launch();
     PressShift('X');
-    ExpectNothingHappens(three);
+    ExpectNothingHappens({});
     settings_.Format = "JPG";
     settings_.Compress = "abc";
     WriteIni();
     PressShift('X');
-    ExpectNothingHappens(three);
+    ExpectNothingHappens({});
+}
 
+// A screenshot into a folder that takes no files shows the "Error" box and
+// leaves nothing there.
+TEST_F(KelvoraE2e, ScreenshotIntoAFolderThatTakesNoFilesShowsAnError) {
+    Prepare("screenshot-error");
     // Linux's sysfs through Wine's drive of the whole file system: no new
     // files there, even for root.
     settings_.Format = "BMP";
-    settings_.Compress = "";
     settings_.OutputDir = "Z:\\sys\\";
-    WriteIni();
+    Launch();
     std::vector<std::string> sysBefore = FilesIn("Z:\\sys");
     PressShift('X');
     HWND box = kelvora_->WaitMessageBox();
@@ -521,16 +243,12 @@ TEST_F(KelvoraE2e, ScreenshotsInEachFormatAndTheirFailures) {
     EXPECT_FALSE(ReadMessageBox(box).text.empty());
     EXPECT_TRUE(CloseMessageBox(box));
     EXPECT_EQ(FilesIn("Z:\\sys"), sysBefore);
-    kelvora_->Terminate();
 }
 
 // A recording the camera cannot make (a compressor index beyond the
 // catalogue) shows "Ошибка записи", and the menu offers "Записать" again: it
-// follows the camera, which records nothing. Then a real recording: a second
-// Kelvora.exe ends at once, silently, and the first goes on; Exit from the
-// menu while recording saves the file and ends the program with its hot keys
-// freed and no temporary file left.
-TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
+// follows the camera, which records nothing.
+TEST_F(KelvoraE2e, FailedRecordingShowsAnErrorAndTheMenuOffersRecordAgain) {
     Prepare("failures");
     settings_.Codec = "99";
     Launch();
@@ -540,16 +258,16 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
         << "the menu offers a stop of nothing";
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
     EXPECT_TRUE(Avis().empty());
+}
 
+// A second Kelvora.exe started while the first records ends at once,
+// silently, and the first goes on recording.
+TEST_F(KelvoraE2e, SecondInstanceEndsAtOnceAndTheFirstRecordsOn) {
+    Prepare("second-instance");
     settings_.Codec = "1";  // ZMBV
-    WriteIni();
-    SYSTEMTIME pressed{};
-    GetLocalTime(&pressed);
-    PressShift('R');
+    Launch();
     DWORD started = 0;
-    ASSERT_TRUE(WaitRecordingStarted(&started));
-    SYSTEMTIME seen{};
-    GetLocalTime(&seen);
+    ASSERT_TRUE(StartRecordingWithHotKey(&started));
 
     win32::Handle second;
     ASSERT_TRUE(kelvora_->StartAnother(&second));
@@ -564,8 +282,18 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
     EXPECT_TRUE(fs::exists(VideoTempPath())) << "the second instance touched the recording";
     EXPECT_TRUE(ShiftHotKeyHeld('S'));
+}
 
-    PumpFor(1500);
+// Exit from the menu while recording saves the file and ends the program
+// with its hot keys freed and no temporary file left.
+TEST_F(KelvoraE2e, ExitWhileRecordingSavesTheFileAndEnds) {
+    Prepare("exit-while-recording");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    SYSTEMTIME pressed{}, seen{};
+    DWORD started = 0;
+    ASSERT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen));
+    KeepRecording(started, 2500);
     TrayMenu menu;
     ASSERT_TRUE(menu.Open());
     EXPECT_EQ(menu.FirstItem(), 's');
@@ -578,12 +306,12 @@ TEST_F(KelvoraE2e, FailedRecordingSecondInstanceAndExitWhileRecording) {
     Note("exit-while-recording", avis[0], "recording", recorded);
 }
 
-// The tray menu as a user works it: "Записать", later "Остановить", the
-// About box, then "Выйти". Pictures of the menu and the About box are left
-// for reviewers. The user has a file of the recording's name already (as
-// two recordings started in one second leave it): it stays, and the
-// recording takes "<time> (2).avi".
-TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
+// The tray menu records and stops: "Записать", later "Остановить", and
+// "Записать" again once saved. The user has a file of the recording's name
+// already (as two recordings started in one second leave it): it stays, and
+// the recording takes "<time> (2).avi". Pictures of the menu are left for
+// reviewers.
+TEST_F(KelvoraE2e, TrayMenuRecordsAndStopsBesideTheUsersFileOfTheSameName) {
     Prepare("tray");
     settings_.Codec = "2";  // MJPG
     Launch();
@@ -593,6 +321,7 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
         const RECT r = menu.Rect();
+        EXPECT_TRUE(WaitPainted(r));
         GrabScreen(r).Save("kelvora_tray_menu.png");
         EXPECT_EQ(menu.FirstItem(), 'r');
         GetLocalTime(&pressed);
@@ -605,12 +334,13 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         GetLocalTime(&seen);
     }
     const size_t taken = Avis().size();
-    PumpFor(2000);
+    KeepRecording(started, 2000);
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        GrabScreen(menu.Rect()).Save("kelvora_tray_menu_recording.png");
         EXPECT_EQ(menu.FirstItem(), 's');
+        EXPECT_TRUE(WaitPainted(menu.Rect()));
+        GrabScreen(menu.Rect()).Save("kelvora_tray_menu_recording.png");
         ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
@@ -631,11 +361,17 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
     }
     ASSERT_FALSE(made.empty()) << "no \"(2)\" recording beside the user's file";
     Note("tray-menu", made, "recording", recorded);
+    EXPECT_EQ(MenuFirstItem(), 'r');
+}
 
+// "О программе" in the tray menu shows the About box; its picture is left
+// for reviewers.
+TEST_F(KelvoraE2e, AboutBoxFromTheTrayMenu) {
+    Prepare("about");
+    Launch();
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
-        EXPECT_EQ(menu.FirstItem(), 'r');
         ASSERT_TRUE(menu.Choose(TrayMenu::kAbout));  // "О программе"
     }
     HWND about = nullptr;
@@ -643,12 +379,17 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
         [&] { return (about = kelvora_->TopWindowOfClass(L"TAboutBox")) != nullptr; }, 5000));
     RECT r{};
     GetWindowRect(about, &r);
-    GrabUntil(r, [](const ScreenPicture&) { return true; });
-    PumpFor(300);
+    EXPECT_TRUE(WaitPainted(r)) << "the About box was not painted";
     GrabScreen(r).Save("kelvora_about_box.png");
     PostMessageW(about, WM_CLOSE, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(about); }, 5000));
+}
 
+// "Выйти" in the tray menu ends the program: exit code 0, the hot keys
+// free, the tray icon gone, no temporary file.
+TEST_F(KelvoraE2e, ExitFromTheTrayMenuLeavesNothing) {
+    Prepare("exit");
+    Launch();
     TrayMenu menu;
     ASSERT_TRUE(menu.Open());
     ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти"
@@ -656,50 +397,57 @@ TEST_F(KelvoraE2e, TrayMenuRecordsStopsShowsAboutAndExits) {
 }
 
 // While a long uncompressed recording is being saved, Record does not start
-// another: a balloon says why and the menu stays. Exit chosen then waits for
-// the save, which completes, then the program ends. The save is held while
-// the test acts (the program's threads but the UI thread are paused), so
-// that all of it happens during the save on any machine.
+// another: a balloon says why and the menu stays. The save is held while the
+// test acts (the program's threads but the UI thread are paused), so that
+// all of it happens during the save on any machine.
+TEST_F(KelvoraE2e, RecordDuringASaveSaysWhyInABalloon) {
+    Prepare("record-during-save");
+    settings_.Codec = "3";  // DIB: large frames, a long save
+    Launch();
+    const std::vector<DWORD> idleThreads = ThreadsOf(kelvora_->Pid());
+    DWORD started = 0;
+    ASSERT_TRUE(StartRecordingWithHotKey(&started));
+    KeepRecording(started, 1500);
+    PressShift('S');
+    const std::unique_ptr<PausedThreads> save = HoldTheSave(idleThreads);
+    ASSERT_NE(save, nullptr);
+
+    PressShift('R');
+    HWND balloon = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return TrayBalloon(&balloon) == kStillSaving; }, 10000))
+        << "no balloon; the tray shows \"" << TrayBalloon() << "\"";
+    RECT r{};
+    GetWindowRect(balloon, &r);
+    InflateRect(&r, 40, 8);
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&r, &r, &screen);
+    EXPECT_TRUE(WaitPainted(r)) << "the balloon was not painted";
+    GrabScreen(r).Save("kelvora_balloon_still_saving.png");
+    EXPECT_EQ(MenuFirstItem(), 'r') << "Record during the save changed the menu";
+    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
+    EXPECT_TRUE(fs::exists(VideoTempPath())) << "the save ended while held";
+}
+
+// Exit chosen while a long recording is being saved waits for the save,
+// which completes, then the program ends. The save is held (as above) while
+// Exit is chosen.
 TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     Prepare("long-save");
     settings_.Codec = "3";  // DIB: large frames, a long save
     Launch();
-    PumpFor(500);
     const std::vector<DWORD> idleThreads = ThreadsOf(kelvora_->Pid());
-    SYSTEMTIME pressed{};
-    GetLocalTime(&pressed);
-    PressShift('R');
+    SYSTEMTIME pressed{}, seen{};
     DWORD started = 0;
-    ASSERT_TRUE(WaitRecordingStarted(&started));
-    SYSTEMTIME seen{};
-    GetLocalTime(&seen);
-    PumpFor(3000);
+    ASSERT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen));
+    KeepRecording(started, 3000);
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
         ASSERT_TRUE(menu.Choose(TrayMenu::kRecordOrStop));  // "Остановить"
     }
     const DWORD recorded = GetTickCount() - started;
-    // The save has begun once the tip shows its progress.
-    ASSERT_TRUE(PumpUntil(
-        [] { return KelvoraTip().rfind(L"Kelvora \u2014 сохранение ", 0) == 0; }, 60000))
-        << "no save in progress";
-    PausedThreads save(kelvora_->Pid(), idleThreads);
-    ASSERT_GT(save.count(), 0u);
-
-    PressShift('R');
-    HWND balloon = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return TrayBalloon(&balloon) == kStillSaving; }, 10000))
-        << "no balloon; the tray shows \"" << TrayBalloon() << "\"";
-    PumpFor(800);
-    RECT r{};
-    GetWindowRect(balloon, &r);
-    InflateRect(&r, 40, 8);
-    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    IntersectRect(&r, &r, &screen);
-    GrabScreen(r).Save("kelvora_balloon_still_saving.png");
-    EXPECT_EQ(MenuFirstItem(), 'r') << "Record during the save changed the menu";
-    EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
+    const std::unique_ptr<PausedThreads> save = HoldTheSave(idleThreads);
+    ASSERT_NE(save, nullptr);
 
     ASSERT_TRUE(fs::exists(VideoTempPath()));
     {
@@ -707,9 +455,11 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
         ASSERT_TRUE(menu.Open());
         ASSERT_TRUE(menu.Choose(TrayMenu::kExit));  // "Выйти", during the save
     }
+    // A close that did not wait would end the process a moment after the
+    // command; a close that waits shows nothing to wait for, so time is given.
     PumpFor(500);
     EXPECT_TRUE(kelvora_->Running()) << "Exit did not wait for the save";
-    save.Resume();
+    save->Resume();
     ExpectExitLeavesNothing();
     const std::vector<std::string> avis = Avis();
     ASSERT_EQ(avis.size(), 1u);
@@ -736,17 +486,18 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     const auto click = [](HWND control) {
         RECT r{};
         GetWindowRect(control, &r);
-        MoveMouse((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        PumpFor(100);
+        PointAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
         MouseButton(MOUSEEVENTF_LEFTDOWN);
         MouseButton(MOUSEEVENTF_LEFTUP);
-        PumpFor(300);
     };
     HWND format = GetDlgItem(dialog, TfrmOption::formatscr);
     ASSERT_NE(format, nullptr);
     const auto selected = [&] { return SendMessageW(format, CB_GETCURSEL, 0, 0); };
     EXPECT_EQ(selected(), 2) << "the dialog shows PNG, as Settings.ini holds it";
-    click(format);  // the list opens
+    click(format);
+    ASSERT_TRUE(PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) != 0; },
+                          5000))
+        << "the list did not open";
     Key(VK_UP, true);
     Key(VK_UP, false);
     Key(VK_RETURN, true);
@@ -754,16 +505,22 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     ASSERT_TRUE(PumpUntil([&] { return selected() == 1; }, 5000)) << "JPG was not chosen";
     RECT r{};
     GetWindowRect(dialog, &r);
-    PumpFor(300);
+    EXPECT_TRUE(PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) == 0; },
+                          5000))
+        << "the list stayed open";
+    EXPECT_TRUE(WaitPainted(r)) << "the dialog was not painted";
     GrabScreen(r).Save("kelvora_options_dialog.png");
     click(GetDlgItem(dialog, TfrmOption::Button2));  // "Сохранить"
+    // The file is rewritten key by key while the click is handled: read it
+    // once the dialog's thread is done with the click.
+    EXPECT_TRUE(WaitWindowHandled(dialog)) << "the options dialog did not answer";
     EXPECT_TRUE(PumpUntil([&] { return IniValue("Format") == "JPG"; }, 5000))
         << "Settings.ini holds Format=" << IniValue("Format");
     EXPECT_EQ(IniValue("OutputDir"), settings_.OutputDir);
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(dialog); }, 5000));
 
-    MoveMouse(1700, 1000);
+    MoveMouse(kAway.x, kAway.y);
     PressShift('X');
     std::string made;
     EXPECT_TRUE(PumpUntil(
@@ -781,13 +538,11 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
 }
 
 // The recording area chosen in the tray's submenu is kept in Settings.ini and
-// read back by the next run: "Выделить область…" then makes Shift+R open the
-// rectangle selection; Esc cancels it, and a drag over the pattern with a
-// Ctrl+click records exactly that rectangle. While it records, the tray
-// icon's tip counts the time; afterwards it is "Kelvora" again.
-TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
+// read back by the next run: after "Выделить область…" and a restart,
+// Shift+R opens the rectangle selection. A picture of the submenu is left
+// for reviewers.
+TEST_F(KelvoraE2e, AreaChosenInTheTrayMenuIsKeptForTheNextRun) {
     Prepare("area");
-    settings_.Codec = "1";  // ZMBV
     Launch();
     {
         TrayMenu menu;
@@ -795,7 +550,9 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
         ASSERT_NE(menu.OpenSubmenu(TrayMenu::kArea, 4), nullptr) << "no submenu";
         ASSERT_TRUE(menu.ChooseInSubmenu(1));  // "Выделить область…"
     }
-    EXPECT_EQ(IniValue("RegionType"), "1");
+    // Written when the program handles the command, after the menu closes.
+    EXPECT_TRUE(PumpUntil([&] { return IniValue("RegionType") == "1"; }, 5000))
+        << "Settings.ini holds RegionType=" << IniValue("RegionType");
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
@@ -810,11 +567,20 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
         RECT both{};
         const RECT main = menu.Rect(), sub = menu.SubmenuRect();
         UnionRect(&both, &main, &sub);
+        EXPECT_TRUE(WaitPainted(both));
         GrabScreen(both).Save("kelvora_tray_menu_area.png");
         menu.Dismiss();
     }
-    EXPECT_EQ(KelvoraTip(), L"Kelvora");
+    PressShift('R');
+    EXPECT_NE(WaitSelection(), nullptr) << "Shift+R opened no rectangle selection";
+}
 
+// Esc in the rectangle selection cancels it and the start that waited for
+// it: nothing records, the menu offers "Записать".
+TEST_F(KelvoraE2e, EscCancelsTheRectangleSelection) {
+    Prepare("area-esc");
+    settings_.RegionType = "1";  // "Выделить область…"
+    Launch();
     PressShift('R');
     HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr) << "Shift+R opened no rectangle selection";
@@ -825,39 +591,78 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     // The program notices the cancel on its state timer's next tick.
     EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000))
         << "the menu kept \"Остановить\" after Esc";
+}
 
-    // Stop (Shift+S) while the selection shows cancels it and the start
-    // that waited for it: nothing records, the menu offers "Записать".
+// Stop (Shift+S) while the selection shows cancels it and the start that
+// waited for it: nothing records, the menu offers "Записать".
+TEST_F(KelvoraE2e, StopWhileTheSelectionShowsCancelsTheStart) {
+    Prepare("area-stop");
+    settings_.RegionType = "1";  // "Выделить область…"
+    Launch();
     PressShift('R');
-    selection = WaitSelection();
+    HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr);
     PressShift('S');
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(selection); }, 5000))
         << "Stop left the selection open";
     EXPECT_TRUE(PumpUntil([&] { return MenuFirstItem() == 'r'; }, 10000));
+    // A wrong start would make its file a moment later, on the worker;
+    // when none comes there is nothing to wait for but time.
     PumpFor(500);
     EXPECT_FALSE(fs::exists(VideoTempPath())) << "a recording started after Stop";
+}
+
+// The mouse capture of the thread that owns `window`.
+HWND CaptureOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndCapture
+                                                                             : nullptr;
+}
+
+// A drag over the pattern in the rectangle selection and a Ctrl+click
+// record exactly that rectangle. While it records, the tray icon's tip
+// counts the time; afterwards it is "Kelvora" again.
+TEST_F(KelvoraE2e, RectangleDraggedInTheSelectionIsRecordedWhileTheTipCounts) {
+    Prepare("area-rectangle");
+    settings_.Codec = "1";  // ZMBV
+    settings_.RegionType = "1";  // "Выделить область…"
+    Launch();
+    EXPECT_EQ(KelvoraTip(), L"Kelvora");
 
     PressShift('R');
-    selection = WaitSelection();
+    HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr);
     const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight};
-    MoveMouse(area.left, area.top);
-    PumpFor(100);
+    // The selection draws a blue cross through the pointer once it is on
+    // the screen and takes the mouse: its vertical line, below the pattern.
+    // The pointer moves on the spot until then, so that a move reaches it.
+    const RECT below{area.left, area.bottom + 60, area.left + 1, area.bottom + 61};
+    int wiggle = 0;
+    ASSERT_TRUE(PollUntil(
+        [&] {
+            PointAt(area.left, area.top + (++wiggle & 1));
+            const ScreenPicture line = GrabScreen(below);
+            return line.ok && line.px[0] == 0x0000FF;
+        },
+        10000))
+        << "the selection does not follow the pointer";
+    PointAt(area.left, area.top);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
-    // The selection takes the press where the cursor is when it handles it.
-    PumpFor(300);
-    MoveMouse(area.left + 100, area.top + 100);
-    PumpFor(100);
-    MoveMouse(area.right, area.bottom);
-    PumpFor(100);
+    // The selection takes the press where the pointer is when it handles
+    // it; it holds the mouse from then on.
+    ASSERT_TRUE(PumpUntil([&] { return CaptureOf(selection) == selection; }, 5000))
+        << "the selection did not take the press";
+    PointAt(area.left + 100, area.top + 100);
+    PointAt(area.right, area.bottom);
     MouseButton(MOUSEEVENTF_LEFTUP);
-    PumpFor(300);
+    ASSERT_TRUE(PumpUntil([&] { return CaptureOf(selection) != selection; }, 5000))
+        << "the selection did not take the release";
     Key(VK_CONTROL, true);
     MouseButton(MOUSEEVENTF_LEFTDOWN);
     MouseButton(MOUSEEVENTF_LEFTUP);
     Key(VK_CONTROL, false);
-    MoveMouse(1700, 1000);
+    MoveMouse(kAway.x, kAway.y);
     DWORD started = 0;
     ASSERT_TRUE(WaitRecordingStarted(&started));
 
@@ -882,7 +687,7 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     for (const std::wstring& tip : tips) {
         EXPECT_EQ(tip.rfind(counting, 0), 0u) << "tip while recording";
     }
-    PumpFor(3000 - std::min<DWORD>(3000, GetTickCount() - started));
+    KeepRecording(started, 3000);
     PressShift('S');
     const DWORD recorded = GetTickCount() - started;
     bool savingShown = false;
@@ -899,88 +704,100 @@ TEST_F(KelvoraE2e, AreaFromTheTrayMenuAndTheTipWhileRecording) {
     // The area was small, so the preview stayed on: no selection opens by
     // itself now that the recording is over (it would have opened a tick
     // after the recording stopped, before the save).
-    PumpFor(300);
+    EXPECT_TRUE(kelvora_->WaitHandled()) << "Kelvora.exe did not answer";
     EXPECT_EQ(kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow"), nullptr)
         << "a selection opened after the recording";
     EXPECT_EQ(MenuFirstItem(), 'r');
-    kelvora_->Terminate();
+}
+
+// Records ~3 s with Shift+R and kills the program; the temporary file's
+// stamp, as a recovered file is named.
+std::string RecordAndKill(KelvoraProcess& kelvora, DWORD* recorded) {
+    PressShift('R');
+    DWORD started = 0;
+    EXPECT_TRUE(PumpUntil([] { return fs::exists(VideoTempPath()); }, 20000))
+        << "no recording started";
+    started = GetTickCount();
+    PumpFor(3000);  // the recording's length
+    kelvora.Terminate();
+    *recorded = GetTickCount() - started;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME local{};
+    SYSTEMTIME t{};
+    EXPECT_TRUE(GetFileAttributesExA(VideoTempPath().c_str(), GetFileExInfoStandard, &data))
+        << "no temporary file after the kill";
+    FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+    FileTimeToSystemTime(&local, &t);
+    return TimeStamp({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond});
+}
+
+// The recovered file's name in `folder`: "<stamp> (восстановлено).avi",
+// or its Latin spelling where the ANSI code page has no Cyrillic.
+std::string RecoveredIn(const std::string& folder, const std::string& stamp) {
+    for (const std::string& f : FilesIn(folder)) {
+        if (f == stamp + " (восстановлено).avi" || f == stamp + " (vosstanovleno).avi") {
+            return f;
+        }
+    }
+    return std::string();
+}
+
+// The "Kelvora" box that tells where the recovered file is, owned by the
+// main window; closed.
+void ExpectRecoveryBox(const KelvoraProcess& kelvora, const std::string& path) {
+    HWND box = kelvora.WaitMessageBox();
+    ASSERT_NE(box, nullptr) << "no message box";
+    const BoxTexts t = ReadMessageBox(box);
+    EXPECT_EQ(t.caption, L"Kelvora");
+    EXPECT_EQ(t.text, kRecovered + fs::path(path).wstring());
+    EXPECT_EQ(GetWindow(box, GW_OWNER), kelvora.MainWindow());
+    EXPECT_TRUE(CloseMessageBox(box));
 }
 
 // A killed recording comes back on the next start: into the output folder,
 // named by the temporary file's last write, the user told where in a
-// "Kelvora" box owned by the main window, the temporary file gone. Without an
-// output folder it goes to the temporary folder. A normal start shows no box.
+// "Kelvora" box owned by the main window, the temporary file gone. A normal
+// start shows no box.
 TEST_F(KelvoraE2e, RecordingCutOffByAKillIsRecoveredAtTheNextStart) {
     Prepare("recovery");
     settings_.Codec = "1";  // ZMBV
     Launch();
-    PumpFor(1500);
+    EXPECT_TRUE(kelvora_->WaitHandled()) << "Kelvora.exe did not answer";
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "a normal start showed a box";
 
-    // Records ~3 s and kills the program; the temporary file's stamp.
-    auto recordAndKill = [&](DWORD* recorded) {
-        PressShift('R');
-        DWORD started = 0;
-        EXPECT_TRUE(WaitRecordingStarted(&started));
-        PumpFor(3000);
-        kelvora_->Terminate();
-        *recorded = GetTickCount() - started;
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        FILETIME local{};
-        SYSTEMTIME t{};
-        EXPECT_TRUE(GetFileAttributesExA(VideoTempPath().c_str(), GetFileExInfoStandard, &data))
-            << "no temporary file after the kill";
-        FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
-        FileTimeToSystemTime(&local, &t);
-        return TimeStamp({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond});
-    };
-    // The recovered file's name in `folder`: "<stamp> (восстановлено).avi",
-    // or its Latin spelling where the ANSI code page has no Cyrillic.
-    auto recoveredIn = [](const std::string& folder, const std::string& stamp) {
-        for (const std::string& f : FilesIn(folder)) {
-            if (f == stamp + " (восстановлено).avi" || f == stamp + " (vosstanovleno).avi") {
-                return f;
-            }
-        }
-        return std::string();
-    };
-    auto expectRecoveryBox = [&](const std::string& path) {
-        HWND box = kelvora_->WaitMessageBox();
-        ASSERT_NE(box, nullptr) << "no message box";
-        const BoxTexts t = ReadMessageBox(box);
-        EXPECT_EQ(t.caption, L"Kelvora");
-        EXPECT_EQ(t.text, kRecovered + fs::path(path).wstring());
-        EXPECT_EQ(GetWindow(box, GW_OWNER), kelvora_->MainWindow());
-        EXPECT_TRUE(CloseMessageBox(box));
-    };
-
     DWORD recorded = 0;
-    std::string stamp = recordAndKill(&recorded);
+    const std::string stamp = RecordAndKill(*kelvora_, &recorded);
     Launch(false);
-    std::string name = recoveredIn(OutFolder(), stamp);
+    const std::string name = RecoveredIn(OutFolder(), stamp);
     ASSERT_FALSE(name.empty()) << "nothing recovered for " << stamp;
-    expectRecoveryBox(settings_.OutputDir + name);
+    ExpectRecoveryBox(*kelvora_, settings_.OutputDir + name);
     EXPECT_FALSE(fs::exists(VideoTempPath()));
     EXPECT_EQ(Avis().size(), 1u);
     Note("recovered-output", name, "recovered", recorded);
+}
 
-    // The same without an output folder: the temporary folder takes it.
-    stamp = recordAndKill(&recorded);
+// Without an output folder, a killed recording is recovered into the
+// temporary folder, and the box names it there.
+TEST_F(KelvoraE2e, RecordingCutOffWithoutAnOutputFolderIsRecoveredIntoTheTemporaryFolder) {
+    Prepare("recovery-temp");
+    settings_.Codec = "1";  // ZMBV
+    Launch();
+    DWORD recorded = 0;
+    const std::string stamp = RecordAndKill(*kelvora_, &recorded);
     settings_.writeOutputDir = false;
     WriteIni();
     Launch(false);
     const std::string tempDir = fs::path(VideoTempPath()).parent_path().string();
-    name = recoveredIn(tempDir, stamp);
+    const std::string name = RecoveredIn(tempDir, stamp);
     ASSERT_FALSE(name.empty()) << "nothing recovered into " << tempDir;
-    expectRecoveryBox(tempDir + "\\" + name);
+    ExpectRecoveryBox(*kelvora_, tempDir + "\\" + name);
     EXPECT_FALSE(fs::exists(VideoTempPath()));
-    EXPECT_EQ(Avis().size(), 1u);
+    EXPECT_EQ(Avis().size(), 0u) << "recovered into the output folder it no longer has";
     // Moved beside the case's files for the host check.
     fs::create_directories(case_ / "temp");
     fs::copy_file(fs::path(tempDir) / name, case_ / "temp" / name);
     fs::remove(fs::path(tempDir) / name);
     Note("recovered-temp", name, "recovered", recorded, {}, "temp");
-    kelvora_->Terminate();
 }
 
 // The file's bytes; empty when it cannot be read.
@@ -1015,7 +832,7 @@ TEST_F(KelvoraE2e, UserFileLinkedAsTheTemporaryFileKeepsItsBytes) {
     ASSERT_EQ(Links(user), 2u);
 
     Launch();
-    PumpFor(1500);
+    EXPECT_TRUE(kelvora_->WaitHandled()) << "Kelvora.exe did not answer";
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr) << "a linked file is no recording of ours";
     EXPECT_EQ(Bytes(user), bytes) << "written through the link at the start";
     EXPECT_EQ(Links(user), 1u) << "the link keeps its name";
@@ -1025,7 +842,7 @@ TEST_F(KelvoraE2e, UserFileLinkedAsTheTemporaryFileKeepsItsBytes) {
     // Recording once the name is a file of its own.
     ASSERT_TRUE(PumpUntil([&] { return Links(user) == 1 && fs::exists(temp); }, 20000));
     const DWORD started = GetTickCount();
-    PumpFor(2500);
+    KeepRecording(started, 2500);
     PressShift('S');
     const DWORD recorded = GetTickCount() - started;
     ASSERT_TRUE(WaitSaved(1));
@@ -1044,8 +861,7 @@ TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
     fs::create_directories(app);
     ASSERT_TRUE(WriteSettings(ini, settings_));
     std::ofstream(ini, std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
-    kelvora_ = std::make_unique<KelvoraProcess>();
-    ASSERT_TRUE(kelvora_->Start(fs::current_path() / "shell" / "Kelvora.exe", app));
+    StartProgram(app);
     ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
     EXPECT_FALSE(ShiftHotKeyHeld('R')) << "the record key of its Settings.ini was not read";
 
@@ -1058,7 +874,7 @@ TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
     }
     DWORD started = 0;
     ASSERT_TRUE(WaitRecordingStarted(&started)) << "Ctrl+Alt+R started no recording";
-    PumpFor(1000);
+    KeepRecording(started, 1000);
     PressShift('S');
     EXPECT_TRUE(WaitSaved(1)) << "nothing saved in the output folder of its Settings.ini";
     {
@@ -1088,10 +904,9 @@ TEST_F(KelvoraE2e, EndOfTheSessionWhileRecordingSavesTheFileWhole) {
     Prepare("end-session");
     settings_.Codec = "1";  // ZMBV
     Launch();
-    PressShift('R');
     DWORD started = 0;
-    ASSERT_TRUE(WaitRecordingStarted(&started));
-    PumpFor(2500);
+    ASSERT_TRUE(StartRecordingWithHotKey(&started));
+    KeepRecording(started, 2500);
     const HWND main = kelvora_->MainWindow();
     DWORD_PTR answer = FALSE;
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,

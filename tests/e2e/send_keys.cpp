@@ -2,7 +2,8 @@
 // prefix and display):
 //   send_keys up          waits until Kelvora's window, tray icon and hot keys
 //                         (Shift+R, Shift+S, Shift+X) are there
-//   send_keys R|S|X       presses Shift+<key>
+//   send_keys R|S|X       presses Shift+<key> and waits until Kelvora has
+//                         handled it
 //   send_keys close       closes Kelvora as its "Выйти" does and waits until
 //                         its hot keys are free again
 // Exits 0 on success, 1 when the wait ran out, 2 on a wrong argument.
@@ -54,8 +55,7 @@ int main(int argc, char** argv) {
     }
     if (std::strlen(what) == 1 && std::strchr("RSX", what[0]) != nullptr) {
         kelvora::test::PressShift(static_cast<WORD>(what[0]));
-        kelvora::test::PumpFor(200);
-        return 0;
+        return kelvora::test::WaitWindowHandled(FindWindowW(L"TfrmMain", nullptr), 120000) ? 0 : 1;
     }
     std::fprintf(stderr, "send_keys: unknown command %s\n", what);
     return 2;

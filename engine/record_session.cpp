@@ -421,6 +421,7 @@ std::int32_t TScreenCamera::RecordAVI(const std::string& FileName) {
 vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed) {
     std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
+    std::uint32_t shownSecond = 0xFFFFFFFFu;
     FFramesWritten = 0;
     FLastFrameInterval = 0;
     FFramesDropped = 0;
@@ -483,7 +484,11 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed)
         }
 
         const ElapsedTime t = SplitElapsed(elapsed);
-        FRecordTimeText = RecordTimeText(t);
+        // The text shows whole seconds: made anew only when one has passed.
+        if (elapsed / 1000 != shownSecond) {
+            shownSecond = elapsed / 1000;
+            FRecordTimeText = RecordTimeText(t);
+        }
         if (elapsed > lastTick + 50) {
             lastTick = elapsed;
             RaiseNotify(FOnRecordTime);

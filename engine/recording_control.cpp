@@ -220,12 +220,9 @@ void TScreenCamera::RestIfNothingChanges() {
     // Idle over the whole screen with no picture wanted, every later tick
     // would repeat this one: the area is the screen (a start takes it
     // afresh), its frame lies outside it and the event carries no picture.
-    // The timer rests until a start or a preview switch enables it again;
-    // the frame is hidden so that a screen made larger meanwhile never
-    // shows it.
+    // The timer rests until a start or a preview switch enables it again.
     if (!FRecording && !PendingStart && FFullScreen && !FPreviewPictureWanted) {
         windows_->SetTimerEnabled(false);
-        windows_->HideFrame();
     }
 }
 

@@ -35,7 +35,7 @@ ticks() {
 prefix_server() {
     local dir pid
     dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-    for pid in $(pgrep -x wineserver); do
+    for pid in $(pgrep -x 'wineserver(64)?'); do
         case "$(readlink "/proc/$pid/cwd")" in */"$dir") echo "$pid"; return ;; esac
     done
 }

@@ -63,16 +63,23 @@ int ScreenDepth(HDC screen) {
     return bits == 16 || bits == 24 ? bits : 32;
 }
 
+// The header of a bottom-up BI_RGB picture.
+BITMAPINFOHEADER BottomUpHeader(std::int32_t width, std::int32_t height, int bitCount) {
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<WORD>(bitCount);
+    h.biCompression = BI_RGB;
+    return h;
+}
+
 // A bottom-up DIB section without a colour table (16, 24 or 32 bits).
 HBITMAP CreateSection(HDC screen, std::int32_t width, std::int32_t height, int bitCount,
                       void** bits) {
     BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = static_cast<WORD>(bitCount);
-    bi.bmiHeader.biCompression = BI_RGB;
+    bi.bmiHeader = BottomUpHeader(width, height, bitCount);
     return CreateDIBSection(screen, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
 }
 
@@ -117,12 +124,7 @@ public:
         if (!dc_ || width_ <= 0 || height_ <= 0 || bytes > 0x7FFFFFFFull) {
             return false;
         }
-        format_.header.biSize = sizeof(BITMAPINFOHEADER);
-        format_.header.biWidth = width_;
-        format_.header.biHeight = height_;
-        format_.header.biPlanes = 1;
-        format_.header.biBitCount = static_cast<WORD>(bitCount);
-        format_.header.biCompression = BI_RGB;
+        format_.header = BottomUpHeader(width_, height_, bitCount);
         format_.header.biSizeImage = static_cast<DWORD>(bytes);
         for (Slot& slot : slots_) {
             void* bits = nullptr;

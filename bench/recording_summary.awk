@@ -17,9 +17,9 @@ END {
     printf "== %s, medians of %d rounds\n", size, split(grab, t, " ")
     printf "bare grab (pool): %.2f frames/s; ffmpeg x11grab + msvideo1: %.2f frames/s\n", g, ff / s
     printf "new grab against the old one: %.2fx (target >= 1.3 where read-back does not dominate): %s\n", x,
-           b >= 80 ? "read-back dominates here (bare BitBlt " b "% of a grab), the ratio does not apply" : verdict(x >= 1.3)
+           (b >= 80) ? "read-back dominates here (bare BitBlt " b "% of a grab), the ratio does not apply" : verdict(x >= 1.3)
     printf "bare BitBlt: %.0f%% of a grab\n", b
-    want = g < 40 ? g : 40
+    want = (g < 40) ? g : 40
     for (c in loop) {
         r = median(loop[c])
         printf "loop %s at 40 slots/s: %.2f frames/s, %.1f%% of min(40, bare grab) (target >= 95%%): %s\n",

@@ -1,9 +1,11 @@
 // Recording benchmark under Wine (Windows tree), run by recording_bench.sh:
 //
-//   recording_bench grab SECONDS            the bare GDI grab of the whole screen
-//   recording_bench record CODEC SECONDS [sound]
-//                                           the recording loop through CODEC,
-//                                           with sound from the default input
+//   recording_bench grab SECONDS            the pool's grab of the whole screen, the old
+//                                           grab (its baseline) and the bare BitBlt
+//   recording_bench record CODEC SECONDS [MS] [sound]
+//                                           the recording loop through CODEC, every
+//                                           grab a slot or one slot per MS, with
+//                                           sound from the default input
 //   recording_bench soak CODEC SECONDS      a long recording: GDI objects and
 //                                           memory in use once a minute
 //
@@ -11,11 +13,15 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "engine/frame_grabber_win32.h"
 #include "engine/screen_camera.h"
 #include "tests/support/desktop.h"
 
@@ -59,37 +65,102 @@ size_t MemoryInUse() {
     return pmc.PrivateUsage != 0 ? pmc.PrivateUsage : pmc.WorkingSetSize;
 }
 
-int Grab(double seconds) {
-    TScreenCamera camera(nullptr);
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+// Milliseconds of wall time per call of `grab`, over `seconds`.
+template <typename F>
+double MsPerGrab(double seconds, F grab) {
+    if (!grab()) {  // the first grab sets up what the others reuse: not timed
+        return -1;
+    }
     LARGE_INTEGER start, now;
     QueryPerformanceCounter(&start);
-    const double cpuStart = CpuSeconds();
     long frames = 0;
     do {
-        vfw::BITMAPINFOHEADER* f = camera.GrabFrame(0, 0, w, h, 0);
-        if (f == nullptr) {
-            std::fprintf(stderr, "grab failed\n");
-            return 1;
+        if (!grab()) {
+            return -1;
         }
-        camera.FreeFrame(f);
         ++frames;
         QueryPerformanceCounter(&now);
     } while (Seconds(start, now) < seconds);
-    std::printf("grab %dx%d: %ld frames in %.2f s, %.1f ms processor per frame, %.2f frames/s\n",
-                w, h, frames, Seconds(start, now), 1000 * (CpuSeconds() - cpuStart) / frames,
-                frames / Seconds(start, now));
+    return 1000 * Seconds(start, now) / frames;
+}
+
+// The pool's grab (what the recording loop does), the old grab through a
+// compatible bitmap and GetDIBits, and the bare BitBlt of the screen into a
+// DIB section, each for a third of the time.
+int GrabOnThisThread(TScreenCamera& camera, double seconds);
+
+// The grabs run on a thread of their own, as the recording loop's do, while
+// this thread (which owns the camera's windows) keeps serving its messages.
+int Grab(double seconds) {
+    TScreenCamera camera(nullptr);
+    std::atomic<int> result{-1};
+    std::thread grabber([&] { result = GrabOnThisThread(camera, seconds); });
+    kelvora::test::PumpUntil([&] { return result.load() >= 0; }, 600000);
+    grabber.join();
+    return result;
+}
+
+int GrabOnThisThread(TScreenCamera& camera, double seconds) {
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    std::unique_ptr<FramePool> pool = CreateGdiFramePool(camera, w, h);
+    if (!pool) {
+        std::fprintf(stderr, "no pool\n");
+        return 1;
+    }
+    const double cpuStart = CpuSeconds();
+    const double pooled = MsPerGrab(seconds / 3, [&] {
+        FramePool::Frame* f = pool->Grab(0, 0, 0);
+        if (f != nullptr) {
+            pool->GiveBack(f);
+        }
+        return f != nullptr;
+    });
+    const double cpu = CpuSeconds() - cpuStart;
+    const double old = MsPerGrab(seconds / 3, [&] {
+        vfw::BITMAPINFOHEADER* f = GdiGrabFrameCompatible(camera, 0, 0, w, h, 0);
+        GdiFreeFrame(f);
+        return f != nullptr;
+    });
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ was = SelectObject(mem, section);
+    const double bare = MsPerGrab(seconds / 3, [&] {
+        return BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE;
+    });
+    SelectObject(mem, was);
+    DeleteObject(section);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    if (pooled <= 0 || old <= 0 || bare <= 0) {
+        std::fprintf(stderr, "grab failed\n");
+        return 1;
+    }
+    const double share = bare / pooled;
+    const double frames = seconds / 3 * 1000 / pooled;
+    std::printf("grab %dx%d: %.2f frames/s, %.2f ms per grab (%.1f ms processor)\n", w, h,
+                1000 / pooled, pooled, cpu * 1000 / frames);
+    std::printf("grab-old %dx%d: compatible bitmap + GetDIBits %.2f ms per grab; new grab %.2fx"
+                " as fast (target >= 1.3: %s)\n",
+                w, h, old, old / pooled,
+                share >= 0.8 ? "not applicable, read-back dominates" : (old / pooled >= 1.3 ? "met" : "not met"));
+    std::printf("grab-bitblt %dx%d: bare BitBlt %.2f ms, %.0f%% of a grab%s\n", w, h, bare,
+                100 * share,
+                share >= 0.8 ? ": reading the screen back dominates on this machine" : "");
     return 0;
 }
 
 // Records the whole screen; every grab gets a slot of its own (1 ms), so the
 // frames written per second are the loop's own rate.
-int Record(const char* code, double seconds, bool soak, bool sound) {
+int Record(const char* code, double seconds, bool soak, int interval, bool sound) {
     TScreenCamera camera(nullptr);
     camera.FRegionType = 4;
     camera.FRecordAudio = sound;
     camera.FCodecIndex = SlotOf(camera, code);
-    camera.FMSPFRecord = soak ? 25 : 1;
+    camera.FMSPFRecord = soak ? 25 : interval;
     camera.FRestoreAppWindowAfterCapture = false;
     if (camera.FCodecIndex < 0) {
         std::fprintf(stderr, "no compressor %s\n", code);
@@ -156,8 +227,13 @@ int Record(const char* code, double seconds, bool soak, bool sound) {
     }
     std::printf("record %s%s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
                 " %.2f frames/s\n",
-                code, sound ? "+sound" : "", camera.FFrameWidth.load(), camera.FFrameHeight.load(), written, elapsed,
-                1000 * cpu / written, written / elapsed);
+                code, sound ? "+sound" : "", camera.FFrameWidth.load(), camera.FFrameHeight.load(),
+                written, elapsed, 1000 * cpu / written, written / elapsed);
+    if (interval > 1 && !soak) {
+        const double offered = elapsed * 1000 / interval;
+        std::printf("slots %s%s %d ms: %d kept of %.0f offered, %.1f%%\n", code,
+                    sound ? "+sound" : "", interval, written, offered, 100 * written / offered);
+    }
     return 0;
 }
 
@@ -167,12 +243,21 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "grab") == 0) {
         return Grab(std::atof(argv[2]));
     }
-    const bool sound = argc == 5 && std::strcmp(argv[4], "sound") == 0;
-    if ((argc == 4 || sound) &&
+    if (argc >= 4 && argc <= 6 &&
         (std::strcmp(argv[1], "record") == 0 || std::strcmp(argv[1], "soak") == 0)) {
-        return Record(argv[2], std::atof(argv[3]), std::strcmp(argv[1], "soak") == 0, sound);
+        int interval = 1;
+        bool sound = false;
+        for (int i = 4; i < argc; ++i) {
+            if (std::strcmp(argv[i], "sound") == 0) {
+                sound = true;
+            } else {
+                interval = std::atoi(argv[i]);
+            }
+        }
+        return Record(argv[2], std::atof(argv[3]), std::strcmp(argv[1], "soak") == 0, interval,
+                      sound);
     }
     std::fprintf(stderr,
-                 "usage: recording_bench grab S | record CODEC S [sound] | soak CODEC S\n");
+                 "usage: recording_bench grab S | record CODEC S [MS] [sound] | soak CODEC S\n");
     return 2;
 }

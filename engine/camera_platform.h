@@ -17,6 +17,28 @@
 class TScreenCamera;
 class TBitmap;
 
+// Frames of one size grabbed into a fixed set of buffers that are reused:
+// each grab lends a buffer until it is given back, from any thread (the
+// compressing stream gives it back once it has read it).
+class FramePool {
+public:
+    struct Frame {
+        FramePool* pool;
+        const std::uint8_t* bits;  // bottom-up rows, as in a packed DIB
+        std::uint32_t bytes;
+    };
+    virtual ~FramePool() = default;
+    // The rectangle at (left, top) of the pool's size, grabbed into a free
+    // buffer (waiting while every buffer is lent); null when the grab fails.
+    virtual Frame* Grab(std::int32_t left, std::int32_t top, std::int32_t filter) = 0;
+    virtual void GiveBack(Frame* frame) = 0;
+    // A vfw::FrameRelease for a Frame.
+    static void Release(void* frame) {
+        auto* f = static_cast<Frame*>(frame);
+        f->pool->GiveBack(f);
+    }
+};
+
 class CameraPlatform {
 public:
     virtual ~CameraPlatform() = default;
@@ -35,6 +57,11 @@ public:
                                              std::int32_t top, std::int32_t width,
                                              std::int32_t height, std::int32_t filter) = 0;
     virtual void FreeFrame(vfw::BITMAPINFOHEADER* frame) = 0;
+    // The recording loop's frames of width x height at the camera's depth;
+    // null when the buffers cannot be had. By default each grab is a
+    // GrabFrame of its own, freed when given back.
+    virtual std::unique_ptr<FramePool> CreateFramePool(TScreenCamera& camera, std::int32_t width,
+                                                       std::int32_t height);
     // The preview picture (main thread).
     virtual TBitmap* CreateFrameBitmap() = 0;
     virtual void DestroyFrameBitmap(TBitmap* bitmap) = 0;

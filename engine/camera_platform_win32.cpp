@@ -97,6 +97,10 @@ public:
         return GdiGrabFrame(camera, left, top, width, height, filter);
     }
     void FreeFrame(vfw::BITMAPINFOHEADER* frame) override { GdiFreeFrame(frame); }
+    std::unique_ptr<FramePool> CreateFramePool(TScreenCamera& camera, std::int32_t width,
+                                               std::int32_t height) override {
+        return CreateGdiFramePool(camera, width, height);
+    }
 
     TBitmap* CreateFrameBitmap() override { return new TBitmap(); }
     void DestroyFrameBitmap(TBitmap* bitmap) override { delete bitmap; }

@@ -3,6 +3,10 @@
 // colours, converted into a packed DIB of the camera's depth.
 #include "engine/frame_grabber_win32.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
 #include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
 #include "engine/tbitmap_win32.h"
@@ -52,7 +56,177 @@ void ApplyWorkerPriority(TScreenCamera& camera) {
     camera.Platform().SetThreadPriority(worker->NativeHandle(), kThreadPriorities[index]);
 }
 
+// Bits per pixel of a bitmap compatible with the screen: the depth the
+// pixels have when read back, before any conversion.
+int ScreenDepth(HDC screen) {
+    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    return bits == 16 || bits == 24 ? bits : 32;
+}
+
+// The header of a bottom-up BI_RGB picture.
+BITMAPINFOHEADER BottomUpHeader(std::int32_t width, std::int32_t height, int bitCount) {
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<WORD>(bitCount);
+    h.biCompression = BI_RGB;
+    return h;
+}
+
+// A bottom-up DIB section without a colour table (16, 24 or 32 bits).
+HBITMAP CreateSection(HDC screen, std::int32_t width, std::int32_t height, int bitCount,
+                      void** bits) {
+    BITMAPINFO bi{};
+    bi.bmiHeader = BottomUpHeader(width, height, bitCount);
+    return CreateDIBSection(screen, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+// The screen rectangle copied into the bitmap selected into `dc`, the
+// cursor painted over it.
+void GrabInto(TScreenCamera& camera, HDC dc, HDC screen, std::int32_t left, std::int32_t top,
+              std::int32_t width, std::int32_t height, std::int32_t filter) {
+    BitBlt(dc, 0, 0, width, height, screen, left, top, RasterOp(filter));
+    PaintCursor(camera, dc, left, top);
+}
+
+class GdiFramePool : public FramePool {
+public:
+    GdiFramePool(TScreenCamera& camera, std::int32_t width, std::int32_t height)
+        : camera_(camera), width_(width), height_(height) {}
+    // The compressing stream may still hold frames: they come back once
+    // compressed.
+    ~GdiFramePool() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        returned_.wait(lock, [this] {
+            for (const Slot& slot : slots_) {
+                if (slot.lent) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
+
+    bool Init() {
+        win32::WindowDc screen(GetDesktopWindow(), true);
+        if (!screen) {
+            return false;
+        }
+        dc_.reset(CreateCompatibleDC(screen.get()));
+        const int depth = ScreenDepth(screen.get());
+        const int bitCount = camera_.FBitCount;
+        convert_ = bitCount != depth;
+        const std::uint64_t bytes =
+            vfw::DibRowBytes(width_, static_cast<unsigned>(bitCount)) *
+            static_cast<std::uint64_t>(height_);
+        if (!dc_ || width_ <= 0 || height_ <= 0 || bytes > 0x7FFFFFFFull) {
+            return false;
+        }
+        format_.header = BottomUpHeader(width_, height_, bitCount);
+        format_.header.biSizeImage = static_cast<DWORD>(bytes);
+        for (Slot& slot : slots_) {
+            void* bits = nullptr;
+            slot.section.reset(CreateSection(screen.get(), width_, height_, depth, &bits));
+            if (!slot.section || bits == nullptr) {
+                return false;
+            }
+            slot.pool = this;
+            slot.bytes = static_cast<std::uint32_t>(bytes);
+            if (convert_) {
+                slot.converted.assign(static_cast<size_t>(bytes), 0);
+                slot.bits = slot.converted.data();
+            } else {
+                slot.bits = static_cast<const std::uint8_t*>(bits);
+            }
+        }
+        return true;
+    }
+
+    Frame* Grab(std::int32_t left, std::int32_t top, std::int32_t filter) override {
+        // The worker's priority follows the setting; the system is asked only
+        // when it changes, not once a frame.
+        if (const std::int32_t priority = camera_.FVideoPriority; priority != priority_) {
+            priority_ = priority;
+            ApplyWorkerPriority(camera_);
+        }
+        Slot* slot = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            returned_.wait(lock, [&] { return (slot = FreeSlot()) != nullptr; });
+            slot->lent = true;
+        }
+        // Not lent to anyone else until given back: no lock while grabbing.
+        win32::WindowDc screen(GetDesktopWindow(), true);
+        bool ok = static_cast<bool>(screen);
+        if (ok) {
+            win32::SelectGuard select(dc_.get(), slot->section.get());
+            GrabInto(camera_, dc_.get(), screen.get(), left, top, width_, height_, filter);
+        }
+        if (ok && convert_) {
+            // The one conversion GetDIBits would make of a compatible bitmap.
+            FormatWithColours format = format_;
+            ok = GetDIBits(dc_.get(), slot->section.get(), 0, static_cast<UINT>(height_),
+                           slot->converted.data(), reinterpret_cast<BITMAPINFO*>(&format),
+                           DIB_RGB_COLORS) != 0;
+        }
+        if (!ok) {
+            GiveBack(slot);
+            return nullptr;
+        }
+        return slot;
+    }
+
+    void GiveBack(Frame* frame) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            static_cast<Slot*>(frame)->lent = false;
+        }
+        returned_.notify_all();
+    }
+
+private:
+    struct Slot : Frame {
+        win32::Bitmap section;
+        std::vector<std::uint8_t> converted;  // the camera's depth, when not the screen's
+        bool lent = false;
+    };
+    struct FormatWithColours {
+        BITMAPINFOHEADER header{};
+        RGBQUAD colours[256]{};
+    };
+
+    Slot* FreeSlot() {
+        for (Slot& slot : slots_) {
+            if (!slot.lent) {
+                return &slot;
+            }
+        }
+        return nullptr;
+    }
+
+    TScreenCamera& camera_;
+    const std::int32_t width_, height_;
+    win32::MemoryDc dc_;
+    FormatWithColours format_;
+    bool convert_ = false;
+    std::int32_t priority_ = -1;  // as last applied
+    Slot slots_[kGrabPoolFrames];
+    std::mutex mutex_;
+    std::condition_variable returned_;
+};
+
 }  // namespace
+
+std::unique_ptr<FramePool> CreateGdiFramePool(TScreenCamera& camera, std::int32_t width,
+                                              std::int32_t height) {
+    auto pool = std::make_unique<GdiFramePool>(camera, width, height);
+    if (!pool->Init()) {
+        return nullptr;
+    }
+    return pool;
+}
 
 HGLOBAL BitmapToDIB(TScreenCamera& camera, HBITMAP bitmap, int bitCount) {
     BITMAP bm{};
@@ -95,8 +269,9 @@ HGLOBAL BitmapToDIB(TScreenCamera& camera, HBITMAP bitmap, int bitCount) {
     return block;
 }
 
-vfw::BITMAPINFOHEADER* GdiGrabFrame(TScreenCamera& camera, std::int32_t left, std::int32_t top,
-                                    std::int32_t width, std::int32_t height, std::int32_t filter) {
+vfw::BITMAPINFOHEADER* GdiGrabFrameCompatible(TScreenCamera& camera, std::int32_t left,
+                                              std::int32_t top, std::int32_t width,
+                                              std::int32_t height, std::int32_t filter) {
     const DWORD rop = RasterOp(filter);
     ApplyWorkerPriority(camera);
     if (width <= 0 || height <= 0) {
@@ -118,6 +293,31 @@ vfw::BITMAPINFOHEADER* GdiGrabFrame(TScreenCamera& camera, std::int32_t left, st
         PaintCursor(camera, mem.get(), left, top);
     }
     HGLOBAL block = BitmapToDIB(camera, bitmap.get(), camera.FBitCount);
+    return block != nullptr ? static_cast<vfw::BITMAPINFOHEADER*>(GlobalLock(block)) : nullptr;
+}
+
+vfw::BITMAPINFOHEADER* GdiGrabFrame(TScreenCamera& camera, std::int32_t left, std::int32_t top,
+                                    std::int32_t width, std::int32_t height, std::int32_t filter) {
+    ApplyWorkerPriority(camera);
+    if (width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    win32::WindowDc screen(GetDesktopWindow(), true);
+    if (!screen) {
+        return nullptr;
+    }
+    void* bits = nullptr;
+    win32::MemoryDc mem(CreateCompatibleDC(screen.get()));
+    win32::Bitmap section(
+        CreateSection(screen.get(), width, height, ScreenDepth(screen.get()), &bits));
+    if (!mem || !section) {
+        return nullptr;
+    }
+    {
+        win32::SelectGuard select(mem.get(), section.get());
+        GrabInto(camera, mem.get(), screen.get(), left, top, width, height, filter);
+    }
+    HGLOBAL block = BitmapToDIB(camera, section.get(), camera.FBitCount);
     return block != nullptr ? static_cast<vfw::BITMAPINFOHEADER*>(GlobalLock(block)) : nullptr;
 }
 

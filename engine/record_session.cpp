@@ -26,10 +26,6 @@ constexpr const char* kNoticeCaption = "Уведомление";
 // a second keeps that under a second even when a grab is slow.
 constexpr std::uint32_t kFlushEveryMs = 500;
 
-const std::uint8_t* PixelsOf(const vfw::BITMAPINFOHEADER* frame) {
-    return reinterpret_cast<const std::uint8_t*>(frame) + frame->biSize + frame->biClrUsed * 4;
-}
-
 bool IsRefusedName(const std::string& name) {
     const CameraPlatform::FileKind kind = ActivePlatform().KindOf(name);
     return kind == CameraPlatform::FileKind::Directory || kind == CameraPlatform::FileKind::Linked;
@@ -411,6 +407,7 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
                                        SessionSound* sound) {
     std::uint32_t lastWrite = 0, lastTick = 0, lastFlush = 0;
     std::int32_t lastPosition = 0;
+    std::uint32_t shownSecond = 0xFFFFFFFFu;
     FFramesWritten = 0;
     FLastFrameInterval = 0;
     FFramesDropped = 0;
@@ -427,6 +424,12 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
     // The stream's format fixed the frame size; the area's fields may be
     // rewritten meanwhile (the timer keeps a full-screen area current).
     const std::int32_t width = FFrameWidth, height = FFrameHeight;
+    // Frames are grabbed into reused buffers that the stream reads in place.
+    const std::unique_ptr<FramePool> pool = platform_.CreateFramePool(*this, width, height);
+    if (!pool) {
+        *grabFailed = true;
+        return vfw::AVIERR_OK;
+    }
     while (FRecording) {
         // Unsigned difference: the millisecond counter may wrap meanwhile.
         const std::uint32_t elapsed = platform_.TimeMs() - start;
@@ -439,7 +442,7 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
             FLeft = left;
             FTop = top;
         }
-        vfw::BITMAPINFOHEADER* frame = GrabFrame(left, top, width, height, FFilterColor);
+        FramePool::Frame* frame = pool->Grab(left, top, FFilterColor);
         if (frame == nullptr) {
             *grabFailed = true;  // reported by RecordAVI, which knows what was kept
             break;
@@ -452,13 +455,12 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
         }
         if (first || lastPosition < position) {
             first = false;
-            const vfw::HRESULT r =
-                vfw::AVIStreamWrite(stream, position, 1, PixelsOf(frame),
-                                    static_cast<vfw::LONG>(frame->biSizeImage),
-                                    vfw::AVIIF_KEYFRAME, nullptr, nullptr);
+            // The stream gives the frame back to the pool, also when it refuses it.
+            const vfw::HRESULT r = vfw::AVIStreamWriteBorrowed(
+                stream, position, frame->bits, static_cast<vfw::LONG>(frame->bytes),
+                vfw::AVIIF_KEYFRAME, &FramePool::Release, frame);
             if (r != vfw::AVIERR_OK) {
-                FreeFrame(frame);  // reported by RecordAVI, which knows what was kept
-                return r;
+                return r;  // reported by RecordAVI, which knows what was kept
             }
             FLastFrameInterval = static_cast<double>(elapsed - lastWrite);
             lastWrite = elapsed;
@@ -467,8 +469,9 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
             if (sound != nullptr) {
                 sound->Picture(position);
             }
+        } else {
+            pool->GiveBack(frame);
         }
-        FreeFrame(frame);
         if (elapsed - lastFlush >= kFlushEveryMs) {
             lastFlush = elapsed;
             if (const vfw::HRESULT r = vfw::AVIStreamFlush(stream); r != vfw::AVIERR_OK) {
@@ -484,7 +487,11 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
         }
 
         const ElapsedTime t = SplitElapsed(elapsed);
-        FRecordTimeText = RecordTimeText(t);
+        // The text shows whole seconds: made anew only when one has passed.
+        if (elapsed / 1000 != shownSecond) {
+            shownSecond = elapsed / 1000;
+            FRecordTimeText = RecordTimeText(t);
+        }
         if (elapsed > lastTick + 50) {
             lastTick = elapsed;
             RaiseNotify(FOnRecordTime);

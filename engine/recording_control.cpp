@@ -212,6 +212,17 @@ void TScreenCamera::TimerTick() {
     } else {
         RaisePreview(nullptr, false, recording);
     }
+    RestIfNothingChanges();
+}
+
+void TScreenCamera::RestIfNothingChanges() {
+    // Idle over the whole screen with no picture wanted, every later tick
+    // would repeat this one: the area is the screen (a start takes it
+    // afresh), its frame lies outside it and the event carries no picture.
+    // The timer rests until a start or a preview switch enables it again.
+    if (!FRecording && !PendingStart && FFullScreen && !FPreviewPictureWanted) {
+        windows_->SetTimerEnabled(false);
+    }
 }
 
 void TScreenCamera::SetFullScreenArea() {

@@ -228,6 +228,8 @@ public:
     void ApplyRegionMode();
     // One tick of FTimer: mode, area, frame and the preview event.
     void TimerTick();
+    // Stops the timer while no tick could change what is shown or recorded.
+    void RestIfNothingChanges();
     // The rectangle selection / the window picker, modal; true when the
     // user confirmed an area (then mode 3 with that area, and a pending
     // start is started).

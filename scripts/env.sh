@@ -118,7 +118,7 @@ start_xvfb() {
     local fifo dpy
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/kelvora-xvfb.XXXXXX")
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${KELVORA_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
     kelvora_xvfb_pid=$!
     if ! read -r -t 20 dpy <"$fifo"; then
         rm -f "$fifo"

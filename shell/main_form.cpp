@@ -135,7 +135,7 @@ bool TfrmMain::FormCreate() {
     tray->SetIconVisible(true);
 
     about_ = TAboutBox::Create(wnd);
-    SetTimer(wnd, kStateTimer, kStateTimerMs, nullptr);
+    stateTimerOn_ = SetTimer(wnd, kStateTimer, kStateTimerMs, nullptr) != 0;
     return camera != nullptr;
 }
 
@@ -344,6 +344,7 @@ void TfrmMain::CloseSequence() {
     }
     closing_ = true;
     KillTimer(Handle(), kStateTimer);
+    stateTimerOn_ = false;
     for (int id = 1; id <= 3; ++id) {
         UnregisterHotKey(Handle(), id);
     }
@@ -410,6 +411,15 @@ void TfrmMain::CameraError(TScreenCamera*, const std::string& text) {
 }
 
 void TfrmMain::ShowState(TCameraState state) {
+    // The state tick is needed only while the state can change without the
+    // user (a recording, its save, a selection); idle, nothing wakes up.
+    const bool tickWanted = state != TCameraState::Idle && !closing_;
+    if (tickWanted != stateTimerOn_) {
+        stateTimerOn_ = tickWanted && SetTimer(Handle(), kStateTimer, kStateTimerMs, nullptr) != 0;
+        if (!tickWanted) {
+            KillTimer(Handle(), kStateTimer);
+        }
+    }
     // The menu offers what the camera can do now: a stop while a start
     // waits for its selection or a recording runs, a record otherwise (one
     // during the save gets the reason in a balloon).

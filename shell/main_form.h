@@ -174,6 +174,7 @@ class TfrmMain : public FormWindow {
     std::int32_t followHeight_ = 480;
     // The tray shows the recording icon (a recording runs or is saved).
     bool trayRecording_ = false;
+    bool stateTimerOn_ = false;  // kStateTimer runs
     int lastSavePercent_ = -1;
     win32::Icon normalIcon_;
     win32::Icon recordingIcon_;

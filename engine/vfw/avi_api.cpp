@@ -77,6 +77,18 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* 
     return stream->Write(start, samples, buffer, bufferSize, flags, samplesWritten, bytesWritten);
 }
 
+HRESULT AVIStreamWriteBorrowed(PAVISTREAM stream, LONG start, const void* buffer,
+                               LONG bufferSize, DWORD flags, FrameRelease release, void* context) {
+    if (release == nullptr) {
+        return AVIERR_BADPARAM;
+    }
+    if (stream == nullptr) {
+        release(context);
+        return AVIERR_BADHANDLE;
+    }
+    return stream->WriteBorrowed(start, buffer, bufferSize, flags, release, context);
+}
+
 HRESULT AVIStreamFlush(PAVISTREAM stream) {
     return stream != nullptr ? stream->Flush() : AVIERR_BADHANDLE;
 }

@@ -42,6 +42,14 @@ public:
         (void)samplesWritten, (void)bytesWritten;
         return AVIERR_READONLY;
     }
+    // See AVIStreamWriteBorrowed: a stream that cannot hold a frame writes it
+    // and gives it back at once.
+    virtual HRESULT WriteBorrowed(LONG start, const void* buffer, LONG bufferSize, DWORD flags,
+                                  FrameRelease release, void* context) {
+        const HRESULT r = Write(start, 1, buffer, bufferSize, flags, nullptr, nullptr);
+        release(context);
+        return r;
+    }
     // See AVIStreamFlush. A stream that writes nothing has nothing to flush.
     virtual HRESULT Flush() { return AVIERR_OK; }
     // See AVIStreamEndWrite. A stream that writes nothing has nothing to end.

@@ -115,39 +115,27 @@ public:
     HRESULT Write(LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
                   LONG* samplesWritten, LONG* bytesWritten) override {
         (void)flags;  // the compressor decides which frames are key frames
-        if (!began_) {
-            return AVIERR_BADFORMAT;  // no format set yet
-        }
-        // A frame of another size than the format's would be read as a
-        // sheared picture: refused.
-        if (buffer == nullptr || samples != 1 || start < 0 || bufferSize < 0 ||
-            static_cast<std::uint64_t>(bufferSize) != inputBytes_) {
+        if (samples != 1) {
             return AVIERR_BADPARAM;
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (start <= lastQueued_) {
-            return AVIERR_BADPARAM;  // positions grow
-        }
-        // Wait for a free slot: the caller slows down to the compressor's
-        // pace instead of queueing without bound.
-        slotFree_.wait(lock, [this] { return failure_ != AVIERR_OK || freeCount_ > 0; });
-        if (failure_ != AVIERR_OK) {
-            return failure_;
-        }
-        std::vector<BYTE> slot = std::move(free_[--freeCount_]);
-        lock.unlock();
-        std::memcpy(slot.data(), buffer, static_cast<size_t>(inputBytes_));
-        lock.lock();
-        queue_.push_back({start, std::move(slot), false});
-        lastQueued_ = start;
-        work_.notify_one();
-        if (samplesWritten != nullptr) {
+        const HRESULT r = Queue(start, buffer, bufferSize, nullptr, nullptr);
+        if (r == AVIERR_OK && samplesWritten != nullptr) {
             *samplesWritten = 1;
         }
-        if (bytesWritten != nullptr) {
+        if (r == AVIERR_OK && bytesWritten != nullptr) {
             *bytesWritten = bufferSize;
         }
-        return AVIERR_OK;
+        return r;
+    }
+
+    HRESULT WriteBorrowed(LONG start, const void* buffer, LONG bufferSize, DWORD flags,
+                          FrameRelease release, void* context) override {
+        (void)flags;
+        const HRESULT r = Queue(start, buffer, bufferSize, release, context);
+        if (r != AVIERR_OK) {
+            release(context);  // not queued: the caller has it back
+        }
+        return r;
     }
 
     // The target is flushed by the compression thread once the frames queued
@@ -165,7 +153,7 @@ public:
             return failure_;
         }
         if (!flushQueued_) {
-            queue_.push_back({-1, {}, true});
+            queue_.push_back({-1, {}, nullptr, nullptr, nullptr, true});
             flushQueued_ = true;
             work_.notify_one();
         }
@@ -190,6 +178,48 @@ protected:
     }
 
 private:
+    // Queues a frame: copied into a free buffer, or lent (release set) and
+    // read in place until the compression thread gives it back.
+    HRESULT Queue(LONG start, const void* buffer, LONG bufferSize, FrameRelease release,
+                  void* context) {
+        if (!began_) {
+            return AVIERR_BADFORMAT;  // no format set yet
+        }
+        // A frame of another size than the format's would be read as a
+        // sheared picture: refused.
+        if (buffer == nullptr || start < 0 || bufferSize < 0 ||
+            static_cast<std::uint64_t>(bufferSize) != inputBytes_) {
+            return AVIERR_BADPARAM;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (start <= lastQueued_) {
+            return AVIERR_BADPARAM;  // positions grow
+        }
+        // Wait for room: the caller slows down to the compressor's pace
+        // instead of queueing without bound.
+        slotFree_.wait(lock, [this] {
+            return failure_ != AVIERR_OK || inFlight_ < kCompressQueueDepth;
+        });
+        if (failure_ != AVIERR_OK) {
+            return failure_;
+        }
+        Frame frame{start, {}, nullptr, release, context, false};
+        if (release != nullptr) {
+            frame.data = static_cast<const BYTE*>(buffer);
+        } else {
+            frame.bits = std::move(free_[--freeCount_]);
+            lock.unlock();
+            std::memcpy(frame.bits.data(), buffer, static_cast<size_t>(inputBytes_));
+            frame.data = frame.bits.data();
+            lock.lock();
+        }
+        ++inFlight_;
+        queue_.push_back(std::move(frame));
+        lastQueued_ = start;
+        work_.notify_one();
+        return AVIERR_OK;
+    }
+
     // Lets the compression thread write every queued frame, waits for it and
     // ends the compressor's session.
     void Drain() {
@@ -214,10 +244,15 @@ private:
         }
     }
 
-    // A frame to compress and write, or a flush of the target.
+    // A frame to compress and write, or a flush of the target. Its pixels
+    // are `data`: its own copy in `bits`, or a lent frame given back through
+    // `release`.
     struct Frame {
         LONG pos;
         std::vector<BYTE> bits;
+        const BYTE* data;
+        FrameRelease release;
+        void* context;
         bool flush;
     };
 
@@ -241,12 +276,18 @@ private:
             if (!failed) {
                 r = frame.flush ? target_->Flush() : CompressAndWrite(frame);
             }
+            if (frame.release != nullptr) {
+                frame.release(frame.context);  // the compressor has read it
+            }
             lock.lock();
             if (r != AVIERR_OK) {
                 failure_ = r;
             }
             if (!frame.flush) {
-                free_[freeCount_++] = std::move(frame.bits);
+                if (frame.release == nullptr) {
+                    free_[freeCount_++] = std::move(frame.bits);
+                }
+                --inFlight_;
             }
             slotFree_.notify_one();
         }
@@ -265,7 +306,7 @@ private:
         c.lpbiOutput = &out;
         c.lpOutput = output_.data();
         c.lpbiInput = const_cast<BITMAPINFOHEADER*>(input);
-        c.lpInput = const_cast<BYTE*>(frame.bits.data());
+        c.lpInput = const_cast<BYTE*>(frame.data);
         c.lpckid = &ckid;
         c.lpdwFlags = &chunkFlags;
         c.lFrameNum = frame.pos;
@@ -302,6 +343,7 @@ private:
     std::deque<Frame> queue_;
     std::vector<BYTE> free_[kCompressQueueDepth];
     int freeCount_ = kCompressQueueDepth;
+    int inFlight_ = 0;  // frames queued or being compressed, copied or lent
     LONG lastQueued_ = -1;
     HRESULT failure_ = AVIERR_OK;
     bool flushQueued_ = false;

@@ -1,8 +1,10 @@
 // A stream that compresses each frame written to it and writes the result
 // into another stream (AVIMakeCompressedStream). Compression runs on a
-// thread of its own while the caller grabs the next frame; AVIStreamWrite
-// copies the frame and returns, a failure surfaces at the next call, and
-// releasing the stream waits until every queued frame is written.
+// thread of its own while the caller grabs the next frame. AVIStreamWrite
+// copies the frame and returns; AVIStreamWriteBorrowed queues the caller's
+// frame itself and gives it back once compressed. A failure surfaces at the
+// next call, and releasing the stream waits until every queued frame is
+// written (and every lent one given back).
 // AVIStreamFlush queues a flush of the target behind the waiting frames.
 #pragma once
 
@@ -10,8 +12,9 @@
 
 namespace vfw {
 
-// Frames queued between the caller and the compression thread. Two let the
-// caller grab while one frame is compressed and another waits.
+// Frames queued between the caller and the compression thread, copied or
+// lent. Two let the caller grab while one frame is compressed and another
+// waits; a caller lending frames needs one more to grab into.
 inline constexpr int kCompressQueueDepth = 2;
 
 }  // namespace vfw

@@ -268,6 +268,16 @@ ULONG AVIFileRelease(PAVIFILE file);
 [[nodiscard]] HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples,
                                      const void* buffer, LONG bufferSize, DWORD flags,
                                      LONG* samplesWritten, LONG* bytesWritten);
+// Writes one video frame like AVIStreamWrite without copying it: the stream
+// may read `buffer` until it calls release(context), which it does exactly
+// once on every path, a refused write included (before returning then). A
+// compressing stream queues the frame itself and releases it once the
+// compressor is done with it; other streams write it and release it at
+// once. Not a call of the platform's library.
+using FrameRelease = void (*)(void* context);
+[[nodiscard]] HRESULT AVIStreamWriteBorrowed(PAVISTREAM stream, LONG start, const void* buffer,
+                                             LONG bufferSize, DWORD flags, FrameRelease release,
+                                             void* context);
 // Completes the writing of a stream and its file and reports how it ended:
 // a compressed stream first compresses and writes the frames still queued.
 // AVIERR_OK only when every frame written so far and the file's indexes and

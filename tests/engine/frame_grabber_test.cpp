@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
 
+#include "engine/camera_platform.h"
 #include "engine/screen_camera.h"
 #include "engine/tbitmap_win32.h"
 #include "engine/vfw/dib.h"
@@ -266,6 +271,63 @@ TEST_F(GrabberTest, GrabsReleaseTheirGdiObjects) {
         camera_->GrabToBitmap(kX, kY, 32 + i % 7, 32, 0);
     }
     EXPECT_LE(kelvora::test::LiveGdiObjects(), before + 2);
+}
+
+// The recording loop's pool: its frames are GrabFrame's pixels at every
+// depth; with every frame lent a grab waits for one to come back instead of
+// making another or reusing a lent one, and the pool holds the same GDI
+// objects however many frames it grabs.
+TEST_F(GrabberTest, PoolLendsAFixedSetOfFrames) {
+    PointAt(kX + 100, kY + 50);
+    CameraPlatform& platform = ActivePlatform();
+    for (int depth : {0, 1, 2, 3}) {
+        SCOPED_TRACE(depth);
+        camera_->SetColorDepth(depth);
+        std::unique_ptr<FramePool> pool = platform.CreateFramePool(*camera_, kW, kH);
+        ASSERT_NE(pool, nullptr);
+        FramePool::Frame* f = pool->Grab(kX, kY, 1);
+        vfw::BITMAPINFOHEADER* dib = camera_->GrabFrame(kX, kY, kW, kH, 1);
+        ASSERT_NE(f, nullptr);
+        ASSERT_NE(dib, nullptr);
+        ASSERT_EQ(f->bytes, dib->biSizeImage);
+        const auto* packed = reinterpret_cast<const std::uint8_t*>(dib) + 40 + dib->biClrUsed * 4;
+        EXPECT_EQ(std::memcmp(f->bits, packed, f->bytes), 0) << "the same pixels, bit for bit";
+        camera_->FreeFrame(dib);
+        pool->GiveBack(f);
+    }
+    camera_->SetColorDepth(3);
+
+    std::unique_ptr<FramePool> pool = platform.CreateFramePool(*camera_, kW, kH);
+    ASSERT_NE(pool, nullptr);
+    const long before = kelvora::test::LiveGdiObjects();
+    std::vector<FramePool::Frame*> lent;
+    std::vector<std::vector<std::uint8_t>> copies;
+    for (int i = 0; i < 3; ++i) {
+        lent.push_back(pool->Grab(kX, kY, 0));
+        ASSERT_NE(lent.back(), nullptr);
+        copies.emplace_back(lent.back()->bits, lent.back()->bits + lent.back()->bytes);
+    }
+    std::atomic<FramePool::Frame*> fourth{nullptr};
+    std::thread grabber([&] { fourth = pool->Grab(kX, kY, 1); });  // inverted: unlike the rest
+    PumpFor(300);
+    EXPECT_EQ(fourth.load(), nullptr) << "waits while every frame is lent";
+    pool->GiveBack(lent[1]);
+    grabber.join();
+    EXPECT_EQ(fourth.load(), lent[1]) << "the frame given back is grabbed into again";
+    EXPECT_EQ(std::vector<std::uint8_t>(lent[0]->bits, lent[0]->bits + lent[0]->bytes), copies[0]);
+    EXPECT_EQ(std::vector<std::uint8_t>(lent[2]->bits, lent[2]->bits + lent[2]->bytes), copies[2]);
+    for (FramePool::Frame* f : {lent[0], fourth.load(), lent[2]}) {
+        pool->GiveBack(f);
+    }
+    for (int i = 0; i < 200; ++i) {
+        FramePool::Frame* a = pool->Grab(kX, kY, i % 2);
+        FramePool::Frame* b = pool->Grab(kX, kY, 0);
+        ASSERT_NE(a, nullptr);
+        ASSERT_NE(b, nullptr);
+        pool->GiveBack(a);
+        pool->GiveBack(b);
+    }
+    EXPECT_EQ(kelvora::test::LiveGdiObjects(), before);
 }
 
 TEST_F(GrabberTest, EmptyOrImpossibleSizesGiveNoFrame) {

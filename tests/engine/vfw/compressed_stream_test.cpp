@@ -2,6 +2,10 @@
 // file holds after frames were written through it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+
+#include "engine/vfw/compressed_stream.h"
 #include "engine/vfw/ic_provider.h"
 #include "engine/vfw/vfw.h"
 #include "tests/engine/test_codecs.h"
@@ -178,6 +182,78 @@ TEST_F(CompressedStreamTest, ReleaseWritesEveryQueuedFrame) {
     EXPECT_EQ(p.codecName, "msvideo1");
     EXPECT_EQ(p.packets, 60);
     EXPECT_EQ(p.entries, 60);
+}
+
+// Frames lent from three reused buffers, as the recording loop lends its
+// grabs: each buffer is scribbled over the moment it comes back, so a frame
+// given back before the compressor read it would show in the file.
+TEST_F(CompressedStreamTest, LentFramesAreReadBeforeTheyComeBack) {
+    Open("lent.avi", kZmbv);
+    const auto format = ScreenClipFormat(96, 64, 32);
+    ASSERT_EQ(vfw::AVIStreamSetFormat(compressed_, 0, format.data(),
+                                      static_cast<vfw::LONG>(format.size())),
+              vfw::AVIERR_OK);
+    struct Buffer {
+        std::vector<std::uint8_t> bits;
+        std::atomic<bool> lent{false};
+    };
+    Buffer buffers[3];
+    int mostLent = 0;
+    const auto giveBack = [](void* context) {
+        auto* b = static_cast<Buffer*>(context);
+        std::fill(b->bits.begin(), b->bits.end(), 0x5A);
+        b->lent = false;
+    };
+    std::vector<vfw::LONG> positions(40);
+    for (vfw::LONG i = 0; i < 40; ++i) {
+        positions[static_cast<size_t>(i)] = i;
+    }
+    const auto clip = ScreenClip(96, 64, 32, positions);
+    for (size_t i = 0; i < clip.size(); ++i) {
+        Buffer* b = nullptr;
+        while (b == nullptr) {  // the write waits for room, so one is always free
+            for (Buffer& candidate : buffers) {
+                if (!candidate.lent) {
+                    b = &candidate;
+                    break;
+                }
+            }
+        }
+        b->bits = clip[i].bits;
+        b->lent = true;
+        ASSERT_EQ(vfw::AVIStreamWriteBorrowed(compressed_, clip[i].pos, b->bits.data(),
+                                              static_cast<vfw::LONG>(b->bits.size()), 0, giveBack,
+                                              b),
+                  vfw::AVIERR_OK);
+        int held = 0;
+        for (Buffer& candidate : buffers) {
+            held += candidate.lent ? 1 : 0;
+        }
+        mostLent = std::max(mostLent, held);
+    }
+    // A refused write gives the frame back at once.
+    Buffer& refused = buffers[0];
+    while (refused.lent) {
+    }
+    refused.bits.assign(7, 0);  // not the format's size
+    refused.lent = true;
+    EXPECT_EQ(vfw::AVIStreamWriteBorrowed(compressed_, 100, refused.bits.data(), 7, 0, giveBack,
+                                          &refused),
+              vfw::AVIERR_BADPARAM);
+    EXPECT_FALSE(refused.lent);
+    Close();
+    for (Buffer& b : buffers) {
+        EXPECT_FALSE(b.lent) << "every lent frame comes back by the stream's release";
+    }
+    EXPECT_LE(mostLent, vfw::kCompressQueueDepth);
+
+    std::vector<std::vector<std::uint8_t>> frames;
+    ASSERT_TRUE(kelvora::test::DecodeFramesBgra(path_, 96, 64, &frames));
+    ASSERT_EQ(frames.size(), positions.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i], kelvora::test::ToBgra(kelvora::test::ScreenFrame(96, 64, positions[i])))
+            << "frame at " << positions[i];
+    }
 }
 
 TEST_F(CompressedStreamTest, CompressorFailureSurfacesAtALaterWrite) {

@@ -511,12 +511,19 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     EXPECT_TRUE(WaitPainted(r)) << "the dialog was not painted";
     GrabScreen(r).Save("kelvora_options_dialog.png");
     click(GetDlgItem(dialog, TfrmOption::Button2));  // "Сохранить"
-    // The file is rewritten key by key while the click is handled: read it
-    // once the dialog's thread is done with the click.
-    EXPECT_TRUE(WaitWindowHandled(dialog)) << "the options dialog did not answer";
-    EXPECT_TRUE(PumpUntil([&] { return IniValue("Format") == "JPG"; }, 5000))
-        << "Settings.ini holds Format=" << IniValue("Format");
-    EXPECT_EQ(IniValue("OutputDir"), settings_.OutputDir);
+    // The file is rewritten key by key while the click is handled, and a
+    // read may fall between two writes: the values are taken from one look
+    // at which both keys are there.
+    std::string savedFormat, savedDir;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            savedFormat = IniValue("Format");
+            savedDir = IniValue("OutputDir");
+            return savedFormat == "JPG" && !savedDir.empty();
+        },
+        5000))
+        << "Settings.ini holds Format=" << savedFormat;
+    EXPECT_EQ(savedDir, settings_.OutputDir);
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(dialog); }, 5000));
 

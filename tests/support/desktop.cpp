@@ -20,7 +20,9 @@ bool Pump(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs) {
     const DWORD start = GetTickCount();
     MSG msg;
     for (;;) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // A queue that never empties (a timer whose handler takes longer than
+        // its period) must not hold the caller past its time.
+        while (GetTickCount() - start < timeoutMs && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

@@ -283,8 +283,8 @@ bool WaitWindowHandled(HWND window, DWORD timeoutMs) {
     for (int trip = 0; trip < 3; ++trip) {
         const DWORD spent = GetTickCount() - start;
         DWORD_PTR ignored = 0;
-        if (spent >= timeoutMs || !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL,
-                                                       timeoutMs - spent, &ignored)) {
+        if (spent >= timeoutMs ||
+            !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs - spent, &ignored)) {
             return false;
         }
     }
@@ -405,7 +405,8 @@ std::wstring ToolText(HWND tooltip, HWND icon) {
         if (!WriteProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr) ||
             !SendMessageTimeoutW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(block.get()),
                                  SMTO_ABORTIFHUNG, 3000, &found) ||
-            found == 0 || !ReadProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr)) {
+            found == 0 ||
+            !ReadProcessMemory(process.get(), block.get(), &ti, sizeof(ti), nullptr)) {
             return {};
         }
     }
@@ -427,6 +428,19 @@ std::wstring ToolText(HWND tooltip, HWND icon) {
 }
 
 }  // namespace
+
+bool SaveBalloonPicture(HWND window, const char* png) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    InflateRect(&r, 40, 8);
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&r, &r, &screen);
+    if (!WaitPainted(r)) {
+        return false;
+    }
+    GrabScreen(r).Save(png);
+    return true;
+}
 
 std::wstring TrayBalloon(HWND* window) {
     HWND balloon = nullptr;
@@ -658,7 +672,8 @@ void TrayMenu::Dismiss() {
     for (int level = 0; level < 2 && ShownMenu() != nullptr; ++level) {
         Key(VK_ESCAPE, true);
         Key(VK_ESCAPE, false);
-        PumpUntil([&] { return ShownMenu() == nullptr; }, sub_ != nullptr && level == 0 ? 500 : 3000);
+        PumpUntil([&] { return ShownMenu() == nullptr; },
+                  sub_ != nullptr && level == 0 ? 500 : 3000);
     }
     MoveMouse(kAway.x, kAway.y);
 }
@@ -716,10 +731,9 @@ void KelvoraE2e::SetUpTestSuite() {
         wc.lpszClassName = L"KelvoraE2ePattern";
         RegisterClassW(&wc);
         rp::PatternStart = GetTickCount();
-        win32::Window wnd(CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName,
-                                          L"pattern", WS_POPUP, kPatternLeft, kPatternTop,
-                                          rp::kWidth, rp::kHeight, nullptr, nullptr, wc.hInstance,
-                                          nullptr));
+        win32::Window wnd(CreateWindowExW(
+            WS_EX_TOPMOST | WS_EX_NOACTIVATE, wc.lpszClassName, L"pattern", WS_POPUP, kPatternLeft,
+            kPatternTop, rp::kWidth, rp::kHeight, nullptr, nullptr, wc.hInstance, nullptr));
         ShowWindow(wnd.get(), SW_SHOWNOACTIVATE);
         SetTimer(wnd.get(), 1, 10, nullptr);
         MSG msg;
@@ -734,10 +748,12 @@ void KelvoraE2e::SetUpTestSuite() {
     // On the screen: its still band where the host check looks for it.
     const RECT band{kPatternLeft, kPatternTop + rp::kBandTop, kPatternLeft + rp::kWidth,
                     kPatternTop + rp::kHeight};
-    ASSERT_TRUE(GrabUntil(band, [](const ScreenPicture& p) {
-                    return std::all_of(p.px.begin(), p.px.end(),
-                                       [](std::uint32_t px) { return px == rp::kBand; });
-                }).ok)
+    ASSERT_TRUE(GrabUntil(band,
+                          [](const ScreenPicture& p) {
+                              return std::all_of(p.px.begin(), p.px.end(),
+                                                 [](std::uint32_t px) { return px == rp::kBand; });
+                          })
+                    .ok)
         << "the pattern does not show";
 }
 
@@ -826,8 +842,7 @@ bool KelvoraE2e::WaitRecordingStarted(DWORD* startedAt) {
     return started;
 }
 
-bool KelvoraE2e::StartRecordingWithHotKey(DWORD* startedAt, SYSTEMTIME* pressed,
-                                          SYSTEMTIME* seen) {
+bool KelvoraE2e::StartRecordingWithHotKey(DWORD* startedAt, SYSTEMTIME* pressed, SYSTEMTIME* seen) {
     SYSTEMTIME ignored{};
     GetLocalTime(pressed != nullptr ? pressed : &ignored);
     PressShift('R');
@@ -952,9 +967,8 @@ void KelvoraE2e::ExpectExitLeavesNothing() {
 
 HWND KelvoraE2e::WaitSelection() {
     HWND w = nullptr;
-    PumpUntil(
-        [&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
-        10000);
+    PumpUntil([&] { return (w = kelvora_->TopWindowOfClass(L"KelvoraFreeHandWindow")) != nullptr; },
+              10000);
     return w;
 }
 

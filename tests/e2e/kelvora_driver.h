@@ -139,6 +139,9 @@ std::wstring TrayTip(HWND icon);
 // The text of the balloon Wine's tray shows (a tooltip control of the
 // balloon style), empty when none shows; *window (when given) receives it.
 std::wstring TrayBalloon(HWND* window = nullptr);
+// Saves a picture of the balloon `window` once it is painted under the test's
+// output folder as `png`; false when it was not painted.
+bool SaveBalloonPicture(HWND window, const char* png);
 
 // Like PumpUntil, but asks `done` only every `pollMs`: for questions that
 // cost Wine's server work (window lists, other processes' controls) while

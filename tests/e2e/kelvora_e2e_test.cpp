@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/options_dialog.h"
 #include "shell/file_names.h"
+#include "shell/options_dialog.h"
 #include "tests/e2e/kelvora_driver.h"
 #include "tests/e2e/sound_probe.h"
 #include "tests/engine/recording_pattern.h"
@@ -35,7 +35,8 @@ constexpr wchar_t kNoFolder[] = L"Внимание! Вы не выбрали п�
 constexpr wchar_t kMissingFolder[] = L"Внимание! Папка для сохранения не существует!";
 constexpr wchar_t kNoCodec[] = L"Внимание! Вы не выбрали кодек!";
 constexpr wchar_t kRecordError[] = L"Ошибка записи";
-constexpr wchar_t kRecovered[] = L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
+constexpr wchar_t kRecovered[] =
+    L"Запись, прерванная при прошлом запуске программы, восстановлена:\n";
 constexpr wchar_t kStillSaving[] = L"Предыдущая запись ещё сохраняется";
 
 // Shift+R, a few seconds of the moving pattern, Shift+S, with each built-in
@@ -49,7 +50,7 @@ TEST_F(KelvoraE2e, HotKeysRecordWithEachBuiltInCompressor) {
         SCOPED_TRACE(names[codec]);
         settings_.Codec = std::to_string(codec);
         WriteIni();
-        const std::string made = RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2500);
+        const std::string made = RecordWithHotKeys(std::string("hotkeys-") + names[codec], 2000);
         ASSERT_FALSE(made.empty());
         EXPECT_TRUE(kelvora_->Running());
     }
@@ -416,13 +417,8 @@ TEST_F(KelvoraE2e, RecordDuringASaveSaysWhyInABalloon) {
     HWND balloon = nullptr;
     ASSERT_TRUE(PumpUntil([&] { return TrayBalloon(&balloon) == kStillSaving; }, 10000))
         << "no balloon; the tray shows \"" << TrayBalloon() << "\"";
-    RECT r{};
-    GetWindowRect(balloon, &r);
-    InflateRect(&r, 40, 8);
-    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    IntersectRect(&r, &r, &screen);
-    EXPECT_TRUE(WaitPainted(r)) << "the balloon was not painted";
-    GrabScreen(r).Save("kelvora_balloon_still_saving.png");
+    EXPECT_TRUE(SaveBalloonPicture(balloon, "kelvora_balloon_still_saving.png"))
+        << "the balloon was not painted";
     EXPECT_EQ(MenuFirstItem(), 'r') << "Record during the save changed the menu";
     EXPECT_EQ(kelvora_->FindMessageBox(), nullptr);
     EXPECT_TRUE(fs::exists(VideoTempPath())) << "the save ended while held";
@@ -439,7 +435,7 @@ TEST_F(KelvoraE2e, ExitDuringALongSaveKeepsTheFile) {
     SYSTEMTIME pressed{}, seen{};
     DWORD started = 0;
     ASSERT_TRUE(StartRecordingWithHotKey(&started, &pressed, &seen));
-    KeepRecording(started, 3000);
+    KeepRecording(started, 1500);  // the save is held: its length needs no more
     {
         TrayMenu menu;
         ASSERT_TRUE(menu.Open());
@@ -495,8 +491,8 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     const auto selected = [&] { return SendMessageW(format, CB_GETCURSEL, 0, 0); };
     EXPECT_EQ(selected(), 2) << "the dialog shows PNG, as Settings.ini holds it";
     click(format);
-    ASSERT_TRUE(PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) != 0; },
-                          5000))
+    ASSERT_TRUE(
+        PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) != 0; }, 5000))
         << "the list did not open";
     Key(VK_UP, true);
     Key(VK_UP, false);
@@ -505,8 +501,8 @@ TEST_F(KelvoraE2e, SettingsFromTheTrayMenuAreSavedAndUsed) {
     ASSERT_TRUE(PumpUntil([&] { return selected() == 1; }, 5000)) << "JPG was not chosen";
     RECT r{};
     GetWindowRect(dialog, &r);
-    EXPECT_TRUE(PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) == 0; },
-                          5000))
+    EXPECT_TRUE(
+        PumpUntil([&] { return SendMessageW(format, CB_GETDROPPEDSTATE, 0, 0) == 0; }, 5000))
         << "the list stayed open";
     EXPECT_TRUE(WaitPainted(r)) << "the dialog was not painted";
     GrabScreen(r).Save("kelvora_options_dialog.png");
@@ -624,7 +620,7 @@ HWND CaptureOf(HWND window) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndCapture
-                                                                             : nullptr;
+                                                                              : nullptr;
 }
 
 // A drag over the pattern in the rectangle selection and a Ctrl+click
@@ -632,7 +628,7 @@ HWND CaptureOf(HWND window) {
 // counts the time; afterwards it is "Kelvora" again.
 TEST_F(KelvoraE2e, RectangleDraggedInTheSelectionIsRecordedWhileTheTipCounts) {
     Prepare("area-rectangle");
-    settings_.Codec = "1";  // ZMBV
+    settings_.Codec = "1";       // ZMBV
     settings_.RegionType = "1";  // "Выделить область…"
     Launch();
     EXPECT_EQ(KelvoraTip(), L"Kelvora");
@@ -640,7 +636,8 @@ TEST_F(KelvoraE2e, RectangleDraggedInTheSelectionIsRecordedWhileTheTipCounts) {
     PressShift('R');
     HWND selection = WaitSelection();
     ASSERT_NE(selection, nullptr);
-    const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight};
+    const RECT area{kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth,
+                    kPatternTop + rp::kHeight};
     // The selection draws a blue cross through the pointer once it is on
     // the screen and takes the mouse: its vertical line, below the pattern.
     // The pointer moves on the spot until then, so that a move reaches it.
@@ -977,8 +974,8 @@ TEST_F(KelvoraE2e, SoundStaysInStepWithThePicture) {
     win32::Window flash;
     RecordWithHotKeys("sound-sync", 4000, [&] {
         PumpFor(1500);
-        flash = PlayClickAndFlash({kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth,
-                                   kPatternTop + rp::kHeight});
+        flash = PlayClickAndFlash(
+            {kPatternLeft, kPatternTop, kPatternLeft + rp::kWidth, kPatternTop + rp::kHeight});
         ASSERT_TRUE(flash) << "the click did not play";
     });
     NoteSound("sound-sync", "click");
@@ -995,10 +992,12 @@ TEST_F(KelvoraE2e, MissingSoundDeviceCostsThePictureNothing) {
     Launch(false);
     std::wstring balloon;
     RecordWithHotKeys("sound-missing-device", 3000, [&] {
-        PumpUntil([&] { return !(balloon = TrayBalloon()).empty(); }, 10000);
+        HWND window = nullptr;
+        if (PumpUntil([&] { return !(balloon = TrayBalloon(&window)).empty(); }, 10000)) {
+            EXPECT_TRUE(SaveBalloonPicture(window, "kelvora_balloon_no_sound.png"));
+        }
     });
-    EXPECT_EQ(balloon,
-              L"Звук не записывается: устройство записи «No Such Microphone» не найдено");
+    EXPECT_EQ(balloon, L"Звук не записывается: устройство записи «No Such Microphone» не найдено");
     NoteSound("sound-missing-device", "silence");
     kelvora_->Terminate();
 }

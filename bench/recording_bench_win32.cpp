@@ -11,6 +11,7 @@
 //
 // CODEC is a four-character code (MSVC, ZMBV, MJPG, DIB). Full screen, 32 bits.
 #include <windows.h>
+// after windows.h, which it needs
 #include <psapi.h>
 
 #include <atomic>
@@ -128,9 +129,8 @@ int GrabOnThisThread(TScreenCamera& camera, double seconds) {
     void* bits = nullptr;
     HBITMAP section = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ was = SelectObject(mem, section);
-    const double bare = MsPerGrab(seconds / 3, [&] {
-        return BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE;
-    });
+    const double bare = MsPerGrab(
+        seconds / 3, [&] { return BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE; });
     SelectObject(mem, was);
     DeleteObject(section);
     DeleteDC(mem);
@@ -143,10 +143,12 @@ int GrabOnThisThread(TScreenCamera& camera, double seconds) {
     const double frames = seconds / 3 * 1000 / pooled;
     std::printf("grab %dx%d: %.2f frames/s, %.2f ms per grab (%.1f ms processor)\n", w, h,
                 1000 / pooled, pooled, cpu * 1000 / frames);
-    std::printf("grab-old %dx%d: compatible bitmap + GetDIBits %.2f ms per grab; new grab %.2fx"
-                " as fast (target >= 1.3: %s)\n",
-                w, h, old, old / pooled,
-                share >= 0.8 ? "not applicable, read-back dominates" : (old / pooled >= 1.3 ? "met" : "not met"));
+    std::printf(
+        "grab-old %dx%d: compatible bitmap + GetDIBits %.2f ms per grab; new grab %.2fx"
+        " as fast (target >= 1.3: %s)\n",
+        w, h, old, old / pooled,
+        share >= 0.8 ? "not applicable, read-back dominates"
+                     : (old / pooled >= 1.3 ? "met" : "not met"));
     std::printf("grab-bitblt %dx%d: bare BitBlt %.2f ms, %.0f%% of a grab%s\n", w, h, bare,
                 100 * share,
                 share >= 0.8 ? ": reading the screen back dominates on this machine" : "");
@@ -220,15 +222,17 @@ int Record(const char* code, double seconds, bool soak, int interval, bool sound
         return 1;
     }
     if (soak) {
-        std::printf("soak %s: gdi %ld at 1 s, %ld at the end (%ld before); memory %.1f MiB at 1 s,"
-                    " %.1f MiB at the end\n",
-                    code, gdiAtOne, kelvora::test::LiveGdiObjects(), gdiBefore,
-                    memAtOne / 1048576.0, MemoryInUse() / 1048576.0);
+        std::printf(
+            "soak %s: gdi %ld at 1 s, %ld at the end (%ld before); memory %.1f MiB at 1 s,"
+            " %.1f MiB at the end\n",
+            code, gdiAtOne, kelvora::test::LiveGdiObjects(), gdiBefore, memAtOne / 1048576.0,
+            MemoryInUse() / 1048576.0);
     }
-    std::printf("record %s%s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
-                " %.2f frames/s\n",
-                code, sound ? "+sound" : "", camera.FFrameWidth.load(), camera.FFrameHeight.load(),
-                written, elapsed, 1000 * cpu / written, written / elapsed);
+    std::printf(
+        "record %s%s %dx%d: %d frames written in %.2f s, %.1f ms processor per frame,"
+        " %.2f frames/s\n",
+        code, sound ? "+sound" : "", camera.FFrameWidth.load(), camera.FFrameHeight.load(), written,
+        elapsed, 1000 * cpu / written, written / elapsed);
     if (interval > 1 && !soak) {
         const double offered = elapsed * 1000 / interval;
         std::printf("slots %s%s %d ms: %d kept of %.0f offered, %.1f%%\n", code,

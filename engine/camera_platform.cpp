@@ -17,7 +17,7 @@ namespace {
 std::atomic<CameraPlatform*> g_installed{nullptr};
 // A pool over GrabFrame: as many frames as are lent, each freed when given back.
 class GrabbingPool : public FramePool {
-public:
+  public:
     GrabbingPool(TScreenCamera& camera, std::int32_t width, std::int32_t height)
         : camera_(camera), width_(width), height_(height) {}
     // Frames still held by the compressing stream come back once compressed.
@@ -33,8 +33,7 @@ public:
             return nullptr;
         }
         frame->pool = this;
-        frame->bits = reinterpret_cast<const std::uint8_t*>(dib) + dib->biSize +
-                      dib->biClrUsed * 4;
+        frame->bits = reinterpret_cast<const std::uint8_t*>(dib) + dib->biSize + dib->biClrUsed * 4;
         frame->bytes = dib->biSizeImage;
         frame->dib = dib;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -52,7 +51,7 @@ public:
         returned_.notify_all();
     }
 
-private:
+  private:
     struct Lent : Frame {
         vfw::BITMAPINFOHEADER* dib;
     };
@@ -66,8 +65,8 @@ private:
 }  // namespace
 
 std::unique_ptr<SoundInput> CameraPlatform::StartSoundInput(const std::string& device,
-                                                             SoundInputSink* sink,
-                                                             std::string* reason) {
+                                                            SoundInputSink* sink,
+                                                            std::string* reason) {
 #if defined(_WIN32)
     return ::StartSoundInput(device, sink, reason);
 #else
@@ -84,7 +83,9 @@ std::unique_ptr<FramePool> CameraPlatform::CreateFramePool(TScreenCamera& camera
     return std::make_unique<GrabbingPool>(camera, width, height);
 }
 
-void InstallPlatform(CameraPlatform* platform) { g_installed = platform; }
+void InstallPlatform(CameraPlatform* platform) {
+    g_installed = platform;
+}
 
 CameraPlatform& ActivePlatform() {
     if (CameraPlatform* p = g_installed) {

@@ -9,17 +9,16 @@
 
 #include "engine/avi_handles.h"
 #include "engine/camera_platform.h"
-#include "engine/temp_files.h"
 #include "engine/screen_camera.h"
 #include "engine/session_rules.h"
 #include "engine/session_sound.h"
+#include "engine/temp_files.h"
 
 namespace {
 
 constexpr vfw::FOURCC kDefaultCodec = vfw::mmioFOURCC('M', 'S', 'V', 'C');
 constexpr vfw::DWORD kOptionFlags = vfw::AVICOMPRESSF_KEYFRAMES | vfw::AVICOMPRESSF_VALID;  // 12
-constexpr const char* kDefaultCodecQuestion =
-    "Не выбран кодек. Использовать кодек по умолчанию?";
+constexpr const char* kDefaultCodecQuestion = "Не выбран кодек. Использовать кодек по умолчанию?";
 constexpr const char* kNoticeCaption = "Уведомление";
 // What was recorded reaches the system this often, so that a killed or
 // crashed run leaves a temporary file holding all but the last moments. Half
@@ -361,11 +360,10 @@ std::int32_t TScreenCamera::ApplyFailurePolicy(Session& session, const std::stri
             StopReason = kStopDiscard;
             FRecording = false;
         }
-        KeepFailedRecording(FileName,
-                            session.grabFailed && writeResult == vfw::AVIERR_OK
-                                ? std::string("Не удалось снять кадр с экрана.")
-                                : "Не удалось записать кадр во временный файл (код " +
-                                      ErrorCodeText(writeResult) + ").");
+        KeepFailedRecording(FileName, session.grabFailed && writeResult == vfw::AVIERR_OK
+                                          ? std::string("Не удалось снять кадр с экрана.")
+                                          : "Не удалось записать кадр во временный файл (код " +
+                                                ErrorCodeText(writeResult) + ").");
         if (!FPreview) {
             RaisePreview(nullptr, false, false);
             StopTimerWithoutPreview();

@@ -33,7 +33,8 @@ void Wipe(CameraPlatform::File& file) {
             return;
         }
         for (std::uint64_t left = size; left > 0;) {
-            const auto chunk = static_cast<std::uint32_t>(left < kWipeBlockSize ? left : kWipeBlockSize);
+            const auto chunk =
+                static_cast<std::uint32_t>(left < kWipeBlockSize ? left : kWipeBlockSize);
             if (!file.Write(block, chunk)) {
                 return;
             }
@@ -61,7 +62,9 @@ bool IsFileLocked(const std::string& FileName) {
     return platform.OpenExclusive(FileName) == nullptr;
 }
 
-bool DeleteTempFile(const std::string& FileName) { return WipeAndDelete(FileName, nullptr); }
+bool DeleteTempFile(const std::string& FileName) {
+    return WipeAndDelete(FileName, nullptr);
+}
 
 bool WipeAndDelete(const std::string& FileName, bool* Cancelled) {
     CameraPlatform& platform = ActivePlatform();
@@ -141,7 +144,8 @@ std::string SoundTempFileFor(const std::string& videoTemp) {
     const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
     std::string name = videoTemp.substr(nameAt);
     const std::string video = "~vstream", extension = ".avi";  // kVideoTempName's parts
-    if (name.compare(0, video.size(), video) != 0 || name.size() < video.size() + extension.size() ||
+    if (name.compare(0, video.size(), video) != 0 ||
+        name.size() < video.size() + extension.size() ||
         name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
         return videoTemp + ".wav";
     }

@@ -25,6 +25,7 @@
 #include "engine/frame_grabber_win32.h"
 #include "engine/screen_camera.h"
 #include "tests/support/desktop.h"
+#include "win32/handles.h"
 
 namespace {
 
@@ -122,19 +123,22 @@ int GrabOnThisThread(TScreenCamera& camera, double seconds) {
         GdiFreeFrame(f);
         return f != nullptr;
     });
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ was = SelectObject(mem, section);
-    const double bare = MsPerGrab(
-        seconds / 3, [&] { return BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE; });
-    SelectObject(mem, was);
-    DeleteObject(section);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
+    double bare = 0;
+    {
+        win32::WindowDc screen(nullptr);
+        win32::MemoryDc mem(CreateCompatibleDC(screen.get()));
+        BITMAPINFO bi{};
+        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        win32::Bitmap section(
+            CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (screen && mem && section) {
+            win32::SelectGuard select(mem.get(), section.get());
+            bare = MsPerGrab(seconds / 3, [&] {
+                return BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY) != FALSE;
+            });
+        }
+    }
     if (pooled <= 0 || old <= 0 || bare <= 0) {
         std::fprintf(stderr, "grab failed\n");
         return 1;

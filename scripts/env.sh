@@ -206,10 +206,19 @@ start_wine() {
         touch "$WINEPREFIX/.kelvora-ready"
     fi
     wineserver -p >/dev/null 2>&1
+    # Our virtual display has no window manager, and Wine would wait up to
+    # 2 s for one each time a captioned window (a message box, its tray)
+    # hides: there Wine places its windows itself. A user's display keeps
+    # its window manager.
+    local managed=Y
+    if [ -n "$kelvora_xvfb_pid" ]; then
+        managed=N
+    fi
     # The first program of a session starts Wine's services, which live on;
     # start them here, detached from the caller's output, or ctest would wait
     # for them to close the pipes they inherited.
-    if ! wine cmd.exe /c exit </dev/null >"$log" 2>&1; then
+    if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$managed" /f \
+        </dev/null >"$log" 2>&1; then
         echo "wine: cannot start a program in $WINEPREFIX; Wine said:" >&2
         tail -n 15 "$log" | sed 's/^/  /' >&2
         echo "wine: $(kelvora_wine_summary)" >&2

@@ -604,16 +604,23 @@ bool TrayMenu::Open() {
 }
 
 char TrayMenu::FirstItem() const {
-    // The first item's picture, at the left of its row, once the row is
-    // painted: until then the screen shows what was under the menu.
+    // The first item's picture, at the left of its row, once the menu is
+    // painted: until then the screen shows what was under the menu, which
+    // may be Wine's tray with Kelvora's icon (a red dot while recording).
+    // A painted menu is mostly its light background.
     const int itemH = (rect_.bottom - rect_.top) / kItemCount;
-    const RECT picture{rect_.left, rect_.top, rect_.left + 30, rect_.top + itemH};
     int red = 0, grey = 0;
-    GrabUntil(picture, [&](const ScreenPicture& p) {
+    GrabUntil(rect_, [&](const ScreenPicture& p) {
         const auto light = std::count_if(p.px.begin(), p.px.end(), IsMenuBackground);
-        red = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsRed));
-        grey = static_cast<int>(std::count_if(p.px.begin(), p.px.end(), IsStopGrey));
-        return light * 2 >= static_cast<std::ptrdiff_t>(p.px.size()) && (red >= 20 || grey >= 20);
+        red = grey = 0;
+        for (int y = rect_.top; y < rect_.top + itemH; ++y) {
+            for (int x = rect_.left; x < rect_.left + 30; ++x) {
+                red += IsRed(p.At(x, y)) ? 1 : 0;
+                grey += IsStopGrey(p.At(x, y)) ? 1 : 0;
+            }
+        }
+        return light * 10 >= static_cast<std::ptrdiff_t>(p.px.size()) * 7 &&
+               (red >= 20 || grey >= 20);
     });
     return red >= 20 && grey < 20 ? 'r' : grey >= 20 && red < 20 ? 's' : '?';
 }

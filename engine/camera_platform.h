@@ -21,7 +21,7 @@ class TBitmap;
 // each grab lends a buffer until it is given back, from any thread (the
 // compressing stream gives it back once it has read it).
 class FramePool {
-public:
+  public:
     struct Frame {
         FramePool* pool;
         const std::uint8_t* bits;  // bottom-up rows, as in a packed DIB
@@ -40,7 +40,7 @@ public:
 };
 
 class CameraPlatform {
-public:
+  public:
     virtual ~CameraPlatform() = default;
 
     // ---- Clock ----
@@ -67,8 +67,7 @@ public:
     virtual void DestroyFrameBitmap(TBitmap* bitmap) = 0;
     virtual void SetFrameBitmapDepth(TBitmap* bitmap, int bitCount) = 0;
     virtual TBitmap* GrabToBitmap(TScreenCamera& camera, std::int32_t left, std::int32_t top,
-                                  std::int32_t width, std::int32_t height,
-                                  std::int32_t filter) = 0;
+                                  std::int32_t width, std::int32_t height, std::int32_t filter) = 0;
 
     // ---- Files (names in the ANSI code page) ----
     // The system's temporary directory as reported, possibly without a
@@ -88,7 +87,7 @@ public:
     // Exclusive read/write access to an existing Plain file, checked on the
     // opened file itself; null when it cannot be had or is not Plain.
     class File {
-    public:
+      public:
         virtual ~File() = default;
         virtual bool Size(std::uint64_t* size) = 0;
         virtual bool SeekStart() = 0;

@@ -27,7 +27,7 @@ using win32::Narrow;
 using win32::Widen;
 
 class WinFile : public CameraPlatform::File {
-public:
+  public:
     explicit WinFile(win32::File file) : file_(std::move(file)) {}
     bool Size(std::uint64_t* size) override {
         LARGE_INTEGER li{};
@@ -47,7 +47,7 @@ public:
     }
     bool Flush() override { return FlushFileBuffers(file_.get()) != 0; }
 
-private:
+  private:
     win32::File file_;
 };
 
@@ -75,7 +75,7 @@ struct Posted {
 };
 
 class WindowsCameraPlatform : public CameraPlatform {
-public:
+  public:
     std::uint32_t TimeMs() override { return WinmmTimeMs(); }
 
     void ScreenSize(std::int32_t* width, std::int32_t* height) override {
@@ -256,8 +256,8 @@ public:
 
     void* CurrentThreadHandle() override {
         HANDLE h = nullptr;
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &h, 0,
-                        FALSE, DUPLICATE_SAME_ACCESS);
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &h, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
         return h;
     }
     void CloseThreadHandle(void* handle) override { CloseHandle(static_cast<HANDLE>(handle)); }
@@ -267,10 +267,10 @@ public:
 
     static WindowsCameraPlatform& Instance();
 
-private:
+  private:
     // A question asked from a worker and answered on the UI thread.
     class Question {
-    public:
+      public:
         explicit Question(std::wstring caption) : caption_(std::move(caption)) {}
         bool Done() {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -324,7 +324,7 @@ private:
             return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; });
         }
 
-    private:
+      private:
         std::mutex mutex_;
         std::condition_variable changed_;
         const std::wstring caption_;
@@ -338,9 +338,10 @@ private:
     static bool ShowQuestion(HWND owner, const std::wstring& text, const std::wstring& caption,
                              Question* question) {
         Question* const outer = std::exchange(asking_, question);
-        HHOOK hook = question == nullptr ? nullptr
-                                         : SetWindowsHookExW(WH_CBT, &WindowsCameraPlatform::QuestionHook,
-                                                             nullptr, GetCurrentThreadId());
+        HHOOK hook = question == nullptr
+                         ? nullptr
+                         : SetWindowsHookExW(WH_CBT, &WindowsCameraPlatform::QuestionHook, nullptr,
+                                             GetCurrentThreadId());
         const int r = MessageBoxW(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING);
         if (hook != nullptr) {
             UnhookWindowsHookEx(hook);
@@ -357,12 +358,12 @@ private:
     // The question whose box this thread is showing.
     static thread_local Question* asking_;
 
-
     // Work for the UI thread: for `camera` (dropped once it is gone), or
     // for nobody in particular (null: always runs).
     void PostWork(TScreenCamera* camera, std::function<void()> work) {
         auto* posted = new Posted{camera, std::move(work)};
-        if (!window_ || !PostMessageW(window_.get(), kRunPosted, 0, reinterpret_cast<LPARAM>(posted))) {
+        if (!window_ ||
+            !PostMessageW(window_.get(), kRunPosted, 0, reinterpret_cast<LPARAM>(posted))) {
             delete posted;
         }
     }
@@ -407,4 +408,6 @@ WindowsCameraPlatform& WindowsCameraPlatform::Instance() {
 
 }  // namespace
 
-CameraPlatform& WindowsPlatform() { return WindowsCameraPlatform::Instance(); }
+CameraPlatform& WindowsPlatform() {
+    return WindowsCameraPlatform::Instance();
+}

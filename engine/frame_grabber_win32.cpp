@@ -15,7 +15,9 @@
 
 namespace {
 
-DWORD RasterOp(std::int32_t filter) { return filter == 1 ? NOTSRCCOPY : SRCCOPY; }
+DWORD RasterOp(std::int32_t filter) {
+    return filter == 1 ? NOTSRCCOPY : SRCCOPY;
+}
 
 // Paints the cursor with its hotspot on the pointer's position, offset by
 // the picture's top-left corner; the picture clips it.
@@ -92,7 +94,7 @@ void GrabInto(TScreenCamera& camera, HDC dc, HDC screen, std::int32_t left, std:
 }
 
 class GdiFramePool : public FramePool {
-public:
+  public:
     GdiFramePool(TScreenCamera& camera, std::int32_t width, std::int32_t height)
         : camera_(camera), width_(width), height_(height) {}
     // The compressing stream may still hold frames: they come back once
@@ -118,9 +120,8 @@ public:
         const int depth = ScreenDepth(screen.get());
         const int bitCount = camera_.FBitCount;
         convert_ = bitCount != depth;
-        const std::uint64_t bytes =
-            vfw::DibRowBytes(width_, static_cast<unsigned>(bitCount)) *
-            static_cast<std::uint64_t>(height_);
+        const std::uint64_t bytes = vfw::DibRowBytes(width_, static_cast<unsigned>(bitCount)) *
+                                    static_cast<std::uint64_t>(height_);
         if (!dc_ || width_ <= 0 || height_ <= 0 || bytes > 0x7FFFFFFFull) {
             return false;
         }
@@ -186,7 +187,7 @@ public:
         returned_.notify_all();
     }
 
-private:
+  private:
     struct Slot : Frame {
         win32::Bitmap section;
         std::vector<std::uint8_t> converted;  // the camera's depth, when not the screen's

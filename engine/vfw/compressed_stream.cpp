@@ -33,7 +33,7 @@ HRESULT FromIcError(LRESULT r) {
 }
 
 class CompressedStream : public AviStream {
-public:
+  public:
     CompressedStream(PAVISTREAM target, HIC hic, const AVICOMPRESSOPTIONS& options)
         : target_(target), hic_(hic), options_(options) {
         target_->AddRef();
@@ -50,7 +50,8 @@ public:
         }
         const auto* in = static_cast<const BITMAPINFOHEADER*>(format);
         if (in->biSize < sizeof(BITMAPINFOHEADER) ||
-            formatSize < static_cast<LONG>(in->biSize + (in->biBitCount <= 8 ? in->biClrUsed * 4 : 0))) {
+            formatSize <
+                static_cast<LONG>(in->biSize + (in->biBitCount <= 8 ? in->biClrUsed * 4 : 0))) {
             return AVIERR_BADFORMAT;
         }
         inFormat_.assign(static_cast<const BYTE*>(format),
@@ -80,7 +81,8 @@ public:
                           : DibRowBytes(input->biWidth, input->biBitCount) *
                                 static_cast<std::uint64_t>(input->biHeight < 0 ? -input->biHeight
                                                                                : input->biHeight);
-        HRESULT hr = target_->SetFormat(pos, outFormat_.data(), static_cast<LONG>(outFormat_.size()));
+        HRESULT hr =
+            target_->SetFormat(pos, outFormat_.data(), static_cast<LONG>(outFormat_.size()));
         if (hr != AVIERR_OK) {
             return hr;
         }
@@ -170,14 +172,14 @@ public:
         return endResult_;
     }
 
-protected:
+  protected:
     ~CompressedStream() override {
         Drain();
         ICClose(hic_);
         target_->Release();
     }
 
-private:
+  private:
     // Queues a frame: copied into a free buffer, or lent (release set) and
     // read in place until the compression thread gives it back.
     HRESULT Queue(LONG start, const void* buffer, LONG bufferSize, FrameRelease release,
@@ -197,9 +199,8 @@ private:
         }
         // Wait for room: the caller slows down to the compressor's pace
         // instead of queueing without bound.
-        slotFree_.wait(lock, [this] {
-            return failure_ != AVIERR_OK || inFlight_ < kCompressQueueDepth;
-        });
+        slotFree_.wait(lock,
+                       [this] { return failure_ != AVIERR_OK || inFlight_ < kCompressQueueDepth; });
         if (failure_ != AVIERR_OK) {
             return failure_;
         }
@@ -299,9 +300,9 @@ private:
         DWORD chunkFlags = 0;
         DWORD ckid = 0;
         ICCOMPRESS c{};
-        const bool keyDue = framesSinceKey_ < 0 || (options_.dwKeyFrameEvery != 0 &&
-                                                     static_cast<DWORD>(framesSinceKey_) + 1 >=
-                                                         options_.dwKeyFrameEvery);
+        const bool keyDue = framesSinceKey_ < 0 ||
+                            (options_.dwKeyFrameEvery != 0 &&
+                             static_cast<DWORD>(framesSinceKey_) + 1 >= options_.dwKeyFrameEvery);
         c.dwFlags = keyDue ? ICCOMPRESS_KEYFRAME : 0;
         c.lpbiOutput = &out;
         c.lpOutput = output_.data();

@@ -15,9 +15,10 @@
 namespace {
 
 class FakeFile : public CameraPlatform::File {
-public:
+  public:
     FakeFile(const std::string& name, FakePlatform& owner)
-        : stream_(name, std::ios::in | std::ios::out | std::ios::binary), owner_(owner),
+        : stream_(name, std::ios::in | std::ios::out | std::ios::binary),
+          owner_(owner),
           name_(name) {}
     bool ok() const { return stream_.is_open(); }
     bool Size(std::uint64_t* size) override {
@@ -40,7 +41,7 @@ public:
         return static_cast<bool>(stream_);
     }
 
-private:
+  private:
     std::fstream stream_;
     FakePlatform& owner_;
     std::string name_;
@@ -118,8 +119,12 @@ void FakePlatform::FreeFrame(vfw::BITMAPINFOHEADER* frame) {
 }
 
 // The preview picture is not part of what these tests look at: a token.
-TBitmap* FakePlatform::CreateFrameBitmap() { return reinterpret_cast<TBitmap*>(new int(32)); }
-void FakePlatform::DestroyFrameBitmap(TBitmap* bitmap) { delete reinterpret_cast<int*>(bitmap); }
+TBitmap* FakePlatform::CreateFrameBitmap() {
+    return reinterpret_cast<TBitmap*>(new int(32));
+}
+void FakePlatform::DestroyFrameBitmap(TBitmap* bitmap) {
+    delete reinterpret_cast<int*>(bitmap);
+}
 void FakePlatform::SetFrameBitmapDepth(TBitmap* bitmap, int bitCount) {
     *reinterpret_cast<int*>(bitmap) = bitCount;
 }
@@ -208,7 +213,9 @@ void FakePlatform::PostToUiThread(TScreenCamera* camera, std::function<void()> w
 
 FakePlatform::FakePlatform() : uiThread_(std::this_thread::get_id()) {}
 
-bool FakePlatform::OnUiThread() { return std::this_thread::get_id() == uiThread_; }
+bool FakePlatform::OnUiThread() {
+    return std::this_thread::get_id() == uiThread_;
+}
 
 std::unique_ptr<CameraWindows> FakePlatform::CreateCameraWindows(TScreenCamera&) {
     auto w = std::make_unique<FakeCameraWindows>();

@@ -20,7 +20,7 @@
 // The camera's windows as state a test reads and scripts: the timer's
 // state, the frame's last placement, and selections answered by `select`.
 class FakeCameraWindows : public CameraWindows {
-public:
+  public:
     bool timerEnabled = false;
     bool frameShowing = false;
     Area frame;
@@ -53,14 +53,12 @@ public:
     std::uint32_t HotKeyId(int n) const override { return 0xC000u + static_cast<std::uint32_t>(n); }
     int ShowSelection(Selection kind, Area* selected) override;
     bool SelectionShowing(Selection kind) const override { return showing[static_cast<int>(kind)]; }
-    void EndSelection(Selection kind, int result) override {
-        ended.emplace_back(kind, result);
-    }
+    void EndSelection(Selection kind, int result) override { ended.emplace_back(kind, result); }
     Area PickerArea() const override { return picker; }
 };
 
 class FakePlatform : public CameraPlatform {
-public:
+  public:
     FakePlatform();
     // ---- Clock: each TimeMs() call returns `now` and then adds `step`. ----
     std::uint32_t now = 0;
@@ -89,7 +87,7 @@ public:
     bool failDeleteAtRestart = false;
     // Renames to a name for which this answers true fail.
     std::function<bool(const std::string& to)> refuseRename;
-    std::vector<std::string> renames;  // the target of every rename tried
+    std::vector<std::string> renames;   // the target of every rename tried
     std::vector<std::uint32_t> writes;  // sizes of every wipe write
     int flushes = 0;
     std::vector<std::string> deletedAtRestart;
@@ -144,7 +142,7 @@ public:
     void CloseThreadHandle(void*) override {}
     void SetThreadPriority(void*, int) override {}
 
-private:
+  private:
     std::thread::id uiThread_;
     std::set<TScreenCamera*> live_;
     std::mutex uiMutex_;

@@ -81,7 +81,7 @@ LRESULT CALLBACK QuadrantProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 class GrabberTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kX = 300, kY = 200, kW = 301, kH = 200;
 
     static void SetUpTestSuite() {

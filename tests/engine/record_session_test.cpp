@@ -26,11 +26,10 @@ namespace {
 
 constexpr vfw::FOURCC kMsvc = vfw::mmioFOURCC('M', 'S', 'V', 'C');
 constexpr const char* kError = "Ошибка записи";
-constexpr const char* kQuestion =
-    "Уведомление: Не выбран кодек. Использовать кодек по умолчанию?";
+constexpr const char* kQuestion = "Уведомление: Не выбран кодек. Использовать кодек по умолчанию?";
 
 class SessionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = kelvora::test::OutputPath(
             std::string("session-") +
@@ -729,7 +728,7 @@ TEST_F(SessionTest, UnreadableTemporaryFileIsReportedOnce) {
 // The worker, as StartRecording runs it: an exception on its way is a
 // failed recording, and the camera records again afterwards.
 class WorkerTest : public SessionTest {
-protected:
+  protected:
     void WaitForWorker() {
         while (camera_->FRecordThread != nullptr) {
             fake_.RunUiWork();

@@ -79,7 +79,7 @@ TEST(AlignDimension, RoundsUpUnlessThatPassesTheScreen) {
     EXPECT_EQ(AlignDimension(301, 2, 1024), 302);
     EXPECT_EQ(AlignDimension(301, 4, 1024), 304);
     EXPECT_EQ(AlignDimension(299, 4, 768), 300);
-    EXPECT_EQ(AlignDimension(765, 4, 766), 764);  // 768 would pass the screen
+    EXPECT_EQ(AlignDimension(765, 4, 766), 764);   // 768 would pass the screen
     EXPECT_EQ(AlignDimension(320, 8, 1024), 320);  // already a multiple
     EXPECT_EQ(AlignDimension(301, 1, 1024), 301);
     EXPECT_EQ(AlignDimension(-3, 4, 1024), -3);  // nothing sensible to round

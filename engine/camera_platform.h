@@ -46,6 +46,8 @@ class CameraPlatform {
     // ---- Clock ----
     // Milliseconds of a free-running 32-bit counter (wraps after 49.7 days).
     virtual std::uint32_t TimeMs() = 0;
+    // Lets about `ms` milliseconds pass on this counter's scale.
+    virtual void WaitMs(std::uint32_t ms) = 0;
 
     // ---- Screen ----
     // The desktop device's resolution in pixels.

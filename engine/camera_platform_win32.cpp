@@ -77,6 +77,7 @@ struct Posted {
 class WindowsCameraPlatform : public CameraPlatform {
   public:
     std::uint32_t TimeMs() override { return WinmmTimeMs(); }
+    void WaitMs(std::uint32_t ms) override { WinmmSleepMs(ms); }
 
     void ScreenSize(std::int32_t* width, std::int32_t* height) override {
         win32::WindowDc dc(GetDesktopWindow(), true);

@@ -3,6 +3,7 @@
 // file's streams, record frames at the positions the wall clock gives them,
 // and decide what a failure means (keep what was recorded, ask for the
 // default compressor, or stop).
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -24,6 +25,8 @@ constexpr const char* kNoticeCaption = "Уведомление";
 // crashed run leaves a temporary file holding all but the last moments. Half
 // a second keeps that under a second even when a grab is slow.
 constexpr std::uint32_t kFlushEveryMs = 500;
+// The longest rest between two slots: a stop is seen within it.
+constexpr std::uint32_t kLongestRestMs = 20;
 
 bool IsRefusedName(const std::string& name) {
     const CameraPlatform::FileKind kind = ActivePlatform().KindOf(name);
@@ -409,6 +412,18 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
     FFramesWritten = 0;
     FLastFrameInterval = 0;
     FFramesDropped = 0;
+
+    // The stream's format fixed the frame size; the area's fields may be
+    // rewritten meanwhile (the timer keeps a full-screen area current).
+    const std::int32_t width = FFrameWidth, height = FFrameHeight;
+    // Frames are grabbed into reused buffers that the stream reads in place.
+    // They are made before the clock starts: at 1080p that takes a few
+    // slots, which would be missing at the start of the video.
+    const std::unique_ptr<FramePool> pool = platform_.CreateFramePool(*this, width, height);
+    if (!pool) {
+        *grabFailed = true;
+        return vfw::AVIERR_OK;
+    }
     const std::uint32_t start = platform_.TimeMs();
     bool first = true;
     if (sound != nullptr) {
@@ -418,19 +433,20 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
             FOnSoundProblem(this, problem);
         }
     }
-
-    // The stream's format fixed the frame size; the area's fields may be
-    // rewritten meanwhile (the timer keeps a full-screen area current).
-    const std::int32_t width = FFrameWidth, height = FFrameHeight;
-    // Frames are grabbed into reused buffers that the stream reads in place.
-    const std::unique_ptr<FramePool> pool = platform_.CreateFramePool(*this, width, height);
-    if (!pool) {
-        *grabFailed = true;
-        return vfw::AVIERR_OK;
-    }
     while (FRecording) {
         // Unsigned difference: the millisecond counter may wrap meanwhile.
         const std::uint32_t elapsed = platform_.TimeMs() - start;
+        const std::int32_t msPerSlot = FMSPFRecord;  // read once: the options may change it
+        const std::int32_t position = FrameSlot(elapsed, msPerSlot);
+        if (!first && position <= lastPosition) {
+            // This slot has its frame. Another grab would be thrown away,
+            // and it would take the processor from the compressor and the
+            // display, which then lose the next slots: rest until the next
+            // slot begins, briefly enough to see a stop at once.
+            platform_.WaitMs(std::min<std::uint32_t>(
+                SlotStart(lastPosition + 1, msPerSlot) - elapsed, kLongestRestMs));
+            continue;
+        }
         std::int32_t left = FLeft, top = FTop;
         if (FFollowMouse) {
             std::int32_t x = 0, y = 0;
@@ -445,30 +461,25 @@ vfw::HRESULT TScreenCamera::RecordLoop(vfw::PAVISTREAM stream, bool* grabFailed,
             *grabFailed = true;  // reported by RecordAVI, which knows what was kept
             break;
         }
-        const std::int32_t position = FrameSlot(elapsed, FMSPFRecord);
         FCurrentFrame = position;
         const std::int32_t gap = position - lastPosition;
         if (gap >= 2) {
             FFramesDropped += gap - 1;
         }
-        if (first || lastPosition < position) {
-            first = false;
-            // The stream gives the frame back to the pool, also when it refuses it.
-            const vfw::HRESULT r = vfw::AVIStreamWriteBorrowed(
-                stream, position, frame->bits, static_cast<vfw::LONG>(frame->bytes),
-                vfw::AVIIF_KEYFRAME, &FramePool::Release, frame);
-            if (r != vfw::AVIERR_OK) {
-                return r;  // reported by RecordAVI, which knows what was kept
-            }
-            FLastFrameInterval = static_cast<double>(elapsed - lastWrite);
-            lastWrite = elapsed;
-            ++FFramesWritten;
-            lastPosition = position;
-            if (sound != nullptr) {
-                sound->Picture(position);
-            }
-        } else {
-            pool->GiveBack(frame);
+        first = false;
+        // The stream gives the frame back to the pool, also when it refuses it.
+        const vfw::HRESULT r = vfw::AVIStreamWriteBorrowed(
+            stream, position, frame->bits, static_cast<vfw::LONG>(frame->bytes),
+            vfw::AVIIF_KEYFRAME, &FramePool::Release, frame);
+        if (r != vfw::AVIERR_OK) {
+            return r;  // reported by RecordAVI, which knows what was kept
+        }
+        FLastFrameInterval = static_cast<double>(elapsed - lastWrite);
+        lastWrite = elapsed;
+        ++FFramesWritten;
+        lastPosition = position;
+        if (sound != nullptr) {
+            sound->Picture(position);
         }
         if (elapsed - lastFlush >= kFlushEveryMs) {
             lastFlush = elapsed;

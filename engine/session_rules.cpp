@@ -1,5 +1,6 @@
 #include "engine/session_rules.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/screen_camera.h"
@@ -12,6 +13,22 @@ std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t msPerFrame) {
         ++q;
     }
     return static_cast<std::int32_t>(q);
+}
+
+std::uint32_t SlotStart(std::int32_t slot, std::int32_t msPerFrame) {
+    if (slot <= 0) {
+        return 0;
+    }
+    const std::uint64_t ms = msPerFrame < 1 ? 1u : static_cast<std::uint64_t>(msPerFrame);
+    // The half-way point to the slot before, then up to where rounding
+    // (halves to even) gives this slot: at most two steps.
+    std::uint64_t e = (2 * static_cast<std::uint64_t>(slot) - 1) * ms / 2;
+    for (; e < 0xFFFFFFFFu; ++e) {
+        if (FrameSlot(static_cast<std::uint32_t>(e), msPerFrame) >= slot) {
+            break;
+        }
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(e, 0xFFFFFFFFu));
 }
 
 ElapsedTime SplitElapsed(std::uint32_t elapsedMs) {

@@ -14,6 +14,9 @@ struct TTimerCapture;
 // of `msPerFrame` (values below 1 count as 1): elapsed / msPerFrame rounded
 // to the nearest integer, halves to even.
 std::int32_t FrameSlot(std::uint32_t elapsedMs, std::int32_t msPerFrame);
+// The first elapsed millisecond whose FrameSlot is `slot` (0 for slots up to
+// 0); beyond the counter's range it stays at its largest value.
+std::uint32_t SlotStart(std::int32_t slot, std::int32_t msPerFrame);
 
 struct ElapsedTime {
     std::uint32_t hours;

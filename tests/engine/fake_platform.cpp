@@ -84,6 +84,10 @@ std::uint32_t FakePlatform::TimeMs() {
     return t;
 }
 
+void FakePlatform::WaitMs(std::uint32_t ms) {
+    now += ms;
+}
+
 void FakePlatform::ScreenSize(std::int32_t* width, std::int32_t* height) {
     *width = screenWidth;
     *height = screenHeight;

@@ -60,7 +60,8 @@ class FakeCameraWindows : public CameraWindows {
 class FakePlatform : public CameraPlatform {
   public:
     FakePlatform();
-    // ---- Clock: each TimeMs() call returns `now` and then adds `step`. ----
+    // ---- Clock: each TimeMs() call returns `now` and then adds `step`;
+    // WaitMs adds its time to `now`. ----
     std::uint32_t now = 0;
     std::uint32_t step = 0;
 
@@ -103,6 +104,7 @@ class FakePlatform : public CameraPlatform {
     std::atomic<bool> losePosts{false};
 
     std::uint32_t TimeMs() override;
+    void WaitMs(std::uint32_t ms) override;
     void ScreenSize(std::int32_t* width, std::int32_t* height) override;
     void CursorPos(std::int32_t* x, std::int32_t* y) override;
     vfw::BITMAPINFOHEADER* GrabFrame(TScreenCamera& camera, std::int32_t left, std::int32_t top,

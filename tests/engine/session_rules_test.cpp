@@ -54,6 +54,17 @@ TEST(FrameSlot, RoundsToTheNearestSlotWithHalvesToEven) {
     EXPECT_EQ(FrameSlot(7, -5), 7);
     // The largest elapsed time still gives a position.
     EXPECT_EQ(FrameSlot(0xFFFFFFFFu, 1000), 4294967);
+    // The recording loop rests until the next slot's first millisecond.
+    for (const std::int32_t ms : {1, 2, 5, 10, 16, 25, 1000}) {
+        for (std::int32_t slot = 1; slot < 300; ++slot) {
+            const std::uint32_t first = SlotStart(slot, ms);
+            ASSERT_EQ(FrameSlot(first, ms), slot) << ms << " ms, slot " << slot;
+            ASSERT_EQ(FrameSlot(first - 1, ms), slot - 1) << ms << " ms, slot " << slot;
+        }
+    }
+    EXPECT_EQ(SlotStart(0, 25), 0u);
+    EXPECT_EQ(SlotStart(3, 10), 26u);  // 25 rounds to 2, the even one
+    EXPECT_EQ(SlotStart(0x7FFFFFFF, 1000), 0xFFFFFFFFu);
 }
 
 TEST(RecordTime, SplitsHoursMinutesSecondsWithoutLeadingZeros) {

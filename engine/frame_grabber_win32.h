@@ -8,6 +8,7 @@
 
 #include "engine/camera_platform.h"
 
+#include "engine/vfw/compressed_stream.h"
 #include "engine/vfw/vfw.h"
 
 class TScreenCamera;
@@ -34,7 +35,8 @@ vfw::BITMAPINFOHEADER* GdiGrabFrameCompatible(TScreenCamera& camera, std::int32_
                                               std::int32_t height, std::int32_t filter);
 
 // Frames lent to the compressing stream and grabbed into again.
-inline constexpr int kGrabPoolFrames = 3;  // the stream's queue, and one to grab into
+// The stream's queue, and one to grab into.
+inline constexpr int kGrabPoolFrames = vfw::kCompressQueueDepth + 1;
 // kGrabPoolFrames DIB sections of width x height at the screen's depth; a
 // frame is each grab's one BitBlt plus the cursor, read in place when the
 // camera's depth is the screen's, else converted once into the slot's own

@@ -86,13 +86,11 @@ class CompressedStream : public AviStream {
         if (hr != AVIERR_OK) {
             return hr;
         }
-        // Large frames in a 32-bit process: the slots or the thread may not
-        // be had. That is a refused format, not the end of the program.
+        // Large frames in a 32-bit process: the output buffer or the thread
+        // may not be had. That is a refused format, not the end of the
+        // program.
         try {
             output_.assign(static_cast<size_t>(maxFrame), 0);
-            for (auto& slot : free_) {
-                slot.assign(static_cast<size_t>(inputBytes_), 0);
-            }
         } catch (const std::bad_alloc&) {
             ReleaseBuffers();
             return AVIERR_MEMORY;
@@ -210,6 +208,15 @@ class CompressedStream : public AviStream {
         } else {
             frame.bits = std::move(free_[--freeCount_]);
             lock.unlock();
+            // Copies are made on first use: a caller that lends its frames
+            // never needs them.
+            try {
+                frame.bits.resize(static_cast<size_t>(inputBytes_));
+            } catch (const std::bad_alloc&) {
+                lock.lock();
+                free_[freeCount_++] = std::move(frame.bits);
+                return AVIERR_MEMORY;
+            }
             std::memcpy(frame.bits.data(), buffer, static_cast<size_t>(inputBytes_));
             frame.data = frame.bits.data();
             lock.lock();

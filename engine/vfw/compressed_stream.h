@@ -13,8 +13,8 @@
 namespace vfw {
 
 // Frames queued between the caller and the compression thread, copied or
-// lent. Two let the caller grab while one frame is compressed and another
-// waits; a caller lending frames needs one more to grab into.
-inline constexpr int kCompressQueueDepth = 2;
+// lent. Four let the caller grab on while the compressor spends a few slots
+// on a key frame; a caller lending frames needs one more to grab into.
+inline constexpr int kCompressQueueDepth = 4;
 
 }  // namespace vfw

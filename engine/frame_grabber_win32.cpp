@@ -112,7 +112,7 @@ class GdiFramePool : public FramePool {
     }
 
     bool Init() {
-        win32::WindowDc screen(GetDesktopWindow(), true);
+        const win32::WindowDc& screen = screen_;
         if (!screen) {
             return false;
         }
@@ -163,11 +163,10 @@ class GdiFramePool : public FramePool {
             slot->lent = true;
         }
         // Not lent to anyone else until given back: no lock while grabbing.
-        win32::WindowDc screen(GetDesktopWindow(), true);
-        bool ok = static_cast<bool>(screen);
-        if (ok) {
+        bool ok = true;
+        {
             win32::SelectGuard select(dc_.get(), slot->section.get());
-            GrabInto(camera_, dc_.get(), screen.get(), left, top, width_, height_, filter);
+            GrabInto(camera_, dc_.get(), screen_.get(), left, top, width_, height_, filter);
         }
         if (ok && convert_) {
             // The one conversion GetDIBits would make of a compatible bitmap.
@@ -213,6 +212,8 @@ class GdiFramePool : public FramePool {
 
     TScreenCamera& camera_;
     const std::int32_t width_, height_;
+    // The screen's DC for the whole recording, not asked for once a frame.
+    win32::WindowDc screen_{GetDesktopWindow(), true};
     win32::MemoryDc dc_;
     FormatWithColours format_;
     bool convert_ = false;

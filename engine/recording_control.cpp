@@ -65,7 +65,8 @@ void TScreenCamera::ReapEndedWorker() {
 
 void TScreenCamera::CancelPendingStart() {
     PendingStart = false;
-    for (const auto kind : {CameraWindows::Selection::Rectangle, CameraWindows::Selection::Window}) {
+    for (const auto kind :
+         {CameraWindows::Selection::Rectangle, CameraWindows::Selection::Window}) {
         if (windows_->SelectionShowing(kind)) {
             windows_->EndSelection(kind, CameraWindows::kCancel);
         }

@@ -39,15 +39,15 @@ class SessionSound;
 // ---- Events: a handler is raised only when assigned (non-empty). ----
 using TNotifyEvent = std::function<void(TScreenCamera* Sender)>;
 using TCameraErrorEvent = std::function<void(TScreenCamera* Sender, const std::string& Msg)>;
-using TCameraPreviewEvent = std::function<void(TScreenCamera* Sender, TBitmap* Bitmap,
-                                               bool PreviewShown, bool Recording)>;
+using TCameraPreviewEvent =
+    std::function<void(TScreenCamera* Sender, TBitmap* Bitmap, bool PreviewShown, bool Recording)>;
 // Continue arrives true; a handler clears it to cancel.
 using TCameraProgressEvent = std::function<void(TScreenCamera* Sender, std::int32_t Percent,
                                                 const std::string& Caption, bool& Continue)>;
 
 // A string written by one thread and read by another.
 class SharedText {
-public:
+  public:
     SharedText() = default;
     explicit SharedText(std::string s) : text_(std::move(s)) {}
     SharedText& operator=(const std::string& s) {
@@ -61,7 +61,7 @@ public:
     }
     operator std::string() const { return get(); }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };
@@ -116,7 +116,7 @@ struct TTimerCapture {
 static_assert(sizeof(TTimerCapture) == 4);
 
 class TScreenCamera {
-public:
+  public:
     // Owner: the main form's window (an HWND in the Windows build), the
     // parent of the camera's windows and message boxes.
     explicit TScreenCamera(void* Owner);
@@ -140,7 +140,7 @@ public:
     std::atomic<bool> FRestoreAppWindowAfterCapture{true};
     std::atomic<bool> FMinimizeAppOnStart{true};
     std::atomic<std::int32_t> FVideoPriority{3};  // 0 idle .. 6 time-critical
-    std::atomic<std::int32_t> FMSPFRecord{25};     // milliseconds per frame slot
+    std::atomic<std::int32_t> FMSPFRecord{25};    // milliseconds per frame slot
     std::atomic<std::int32_t> FFrameRatePlayback{40};
     std::atomic<std::int32_t> FKeyFramesEvery{15};
     std::atomic<std::int32_t> FCompressionQuality{9000};
@@ -293,7 +293,7 @@ public:
 
     CameraPlatform& Platform() const { return platform_; }
 
-private:
+  private:
     friend class TRecordAVIThread;
 
     void SetDefaultCompressor();

@@ -28,7 +28,7 @@ struct PreviewEvent {
 };
 
 class ControlTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = kelvora::test::OutputPath(
             std::string("control-") +
@@ -99,7 +99,8 @@ TEST_F(ControlTest, SelectionStartsThePendingRecordingWithItsArea) {
         windows_->select = [&](Selection kind, CameraWindows::Area* area) {
             EXPECT_EQ(kind, mode == 0 ? Selection::Window : Selection::Rectangle);
             EXPECT_FALSE(windows_->timerEnabled) << "no ticks while the window shows";
-            EXPECT_FALSE(camera_->StartRecording(dir_ + "/nested.avi")) << "one selection at a time";
+            EXPECT_FALSE(camera_->StartRecording(dir_ + "/nested.avi"))
+                << "one selection at a time";
             EXPECT_EQ(camera_->State(), TCameraState::Selecting);
             *area = {40, 30, 120, 80};
             return CameraWindows::kOk;

@@ -31,9 +31,12 @@ class CameraWindows {
     virtual ~CameraWindows() = default;
 
     // ---- FTimer ----
-    // Enabling restarts the period.
+    // Every 30 ms; enabling restarts it at that period.
+    static constexpr std::uint32_t kTimerMs = 30;
     virtual void SetTimerEnabled(bool enabled) = 0;
     virtual bool TimerEnabled() const = 0;
+    // Runs an enabled timer every `ms` from now on (until it is enabled again).
+    virtual void SetTimerPeriod(std::uint32_t ms) = 0;
 
     // ---- FFlashingWnd ----
     // Places the frame around `area` (or its corners), paints it, shows it

@@ -23,7 +23,6 @@ using kelvora::TFreeHandWindow;
 using kelvora::TSelObjWindow;
 
 constexpr UINT_PTR kTimerId = 1;
-constexpr UINT kTimerMs = 30;
 constexpr UINT_PTR kSubclassId = 0x4B43;  // 'KC'
 constexpr wchar_t kClassName[] = L"KelvoraCameraHotKeys";
 
@@ -142,8 +141,16 @@ class WinCameraWindows final : public CameraWindows {
         }
         KillTimer(window_.get(), kTimerId);
         timerOn_ = enabled && SetTimer(window_.get(), kTimerId, kTimerMs, nullptr) != 0;
+        timerMs_ = kTimerMs;
     }
     bool TimerEnabled() const override { return timerOn_; }
+    void SetTimerPeriod(std::uint32_t ms) override {
+        // Asked once a tick: the system is told only of a change.
+        if (timerOn_ && ms != timerMs_) {
+            timerOn_ = SetTimer(window_.get(), kTimerId, ms, nullptr) != 0;
+            timerMs_ = ms;
+        }
+    }
 
     void ShowFrame(const Area& area, bool cornersOnly) override {
         if (flash_) {
@@ -257,6 +264,7 @@ class WinCameraWindows final : public CameraWindows {
     std::unique_ptr<TFlashingWnd> flash_;
     ATOM ids_[3] = {0, 0, 0};
     bool timerOn_ = false;
+    std::uint32_t timerMs_ = kTimerMs;
     std::shared_ptr<SelectionState> state_ = std::make_shared<SelectionState>();
 };
 

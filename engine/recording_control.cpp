@@ -16,6 +16,11 @@ namespace {
 // A recording's preview picture is grabbed only for areas up to this size.
 constexpr std::int32_t kPreviewMaxWidth = 800;
 constexpr std::int32_t kPreviewMaxHeight = 600;
+// Idle ticks that only keep a frame in place: one that follows a resting
+// mouse notices it moving within a tenth of a second, and a fixed area's
+// frame comes back on top of a window raised over it within a quarter.
+constexpr std::uint32_t kRestingMouseTickMs = 100;
+constexpr std::uint32_t kFixedFrameTickMs = 250;
 
 }  // namespace
 
@@ -154,6 +159,7 @@ void TScreenCamera::TimerTick() {
     }
 
     // The area.
+    bool moved = false;  // a frame that follows the mouse
     if (FFullScreen) {
         SetFullScreenArea();
     } else if (FSelectRegionPending || FPickWindowPending) {
@@ -170,6 +176,7 @@ void TScreenCamera::TimerTick() {
             return;
         }
     } else if (FFollowMouse) {
+        const std::int32_t wasLeft = FLeft, wasTop = FTop;
         std::int32_t x = 0, y = 0, screenW = 0, screenH = 0;
         platform_.ScreenSize(&screenW, &screenH);
         const std::int32_t width = FWidth, height = FHeight;
@@ -189,6 +196,7 @@ void TScreenCamera::TimerTick() {
         }
         FLeft = left;
         FTop = top;
+        moved = left != wasLeft || top != wasTop;
     }
 
     // The frame.
@@ -213,17 +221,27 @@ void TScreenCamera::TimerTick() {
     } else {
         RaisePreview(nullptr, false, recording);
     }
-    RestIfNothingChanges();
+    RestIfNothingChanges(moved);
 }
 
-void TScreenCamera::RestIfNothingChanges() {
+void TScreenCamera::RestIfNothingChanges(bool frameMoved) {
+    if (FRecording || PendingStart || FPreviewPictureWanted) {
+        windows_->SetTimerPeriod(CameraWindows::kTimerMs);
+        return;
+    }
     // Idle over the whole screen with no picture wanted, every later tick
     // would repeat this one: the area is the screen (a start takes it
     // afresh), its frame lies outside it and the event carries no picture.
     // The timer rests until a start or a preview switch enables it again.
-    if (!FRecording && !PendingStart && FFullScreen && !FPreviewPictureWanted) {
+    if (FFullScreen) {
         windows_->SetTimerEnabled(false);
+        return;
     }
+    // Idle with a frame and no picture: the ticks only keep the frame in
+    // place, as often as it can move.
+    windows_->SetTimerPeriod(!FFollowMouse ? kFixedFrameTickMs
+                             : frameMoved  ? CameraWindows::kTimerMs
+                                           : kRestingMouseTickMs);
 }
 
 void TScreenCamera::SetFullScreenArea() {

@@ -228,8 +228,9 @@ class TScreenCamera {
     void ApplyRegionMode();
     // One tick of FTimer: mode, area, frame and the preview event.
     void TimerTick();
-    // Stops the timer while no tick could change what is shown or recorded.
-    void RestIfNothingChanges();
+    // Stops the timer while no tick could change what is shown or recorded,
+    // and slows it while a tick only keeps an idle frame in place.
+    void RestIfNothingChanges(bool frameMoved);
     // The rectangle selection / the window picker, modal; true when the
     // user confirmed an area (then mode 3 with that area, and a pending
     // start is started).

@@ -22,6 +22,7 @@
 class FakeCameraWindows : public CameraWindows {
   public:
     bool timerEnabled = false;
+    std::uint32_t timerMs = kTimerMs;
     bool frameShowing = false;
     Area frame;
     bool cornersOnly = false;
@@ -40,8 +41,12 @@ class FakeCameraWindows : public CameraWindows {
             *destroyed = true;
         }
     }
-    void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+    void SetTimerEnabled(bool enabled) override {
+        timerEnabled = enabled;
+        timerMs = kTimerMs;
+    }
     bool TimerEnabled() const override { return timerEnabled; }
+    void SetTimerPeriod(std::uint32_t ms) override { timerMs = ms; }
     void ShowFrame(const Area& area, bool corners) override {
         frameShowing = true;
         frame = area;

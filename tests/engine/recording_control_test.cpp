@@ -255,6 +255,39 @@ TEST_F(ControlTest, FollowMouseClampsToTheScreen) {
     EXPECT_EQ(camera_->FLeft, -76);
 }
 
+// Idle with no picture wanted, a frame's ticks come only as often as it can
+// move; a picture wanted or a recording brings the 30 ms back at once.
+TEST_F(ControlTest, IdleFramesTickOnlyAsOftenAsTheyCanMove) {
+    camera_->FRegionType = 2;
+    camera_->FWidth = camera_->FHeight = 100;
+    camera_->SetPreview(true);
+    camera_->FPreviewPictureWanted = false;
+    const struct {
+        int x;
+        std::uint32_t ms;
+    } ticks[] = {{500, 30}, {500, 100}, {500, 100}, {520, 30}, {520, 100}};
+    for (const auto& t : ticks) {
+        fake_.cursorX = t.x;
+        camera_->TimerTick();
+        EXPECT_EQ(windows_->timerMs, t.ms) << "mouse at " << t.x;
+        EXPECT_EQ(windows_->frame.left, t.x - 50);
+    }
+    camera_->FPreviewPictureWanted = true;
+    camera_->TimerTick();
+    EXPECT_EQ(windows_->timerMs, 30u);
+    camera_->FPreviewPictureWanted = false;
+    camera_->FRegionType = 3;  // a fixed area
+    camera_->TimerTick();
+    EXPECT_EQ(windows_->timerMs, 250u);
+    EXPECT_TRUE(windows_->frameShowing);
+    ASSERT_TRUE(camera_->StartRecording(dir_ + "/fixed.avi"));
+    EXPECT_EQ(windows_->timerMs, 30u);
+    camera_->TimerTick();
+    EXPECT_EQ(windows_->timerMs, 30u);
+    camera_->FRecording = false;
+    WaitForWorker();
+}
+
 TEST_F(ControlTest, PreviewDuringARecordingGrabsOnlySmallAreas) {
     camera_->FRegionType = 3;
     camera_->SetPreview(true);

@@ -146,8 +146,8 @@ class WinCameraWindows final : public CameraWindows {
     bool TimerEnabled() const override { return timerOn_; }
     void SetTimerPeriod(std::uint32_t ms) override {
         // Asked once a tick: the system is told only of a change.
-        if (timerOn_ && ms != timerMs_) {
-            timerOn_ = SetTimer(window_.get(), kTimerId, ms, nullptr) != 0;
+        // A refused change leaves the timer at its period.
+        if (timerOn_ && ms != timerMs_ && SetTimer(window_.get(), kTimerId, ms, nullptr) != 0) {
             timerMs_ = ms;
         }
     }

@@ -19,9 +19,18 @@ DWORD RasterOp(std::int32_t filter) {
     return filter == 1 ? NOTSRCCOPY : SRCCOPY;
 }
 
+// The hot spot of the cursor painted last. GetIconInfo copies the cursor's
+// bitmaps each time it is asked, which under Wine cost as much as the grab
+// itself: a recording asks again only when the cursor changes.
+struct CursorHotspot {
+    HCURSOR cursor = nullptr;
+    POINT at{};
+};
+
 // Paints the cursor with its hotspot on the pointer's position, offset by
 // the picture's top-left corner; the picture clips it.
-void PaintCursor(const TScreenCamera& camera, HDC dc, std::int32_t left, std::int32_t top) {
+void PaintCursor(const TScreenCamera& camera, HDC dc, std::int32_t left, std::int32_t top,
+                 CursorHotspot* known = nullptr) {
     if (!camera.FRecordCursor) {
         return;
     }
@@ -30,15 +39,21 @@ void PaintCursor(const TScreenCamera& camera, HDC dc, std::int32_t left, std::in
     if (!GetCursorInfo(&ci) || ci.flags != CURSOR_SHOWING) {
         return;
     }
-    ICONINFO ii{};
-    if (!GetIconInfo(ci.hCursor, &ii)) {
-        return;
+    CursorHotspot once;
+    CursorHotspot& hotspot = known != nullptr ? *known : once;
+    if (hotspot.cursor != ci.hCursor) {
+        ICONINFO ii{};
+        if (!GetIconInfo(ci.hCursor, &ii)) {
+            return;
+        }
+        // GetIconInfo hands out copies of the cursor's bitmaps: ours to delete.
+        win32::Bitmap mask(ii.hbmMask);
+        win32::Bitmap color(ii.hbmColor);
+        hotspot.cursor = ci.hCursor;
+        hotspot.at = {static_cast<LONG>(ii.xHotspot), static_cast<LONG>(ii.yHotspot)};
     }
-    // GetIconInfo hands out copies of the cursor's bitmaps: ours to delete.
-    win32::Bitmap mask(ii.hbmMask);
-    win32::Bitmap color(ii.hbmColor);
-    DrawIcon(dc, ci.ptScreenPos.x - static_cast<int>(ii.xHotspot) - left,
-             ci.ptScreenPos.y - static_cast<int>(ii.yHotspot) - top, ci.hCursor);
+    DrawIcon(dc, ci.ptScreenPos.x - hotspot.at.x - left, ci.ptScreenPos.y - hotspot.at.y - top,
+             ci.hCursor);
 }
 
 constexpr int kThreadPriorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
@@ -88,9 +103,10 @@ HBITMAP CreateSection(HDC screen, std::int32_t width, std::int32_t height, int b
 // The screen rectangle copied into the bitmap selected into `dc`, the
 // cursor painted over it.
 void GrabInto(TScreenCamera& camera, HDC dc, HDC screen, std::int32_t left, std::int32_t top,
-              std::int32_t width, std::int32_t height, std::int32_t filter) {
+              std::int32_t width, std::int32_t height, std::int32_t filter,
+              CursorHotspot* cursor = nullptr) {
     BitBlt(dc, 0, 0, width, height, screen, left, top, RasterOp(filter));
-    PaintCursor(camera, dc, left, top);
+    PaintCursor(camera, dc, left, top, cursor);
 }
 
 class GdiFramePool : public FramePool {
@@ -166,7 +182,8 @@ class GdiFramePool : public FramePool {
         bool ok = true;
         {
             win32::SelectGuard select(dc_.get(), slot->section.get());
-            GrabInto(camera_, dc_.get(), screen_.get(), left, top, width_, height_, filter);
+            GrabInto(camera_, dc_.get(), screen_.get(), left, top, width_, height_, filter,
+                     &cursor_);
         }
         if (ok && convert_) {
             // The one conversion GetDIBits would make of a compatible bitmap.
@@ -214,6 +231,7 @@ class GdiFramePool : public FramePool {
     const std::int32_t width_, height_;
     // The screen's DC for the whole recording, not asked for once a frame.
     win32::WindowDc screen_{GetDesktopWindow(), true};
+    CursorHotspot cursor_;  // used by the grabbing thread only
     win32::MemoryDc dc_;
     FormatWithColours format_;
     bool convert_ = false;

@@ -138,6 +138,7 @@ stop_xvfb() {
 }
 
 kelvora_pulse_pid=
+kelvora_pulse_keeper_pid=
 kelvora_pulse_dir=
 
 # Starts a private PulseAudio whose one sink is a null sink and whose default
@@ -173,10 +174,22 @@ start_pulse() {
         return 1
     fi
     pactl set-default-sink kelvora_null >/dev/null
+    # An idle null sink renders in blocks of up to 2 s. A recording that
+    # connects to its monitor meanwhile gets its first sound in one late
+    # burst, which Wine's capture buffer then keeps as a lasting delay of up
+    # to about 130 ms, different in every run. A sound card's input has no
+    # such start; a stream of silence keeps the sink at 10 ms blocks.
+    pacat --playback --raw --latency-msec=10 --device=kelvora_null /dev/zero >/dev/null 2>&1 &
+    kelvora_pulse_keeper_pid=$!
     export KELVORA_TEST_SOUND=1
 }
 
 stop_pulse() {
+    if [ -n "$kelvora_pulse_keeper_pid" ]; then
+        kill "$kelvora_pulse_keeper_pid" 2>/dev/null || true
+        wait "$kelvora_pulse_keeper_pid" 2>/dev/null || true
+        kelvora_pulse_keeper_pid=
+    fi
     if [ -n "$kelvora_pulse_pid" ]; then
         kill "$kelvora_pulse_pid" 2>/dev/null || true
         wait "$kelvora_pulse_pid" 2>/dev/null || true

@@ -946,8 +946,10 @@ TEST_F(KelvoraE2e, SoundOfATonePlayingIsRecordedAndOffRecordsNone) {
     ASSERT_TRUE(WriteSoundKeys(Ini(), true, ""));
     Launch(false);
     const std::string tone = (case_ / "tone.wav").string();
-    ASSERT_TRUE(WriteToneWav(tone, 12));
+    constexpr DWORD kToneMs = 8000;  // the first recording's first 6 s
+    ASSERT_TRUE(WriteToneWav(tone, kToneMs / 1000));
     ASSERT_TRUE(PlayWithPaplay(tone));
+    const DWORD toneEnds = GetTickCount() + kToneMs + 1000;  // with paplay's start
     PumpFor(1000);
     RecordWithHotKeys("sound-tone", 5000);
     NoteSound("sound-tone", "tone");
@@ -957,6 +959,8 @@ TEST_F(KelvoraE2e, SoundOfATonePlayingIsRecordedAndOffRecordsNone) {
     RecordWithHotKeys("sound-off", 2000);
     NoteSound("sound-off", "none");
     kelvora_->Terminate();
+    // Played on, the tone would be in the next case's recording.
+    PumpUntil([&] { return static_cast<LONG>(GetTickCount() - toneEnds) >= 0; }, kToneMs + 1000);
 }
 
 // The window over the pattern turns white the moment the click plays: in the

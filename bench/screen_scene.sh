@@ -3,6 +3,7 @@
 # Source it; start_screen_scene starts it, stop_screen_scene ends it.
 
 screen_scene_pids=()
+screen_scene_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 start_screen_scene() {
     local need=() p
@@ -13,10 +14,13 @@ start_screen_scene() {
         apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
     fi
     xsetroot -solid '#3a6ea5'
-    local text='find /usr/share/doc /usr/include -type f | while read -r f; do echo "$f"; head -c 300 "$f" | tr -c "[:print:]\n" .; sleep 0.02; done'
+    # Each window's text comes from one long-lived process: a loop that forks
+    # a few programs per line spends most of the processor on forks.
+    local text
+    text="find /usr/share/doc /usr/include -type f | perl $(printf %q "$screen_scene_dir/scene_text.pl")"
     xterm -geometry 110x40+20+20 -fa Monospace -fs 10 -bg white -fg black -e bash -c "$text" 2>/dev/null &
     screen_scene_pids+=($!)
-    xterm -geometry 90x30+980+40 -bg '#202020' -fg '#d0d0d0' -e bash -c "while true; do date; ls -l --color=always /usr/bin | head -60; sleep 0.3; done" 2>/dev/null &
+    xterm -geometry 90x30+980+40 -bg '#202020' -fg '#d0d0d0' -e bash -c 'list=$(ls -l --color=always /usr/bin | head -60); while true; do date; printf "%s\n" "$list"; sleep 0.3; done' 2>/dev/null &
     screen_scene_pids+=($!)
     xterm -geometry 100x20+900+600 -bg '#fdf6e3' -fg '#586e75' -e bash -c "$text" 2>/dev/null &
     screen_scene_pids+=($!)
@@ -26,11 +30,13 @@ start_screen_scene() {
     screen_scene_pids+=($!)
     sleep 2
     ( wid=$(xdotool search --sync --name mover | head -n 1)
-      x=100
+      # One xdotool per pass across the screen, not one per step.
+      steps=()
+      for ((x = 100; x < 1400; x += 17)); do
+          steps+=(windowmove "$wid" "$x" 700 sleep 0.05)
+      done
       while true; do
-          xdotool windowmove "$wid" "$x" 700 2>/dev/null || true
-          x=$(( (x + 17) % 1400 ))
-          sleep 0.05
+          xdotool "${steps[@]}" 2>/dev/null || sleep 1
       done ) &
     screen_scene_pids+=($!)
     sleep 1
@@ -39,7 +45,10 @@ start_screen_scene() {
 stop_screen_scene() {
     local p
     for p in "${screen_scene_pids[@]}"; do
-        kill "$p" 2>/dev/null || true
+        # The mover's xdotool runs for seconds: it goes with its loop.
+        local children
+        children=$(pgrep -P "$p" || true)
+        kill "$p" $children 2>/dev/null || true
     done
     screen_scene_pids=()
 }

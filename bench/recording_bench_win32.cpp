@@ -86,9 +86,9 @@ double MsPerGrab(double seconds, F grab) {
     return 1000 * Seconds(start, now) / frames;
 }
 
-// The pool's grab (what the recording loop does), the old grab through a
-// compatible bitmap and GetDIBits, and the bare BitBlt of the screen into a
-// DIB section, each for a third of the time.
+// The pool's grab (what the recording loop does); the bare BitBlt of the
+// screen into a DIB section against it; the old grab through a compatible
+// bitmap and GetDIBits. Each takes a third of the time.
 int GrabOnThisThread(TScreenCamera& camera, double seconds);
 
 // The grabs run on a thread of their own, as the recording loop's do, while
@@ -109,41 +109,64 @@ int GrabOnThisThread(TScreenCamera& camera, double seconds) {
         std::fprintf(stderr, "no pool\n");
         return 1;
     }
-    const double cpuStart = CpuSeconds();
-    const double pooled = MsPerGrab(seconds / 3, [&] {
+    win32::WindowDc screen(nullptr);
+    win32::MemoryDc mem(CreateCompatibleDC(screen.get()));
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    win32::Bitmap section(CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!screen || !mem || !section) {
+        std::fprintf(stderr, "no DIB section\n");
+        return 1;
+    }
+    win32::SelectGuard select(mem.get(), section.get());
+    const auto poolGrab = [&] {
         FramePool::Frame* f = pool->Grab(0, 0, 0);
         if (f != nullptr) {
             pool->GiveBack(f);
         }
         return f != nullptr;
-    });
+    };
+    const auto bareBlt = [&] {
+        return BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY) != FALSE;
+    };
+    const double cpuStart = CpuSeconds();
+    const double pooled = MsPerGrab(seconds / 3, poolGrab);
     const double cpu = CpuSeconds() - cpuStart;
+    // The bare BitBlt's share: it and the pool's grab alternate, so that both
+    // see the same load on the X server. Timed one after the other, the bare
+    // BitBlt could come out dearer than the grab that contains it.
+    double share = -1, bare = 0;
+    if (bareBlt()) {
+        double pooledTime = 0, bareTime = 0;
+        long n = 0;
+        LARGE_INTEGER start, a, b, c;
+        QueryPerformanceCounter(&start);
+        do {
+            QueryPerformanceCounter(&a);
+            const bool ok = poolGrab();
+            QueryPerformanceCounter(&b);
+            if (!ok || !bareBlt()) {
+                bareTime = 0;
+                break;
+            }
+            QueryPerformanceCounter(&c);
+            pooledTime += Seconds(a, b);
+            bareTime += Seconds(b, c);
+            ++n;
+        } while (Seconds(start, c) < seconds / 3);
+        share = bareTime > 0 ? bareTime / pooledTime : -1;
+        bare = n > 0 ? 1000 * bareTime / n : 0;
+    }
     const double old = MsPerGrab(seconds / 3, [&] {
         vfw::BITMAPINFOHEADER* f = GdiGrabFrameCompatible(camera, 0, 0, w, h, 0);
         GdiFreeFrame(f);
         return f != nullptr;
     });
-    double bare = 0;
-    {
-        win32::WindowDc screen(nullptr);
-        win32::MemoryDc mem(CreateCompatibleDC(screen.get()));
-        BITMAPINFO bi{};
-        bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        win32::Bitmap section(
-            CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-        if (screen && mem && section) {
-            win32::SelectGuard select(mem.get(), section.get());
-            bare = MsPerGrab(seconds / 3, [&] {
-                return BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY) != FALSE;
-            });
-        }
-    }
-    if (pooled <= 0 || old <= 0 || bare <= 0) {
+    if (pooled <= 0 || old <= 0 || share <= 0) {
         std::fprintf(stderr, "grab failed\n");
         return 1;
     }
-    const double share = bare / pooled;
     const double frames = seconds / 3 * 1000 / pooled;
     std::printf("grab %dx%d: %.2f frames/s, %.2f ms per grab (%.1f ms processor)\n", w, h,
                 1000 / pooled, pooled, cpu * 1000 / frames);

@@ -25,7 +25,7 @@ packages=(
     cmake ninja-build nasm make pkg-config dpkg-dev file
     xvfb x11-utils x11-apps xauth
     pulseaudio pulseaudio-utils
-    ffmpeg python3
+    ffmpeg python3 procps
     g++ clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev
     zlib1g-dev libjpeg62-turbo-dev libpng-dev

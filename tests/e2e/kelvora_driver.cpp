@@ -201,15 +201,51 @@ bool KelvoraProcess::StartAnother(win32::Handle* process) const {
     return true;
 }
 
-bool KelvoraProcess::WaitUp(DWORD timeoutMs) {
+bool KelvoraProcess::WaitUp(DWORD timeoutMs, const char* shiftKeys) {
+    // The hot keys are registered before the tray icon is added: probing
+    // them earlier could take one from under the program's registration.
     return PollUntil(
                [&] {
-                   return !Running() ||
-                          (MainWindow() != nullptr && TrayIconWindows().size() > iconsBefore_ &&
-                           ShiftHotKeyHeld('R') && ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'));
+                   if (!Running()) {
+                       return true;
+                   }
+                   if (MainWindow() == nullptr || TrayIconWindows().size() <= iconsBefore_) {
+                       return false;
+                   }
+                   for (const char* key = shiftKeys; *key != '\0'; ++key) {
+                       if (!ShiftHotKeyHeld(static_cast<UINT>(*key))) {
+                           return false;
+                       }
+                   }
+                   return true;
                },
                timeoutMs) &&
            Running();
+}
+
+std::string KelvoraProcess::State() const {
+    if (!process_) {
+        return "Kelvora.exe was not started";
+    }
+    if (!Running()) {
+        char code[64];
+        std::snprintf(code, sizeof(code), "Kelvora.exe ended with exit code 0x%lX",
+                      static_cast<unsigned long>(ExitCode()));
+        return code;
+    }
+    std::string state = "Kelvora.exe runs; main window ";
+    state += MainWindow() != nullptr ? "shown" : "missing";
+    state += TrayIconWindows().size() > iconsBefore_ ? "; tray icon shown" : "; no tray icon";
+    state += "; Shift hot keys held:";
+    for (char key : std::string("RSX")) {
+        if (ShiftHotKeyHeld(static_cast<UINT>(key))) {
+            state += std::string(" ") + key;
+        }
+    }
+    if (FindMessageBox() != nullptr) {
+        state += "; a message box shows";
+    }
+    return state;
 }
 
 bool KelvoraProcess::WaitHandled(DWORD timeoutMs) const {
@@ -813,7 +849,7 @@ void KelvoraE2e::Launch(bool writeIni) {
         WriteIni();
     }
     StartProgram();
-    ASSERT_TRUE(kelvora_->WaitUp()) << "Kelvora.exe did not come up";
+    ASSERT_TRUE(kelvora_->WaitUp()) << "Kelvora.exe did not come up: " << kelvora_->State();
 }
 
 void KelvoraE2e::ExpectBox(const wchar_t* caption, const wchar_t* text) {

@@ -57,6 +57,9 @@ std::string VideoTempPath();
 
 // True when another program holds Shift+`vk` as a hot key (our own
 // registration of it fails); a successful registration is undone at once.
+// Until then the probe holds the key itself, so a program that registers it
+// at that moment finds it taken: probe only once the program has registered
+// (KelvoraProcess::WaitUp).
 bool ShiftHotKeyHeld(UINT vk);
 
 // Shift+`vk` pressed and released through SendInput.
@@ -87,8 +90,11 @@ class KelvoraProcess {
     // Starts the copy already in `folder` once more (a second instance).
     bool StartAnother(win32::Handle* process) const;
     // Waits until the main window of this process, its tray icon (one more
-    // than before the start) and its three hot keys are there.
-    bool WaitUp(DWORD timeoutMs = 20000);
+    // than before the start) and its Shift+`shiftKeys` hot keys are there.
+    bool WaitUp(DWORD timeoutMs = 20000, const char* shiftKeys = "RSX");
+    // What a failed wait needs: running or the exit code, the main window,
+    // the tray icon, the Shift hot keys held and a message box.
+    std::string State() const;
     // WaitWindowHandled of the main window: the program's UI thread has
     // handled what reached it before the call (a hot key, a menu command).
     bool WaitHandled(DWORD timeoutMs = 10000) const;

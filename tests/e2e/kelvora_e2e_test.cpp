@@ -112,7 +112,7 @@ TEST_F(KelvoraE2e, RecordWarnsAndHotKeysNeverReachOtherWindows) {
     // First run: no Settings.ini at all.
     fs::create_directories(case_ / "app");
     StartProgram();
-    ASSERT_TRUE(kelvora_->WaitUp());
+    ASSERT_TRUE(kelvora_->WaitUp()) << kelvora_->State();
 
     EditWindow editor;
     editor.Focus();
@@ -155,7 +155,7 @@ TEST_F(KelvoraE2e, ChosenHotKeyRecordsAndShiftRReachesOtherWindows) {
     WriteIni();
     std::ofstream(Ini(), std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
     StartProgram();
-    ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
+    ASSERT_TRUE(kelvora_->WaitUp(20000, "SX")) << kelvora_->State();
     EXPECT_FALSE(ShiftHotKeyHeld('R'));
 
     EditWindow editor;
@@ -866,7 +866,7 @@ TEST_F(KelvoraE2e, ProgramInAFolderNamedOutsideTheCodePageKeepsItsSettings) {
     ASSERT_TRUE(WriteSettings(ini, settings_));
     std::ofstream(ini, std::ios::app) << "HotKeyRecord=1618\r\n";  // Ctrl+Alt+R
     StartProgram(app);
-    ASSERT_TRUE(PumpUntil([] { return ShiftHotKeyHeld('S') && ShiftHotKeyHeld('X'); }, 20000));
+    ASSERT_TRUE(kelvora_->WaitUp(20000, "SX")) << kelvora_->State();
     EXPECT_FALSE(ShiftHotKeyHeld('R')) << "the record key of its Settings.ini was not read";
 
     const WORD keys[] = {VK_CONTROL, VK_MENU, 'R'};
